@@ -1,0 +1,23 @@
+#include "rutas.h"
+
+void Enrutar(const Endpoints& endpoints, const QString& metodo, const QString& ruta, const QString& cuerpo,
+             const Endpoints::Responder& responder)
+{
+    if (metodo == QLatin1String("GET")) {
+        if (ruta == QLatin1String("/status") && endpoints.estado) {
+            responder(endpoints.estado());
+        } else if (ruta == QLatin1String("/impresoras") && endpoints.impresoras) {
+            responder(endpoints.impresoras());
+        } else if (ruta == QLatin1String("/pesoBalanza") && endpoints.peso) {
+            endpoints.peso(responder);
+        } else {
+            responder(kRutaNoValida);
+        }
+    } else if (metodo == QLatin1String("POST") && ruta == QLatin1String("/print-base64") && endpoints.imprimir) {
+        responder(endpoints.imprimir(cuerpo));
+    } else if (metodo == QLatin1String("POST") && ruta == QLatin1String("/csv-base64") && endpoints.csv) {
+        responder(endpoints.csv(cuerpo));
+    } else {
+        responder(kMetodoORutaNoValida);
+    }
+}

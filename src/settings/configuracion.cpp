@@ -1,0 +1,88 @@
+#include "configuracion.h"
+
+#include "ini.h"
+#include "texto.h"
+
+#include <QFile>
+#include <limits>
+
+bool ConvertirEntero(const QString& texto, qint64 minimo, qint64 maximo, qint64& valor)
+{
+    if (texto.isEmpty() || texto.size() > 20) {
+        return false;
+    }
+    qsizetype i = 0;
+    if (texto[0] == u'+' || texto[0] == u'-') {
+        i = 1;
+    }
+    if (i == texto.size()) {
+        return false;
+    }
+    for (qsizetype j = i; j < texto.size(); ++j) {
+        if (texto[j] < u'0' || texto[j] > u'9') {
+            return false;
+        }
+    }
+    bool ok = false;
+    const qint64 leido = texto.toLongLong(&ok, 10);
+    if (!ok || leido < minimo || leido > maximo) {
+        return false;
+    }
+    valor = leido;
+    return true;
+}
+
+namespace {
+
+QString MensajeValorInvalido(const QString& clave, const QString& valor)
+{
+    return QStringLiteral("El valor de %1 en config.ini no es un número entero válido: \"%2\"").arg(clave, valor);
+}
+
+} // namespace
+
+bool LeerConfiguracion(const QString& ruta, Configuracion& cfg, QString& error)
+{
+    // The file is read once and every key looked up in the same text.
+    QString contenido;
+    {
+        QFile archivo(ruta);
+        if (archivo.open(QIODevice::ReadOnly)) {
+            contenido = DecodificarTexto(archivo.readAll());
+        }
+    }
+    const auto leer = [&](const QString& clave, const QString& porDefecto) {
+        return LeerINITexto(kSeccionConfiguracion, clave, porDefecto, contenido);
+    };
+    bool bien = true;
+    const auto leerEntero = [&](const QString& clave, const QString& porDefecto, qint64 minimo, qint64 maximo,
+                                auto& destino) {
+        const QString texto = leer(clave, porDefecto);
+        qint64 valor = 0;
+        if (!ConvertirEntero(texto, minimo, maximo, valor)) {
+            if (bien) {
+                error = MensajeValorInvalido(clave, texto);
+            }
+            bien = false;
+            return;
+        }
+        destino = static_cast<std::remove_reference_t<decltype(destino)>>(valor);
+    };
+
+    cfg.Comportamiento = leer(QStringLiteral("Comportamiento"), QStringLiteral("NORMAL"));
+    leerEntero(QStringLiteral("PortBalanza"), QStringLiteral("3"), std::numeric_limits<qint16>::min(),
+               std::numeric_limits<qint16>::max(), cfg.PortBalanza);
+    cfg.ProtocoloBalanza = leer(QStringLiteral("ProtocoloBalanza"), QStringLiteral("Systel1"));
+    leerEntero(QStringLiteral("Intentos"), QStringLiteral("25"), std::numeric_limits<qint32>::min(),
+               std::numeric_limits<qint32>::max(), cfg.Intentos);
+    cfg.MODE = leer(QStringLiteral("MODE"), QStringLiteral("PRO"));
+
+    leerEntero(QStringLiteral("PuertoHTTP"), QStringLiteral("9999"), 1, 65535, cfg.PuertoHTTP);
+    cfg.DireccionEscucha = leer(QStringLiteral("DireccionEscucha"), QString());
+    cfg.DominioWeb = leer(QStringLiteral("DominioWeb"), QStringLiteral("tornavo.com")).toLower();
+    cfg.DispositivoBalanza = leer(QStringLiteral("DispositivoBalanza"), QString());
+    leerEntero(QStringLiteral("PausaIntento"), QStringLiteral("50"), 0, 60000, cfg.PausaIntento);
+    cfg.CarpetaCSV = leer(QStringLiteral("CarpetaCSV"), QString());
+    cfg.ProgramaQendra = leer(QStringLiteral("ProgramaQendra"), QString());
+    return bien;
+}

@@ -1,0 +1,35 @@
+#pragma once
+
+#include <QString>
+
+// The agent's settings, read once at start-up from section "Configuracion" of config.ini and constant afterwards.
+struct Configuracion
+{
+    QString Comportamiento = QStringLiteral("NORMAL");
+    qint16 PortBalanza = 3;
+    QString ProtocoloBalanza = QStringLiteral("Systel1");
+    qint32 Intentos = 25;
+    QString MODE = QStringLiteral("PRO");
+
+    // Optional keys; their defaults keep the classic behaviour.
+    quint16 PuertoHTTP = 9999;
+    QString DireccionEscucha;  // empty: loopback only (127.0.0.1 and ::1)
+    QString DominioWeb = QStringLiteral("tornavo.com");
+    QString DispositivoBalanza; // empty: the platform's device for port PortBalanza
+    qint32 PausaIntento = 50;   // milliseconds one weight attempt waits for the reply
+    QString CarpetaCSV;         // empty: the platform's data folder
+    QString ProgramaQendra;     // empty: the platform's Qendra path
+
+    bool EsNormal() const { return Comportamiento == QLatin1String("NORMAL"); }
+    bool EsPro() const { return MODE == QLatin1String("PRO"); }
+    bool EsDev() const { return MODE == QLatin1String("DEV"); }
+};
+
+inline const QString kSeccionConfiguracion = QStringLiteral("Configuracion");
+
+// Reads every key of the file at `ruta`. A number that is not a whole decimal number in its type's range makes it
+// return false with `error` naming the key and its value; the other settings are still filled.
+bool LeerConfiguracion(const QString& ruta, Configuracion& cfg, QString& error);
+
+// A whole decimal number (optional sign, digits only, nothing around it) within [minimo, maximo].
+bool ConvertirEntero(const QString& texto, qint64 minimo, qint64 maximo, qint64& valor);

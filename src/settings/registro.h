@@ -1,0 +1,51 @@
+#pragma once
+
+#include <QDateTime>
+#include <QObject>
+#include <QString>
+
+#include <functional>
+#include <limits>
+
+// The activity log: every line goes to the day's file logs/log_yyyy-mm-dd.log (opened, appended, closed) and is
+// emitted for the window. It never fails its caller.
+class Registro final : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Milliseconds since the epoch (UTC); tests move it to cross midnight or age files.
+    using Reloj = std::function<qint64()>;
+
+    explicit Registro(const QString& carpetaPrograma, QObject* parent = nullptr);
+    ~Registro() override;
+
+    void Escribir(const QString& mensaje);
+
+    void FijarReloj(Reloj reloj);
+    QString CarpetaLogs() const { return m_carpetaLogs; }
+    QString ArchivoDelDia(const QDate& dia) const;
+
+signals:
+    void lineaEscrita(const QString& linea);
+
+private:
+    void ActualizarSello(qint64 ms);
+
+    QString m_carpetaLogs;
+    Reloj m_reloj;
+    qint64 m_segundoSello = std::numeric_limits<qint64>::min();
+    QString m_sello;         // "yyyy-MM-dd HH:mm:ss" of m_segundoSello
+    QDate m_dia;             // local day of m_segundoSello
+    QString m_rutaArchivo;   // that day's file
+    qint64 m_ultimaLimpieza = std::numeric_limits<qint64>::min();
+    QDate m_diaLimpieza;
+};
+
+// Deletes the ordinary files "log_*.log" (any case) of `carpeta` last modified before local midnight of `hoy`
+// minus `dias` days. Failures are skipped silently.
+void LimpiarLogsAntiguos(const QString& carpeta, int dias, const QDate& hoy);
+
+// The process's log. EscribirLog goes to the installed Registro, or to standard error when there is none.
+void InstalarRegistro(Registro* registro);
+void EscribirLog(const QString& mensaje);
