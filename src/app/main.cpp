@@ -1,7 +1,22 @@
+#include "agente.h"
+#include "avisos_ventana.h"
+#include "plataforma.h"
+
 #include <QApplication>
 
 int main(int argc, char* argv[])
 {
-    QApplication app(argc, argv);
-    return 0;
+    // With no screen to reach, run on the offscreen platform rather than failing to start.
+    if (!HayPantalla() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+    }
+    QApplication aplicacion(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Plugin Tornavo"));
+    InstalarAvisosDeVentana();
+
+    Agente agente(QCoreApplication::applicationDirPath());
+    if (const auto codigo = agente.Iniciar()) {
+        return *codigo;
+    }
+    return QApplication::exec();
 }

@@ -32,7 +32,7 @@ void Registro::FijarReloj(Reloj reloj)
 {
     m_reloj = std::move(reloj);
     m_segundoSello = std::numeric_limits<qint64>::min();
-    m_ultimaLimpieza = std::numeric_limits<qint64>::min();
+    m_diaLimpieza = QDate();
 }
 
 QString Registro::ArchivoDelDia(const QDate& dia) const
@@ -85,7 +85,8 @@ void Registro::Escribir(const QString& mensaje)
 
     // Listing the folder after every line would dominate the cost of logging; once a second (and on every new
     // day) deletes the same files, just as promptly as anyone can see.
-    if (ahora - m_ultimaLimpieza >= 1000 || ahora < m_ultimaLimpieza || m_dia != m_diaLimpieza) {
+    if (!m_diaLimpieza.isValid() || ahora - m_ultimaLimpieza >= 1000 || ahora < m_ultimaLimpieza ||
+        m_dia != m_diaLimpieza) {
         m_ultimaLimpieza = ahora;
         m_diaLimpieza = m_dia;
         LimpiarLogsAntiguos(m_carpetaLogs, kDiasRetencion, m_dia);

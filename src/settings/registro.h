@@ -38,7 +38,7 @@ private:
     QString m_sello;         // "yyyy-MM-dd HH:mm:ss" of m_segundoSello
     QDate m_dia;             // local day of m_segundoSello
     QString m_rutaArchivo;   // that day's file
-    qint64 m_ultimaLimpieza = std::numeric_limits<qint64>::min();
+    qint64 m_ultimaLimpieza = 0;
     QDate m_diaLimpieza;
 };
 

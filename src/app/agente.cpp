@@ -1,0 +1,84 @@
+#include "agente.h"
+
+#include "avisos_ventana.h"
+#include "plataforma.h"
+#include "settings/avisos.h"
+#include "settings/ini.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QGuiApplication>
+#include <QScreen>
+
+Agente::Agente(const QString& carpetaPrograma, QObject* parent)
+    : QObject(parent)
+    , m_carpetaPrograma(carpetaPrograma)
+    , m_registro(carpetaPrograma)
+{
+    InstalarRegistro(&m_registro);
+}
+
+Agente::~Agente()
+{
+    m_servidor.reset();
+    InstalarRegistro(nullptr);
+}
+
+Endpoints Agente::CrearEndpoints()
+{
+    Endpoints endpoints;
+    endpoints.estado = [this] { return m_estado->ObtenerEstado(); };
+    return endpoints;
+}
+
+std::optional<int> Agente::Iniciar()
+{
+    const QString rutaConfig = QDir(m_carpetaPrograma).filePath(QStringLiteral("config.ini"));
+
+    // One agent per HTTP port: a second one ends silently.
+    qint64 puerto = 9999;
+    ConvertirEntero(LeerINI(kSeccionConfiguracion, QStringLiteral("PuertoHTTP"), QStringLiteral("9999"), rutaConfig),
+                    1, 65535, puerto);
+    m_instancia = std::make_unique<QLockFile>(
+        QDir(QDir::tempPath()).filePath(QStringLiteral("plugin-tornavo-%1.lock").arg(puerto)));
+    // A lock held for hours is not stale; only a dead owner makes it so.
+    m_instancia->setStaleLockTime(0);
+    if (!m_instancia->tryLock(0)) {
+        return 0;
+    }
+
+    if (!QFileInfo(rutaConfig).isFile()) {
+        const QString texto = QStringLiteral("No se encontró el archivo de configuración.");
+        MostrarAviso(texto, IconoAviso::Error, BotonesAviso::Aceptar);
+        EscribirLog(texto);
+        return 1;
+    }
+    QString error;
+    if (!LeerConfiguracion(rutaConfig, m_cfg, error)) {
+        MostrarAviso(error, IconoAviso::Error, BotonesAviso::Aceptar);
+        EscribirLog(error);
+        return 1;
+    }
+
+    m_ventana = std::make_unique<Principal>();
+    connect(&m_registro, &Registro::lineaEscrita, m_ventana.get(), &Principal::AgregarLinea);
+
+    m_estado = std::make_unique<DocumentoEstado>(m_cfg, [this] { return m_servidor->PuertoLocal(); });
+    m_servidor = std::make_unique<ServidorWeb>(m_cfg, CrearEndpoints());
+    m_servidor->IniciarServidor();
+
+    connect(m_ventana.get(), &Principal::reiniciarServidor, this, [this] {
+        m_servidor->DetenerServidor();
+        m_servidor->IniciarServidor();
+    });
+
+    if (PlataformaSinPantalla()) {
+        EscribirLog(QStringLiteral("?? No hay pantalla disponible: la ventana no se muestra."));
+    }
+    if (QScreen* pantalla = QGuiApplication::primaryScreen()) {
+        const QRect zona = pantalla->availableGeometry();
+        m_ventana->move(zona.center() - m_ventana->rect().center());
+    }
+    m_ventana->show();
+    return std::nullopt;
+}

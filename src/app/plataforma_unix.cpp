@@ -1,0 +1,55 @@
+#include "plataforma.h"
+
+#include <QByteArray>
+#include <QSocketNotifier>
+#include <QtGlobal>
+
+#include <csignal>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int g_tuberia[2] = {-1, -1};
+
+void AlRecibirSenal(int senal)
+{
+    // Only async-signal-safe work here: the event loop reads the pipe and does the rest.
+    const char byte = static_cast<char>(senal);
+    [[maybe_unused]] const auto escritos = ::write(g_tuberia[1], &byte, 1);
+}
+
+} // namespace
+
+bool HayPantalla()
+{
+#if defined(Q_OS_MACOS)
+    return true;
+#else
+    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+#endif
+}
+
+void AlPedirseTerminar(std::function<void()> alTerminar)
+{
+    if (g_tuberia[0] < 0) {
+        if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_tuberia) != 0) {
+            return;
+        }
+        ::fcntl(g_tuberia[1], F_SETFL, ::fcntl(g_tuberia[1], F_GETFL) | O_NONBLOCK);
+    }
+    auto* aviso = new QSocketNotifier(g_tuberia[0], QSocketNotifier::Read);
+    QObject::connect(aviso, &QSocketNotifier::activated, aviso, [alTerminar = std::move(alTerminar)] {
+        char byte = 0;
+        [[maybe_unused]] const auto leidos = ::read(g_tuberia[0], &byte, 1);
+        alTerminar();
+    });
+    struct sigaction accion = {};
+    accion.sa_handler = AlRecibirSenal;
+    sigemptyset(&accion.sa_mask);
+    accion.sa_flags = SA_RESTART;
+    ::sigaction(SIGTERM, &accion, nullptr);
+    ::sigaction(SIGINT, &accion, nullptr);
+    ::sigaction(SIGHUP, &accion, nullptr);
+}

@@ -1,0 +1,11 @@
+#include "plataforma.h"
+
+bool HayPantalla()
+{
+    return true;
+}
+
+void AlPedirseTerminar(std::function<void()>)
+{
+    // Windows ends a desktop program through its session messages, which the window's close handling covers.
+}

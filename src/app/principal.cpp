@@ -1,0 +1,78 @@
+#include "principal.h"
+
+#include <QFontDatabase>
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QScrollBar>
+#include <QTextBlock>
+#include <QTextCursor>
+
+Principal::Principal(QWidget* parent)
+    : QWidget(parent)
+    , m_label1(new QLabel(QStringLiteral("LOG ..."), this))
+    , m_command1(new QPushButton(QStringLiteral("Probar peso ??"), this))
+    , m_command2(new QPushButton(QStringLiteral("?? Reiniciar Servidor"), this))
+    , m_txtLog(new QPlainTextEdit(this))
+{
+    setObjectName(QStringLiteral("Principal"));
+    setWindowTitle(QStringLiteral("Plugin Tornavo"));
+    m_label1->setObjectName(QStringLiteral("Label1"));
+    m_command1->setObjectName(QStringLiteral("Command1"));
+    m_command2->setObjectName(QStringLiteral("Command2"));
+    m_txtLog->setObjectName(QStringLiteral("txtLog"));
+
+    // Fixed positions in device-independent pixels; Qt scales them on high-DPI screens.
+    setFixedSize(461, 318);
+    m_label1->setGeometry(8, 24, 129, 33);
+    m_command1->setGeometry(184, 8, 105, 33);
+    m_command2->setGeometry(376, 8, 81, 33);
+    m_txtLog->setGeometry(8, 48, 441, 257);
+
+    m_txtLog->setReadOnly(true);
+    m_txtLog->setUndoRedoEnabled(false);
+    m_txtLog->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_txtLog->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    m_txtLog->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
+
+    setTabOrder(m_command1, m_txtLog);
+    setTabOrder(m_txtLog, m_command2);
+
+    connect(m_command1, &QPushButton::clicked, this, &Principal::probarPeso);
+    connect(m_command2, &QPushButton::clicked, this, &Principal::reiniciarServidor);
+
+    m_refresco.setSingleShot(true);
+    connect(&m_refresco, &QTimer::timeout, this, &Principal::VolcarLineas);
+}
+
+void Principal::AgregarLinea(const QString& linea)
+{
+    m_pendientes << linea;
+    if (!m_refresco.isActive()) {
+        m_refresco.start(kIntervaloRefrescoMs);
+    }
+}
+
+void Principal::VolcarLineas()
+{
+    m_refresco.stop();
+    if (m_pendientes.isEmpty()) {
+        return;
+    }
+    // One insertion per batch: laying out and scrolling once per line is what makes a busy log slow.
+    QString texto = m_pendientes.join(u'\n');
+    texto.replace(QLatin1String("\r\n"), QLatin1String("\n"));
+    m_pendientes.clear();
+    m_txtLog->appendPlainText(texto);
+
+    QTextDocument* documento = m_txtLog->document();
+    const int sobrantes = documento->blockCount() - kLineasVisibles;
+    if (sobrantes > 0) {
+        QTextCursor cursor(documento);
+        cursor.movePosition(QTextCursor::Start);
+        cursor.setPosition(documento->findBlockByNumber(sobrantes).position(), QTextCursor::KeepAnchor);
+        cursor.removeSelectedText();
+    }
+    m_txtLog->moveCursor(QTextCursor::End);
+    m_txtLog->verticalScrollBar()->setValue(m_txtLog->verticalScrollBar()->maximum());
+}

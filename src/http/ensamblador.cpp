@@ -1,0 +1,97 @@
+#include "ensamblador.h"
+
+#include <limits>
+
+EnsambladorSolicitud::EnsambladorSolicitud(qint64 limite)
+    : m_limite(limite)
+{
+}
+
+void EnsambladorSolicitud::Reiniciar()
+{
+    m_datos.clear();
+    m_finCabecera = -1;
+    m_largoCuerpo = 0;
+}
+
+QByteArray EnsambladorSolicitud::TomarDatos()
+{
+    QByteArray datos = std::move(m_datos);
+    Reiniciar();
+    return datos;
+}
+
+qint64 EnsambladorSolicitud::LargoDeclarado(QByteArrayView cabecera)
+{
+    static constexpr QByteArrayView kNombre("content-length:");
+    qsizetype inicio = 0;
+    while (inicio <= cabecera.size()) {
+        qsizetype fin = cabecera.indexOf(QByteArrayView("\r\n"), inicio);
+        if (fin < 0) {
+            fin = cabecera.size();
+        }
+        const QByteArrayView linea = cabecera.sliced(inicio, fin - inicio);
+        if (linea.size() >= kNombre.size() && linea.first(kNombre.size()).compare(kNombre, Qt::CaseInsensitive) == 0) {
+            const QByteArrayView valor = linea.sliced(kNombre.size()).trimmed();
+            if (valor.isEmpty() || valor.size() > 18) {
+                return -1;
+            }
+            qint64 largo = 0;
+            for (const char c : valor) {
+                if (c < '0' || c > '9') {
+                    return -1;
+                }
+                largo = largo * 10 + (c - '0');
+            }
+            return largo;
+        }
+        inicio = fin + 2;
+    }
+    return -1;
+}
+
+EnsambladorSolicitud::Estado EnsambladorSolicitud::Agregar(const QByteArray& bytes)
+{
+    if (static_cast<qint64>(m_datos.size()) + bytes.size() > m_limite) {
+        return Estado::DemasiadoGrande;
+    }
+    const qsizetype previo = m_datos.size();
+    m_datos.append(bytes);
+    if (m_finCabecera < 0) {
+        // Only the new bytes (and the three before them) can complete the blank line.
+        const qsizetype desde = previo >= 3 ? previo - 3 : 0;
+        const qsizetype blanco = m_datos.indexOf("\r\n\r\n", desde);
+        if (blanco < 0) {
+            return Estado::Incompleta;
+        }
+        m_finCabecera = blanco + 4;
+        const qint64 declarado = LargoDeclarado(QByteArrayView(m_datos).first(blanco));
+        m_largoCuerpo = declarado < 0 ? 0 : declarado;
+        if (m_largoCuerpo > m_limite - m_finCabecera) {
+            return Estado::DemasiadoGrande;
+        }
+    }
+    return Evaluar();
+}
+
+EnsambladorSolicitud::Estado EnsambladorSolicitud::Evaluar()
+{
+    if (m_finCabecera < 0) {
+        return Estado::Incompleta;
+    }
+    return static_cast<qint64>(m_datos.size()) - m_finCabecera >= m_largoCuerpo ? Estado::Completa
+                                                                                 : Estado::Incompleta;
+}
+
+EnsambladorSolicitud::Estado EnsambladorSolicitud::FinDelPar()
+{
+    return m_datos.isEmpty() ? Estado::Incompleta : Estado::Completa;
+}
+
+EnsambladorSolicitud::Estado EnsambladorSolicitud::Silencio()
+{
+    if (m_datos.isEmpty()) {
+        return Estado::Incompleta;
+    }
+    return m_finCabecera < 0 ? Estado::Completa : Evaluar();
+}

@@ -1,0 +1,43 @@
+#pragma once
+
+#include <QByteArray>
+
+// Gathers the bytes of one request as they arrive. Pure: no socket, no timer; the caller feeds bytes and reports
+// the peer's end or a quiet spell, and acts on the state returned.
+class EnsambladorSolicitud final
+{
+public:
+    enum class Estado {
+        Incompleta,      // wait for more bytes
+        Completa,        // handle Datos() as one request
+        DemasiadoGrande, // over the limit: refuse with 413
+    };
+
+    static constexpr qint64 kLimitePorDefecto = 64LL * 1024 * 1024;
+
+    explicit EnsambladorSolicitud(qint64 limite = kLimitePorDefecto);
+
+    Estado Agregar(const QByteArray& bytes);
+    // The peer ended its side: whatever arrived is handled as it stands.
+    Estado FinDelPar();
+    // Nothing arrived for a while: a request whose head never completed (no blank line, LF-only lines) is handled
+    // as it stands; one whose body is still short keeps waiting.
+    Estado Silencio();
+
+    bool CabeceraCompleta() const { return m_finCabecera >= 0; }
+    bool Vacia() const { return m_datos.isEmpty(); }
+    const QByteArray& Datos() const { return m_datos; }
+    QByteArray TomarDatos();
+    void Reiniciar();
+
+    // The value of Content-Length in a head (CR LF separated), or -1 when absent or not a plain decimal number.
+    static qint64 LargoDeclarado(QByteArrayView cabecera);
+
+private:
+    Estado Evaluar();
+
+    qint64 m_limite;
+    QByteArray m_datos;
+    qsizetype m_finCabecera = -1; // index just past CR LF CR LF
+    qint64 m_largoCuerpo = 0;
+};

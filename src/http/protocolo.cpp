@@ -1,0 +1,143 @@
+#include "protocolo.h"
+
+#include <QStringView>
+#include <QUrl>
+
+namespace {
+
+QStringView SinEspacios(QStringView texto)
+{
+    qsizetype inicio = 0;
+    qsizetype fin = texto.size();
+    while (inicio < fin && texto[inicio] == u' ') {
+        ++inicio;
+    }
+    while (fin > inicio && texto[fin - 1] == u' ') {
+        --fin;
+    }
+    return texto.mid(inicio, fin - inicio);
+}
+
+QByteArray Enmarcar(QByteArrayView estado, const QString& cuerpo)
+{
+    const QByteArray bytes = cuerpo.toUtf8();
+    QByteArray respuesta;
+    respuesta.reserve(bytes.size() + 128);
+    respuesta += estado;
+    respuesta += "\r\nContent-Type: application/json\r\nAccess-Control-Allow-Origin: *\r\nContent-Length: ";
+    respuesta += QByteArray::number(bytes.size());
+    respuesta += "\r\n\r\n";
+    respuesta += bytes;
+    return respuesta;
+}
+
+} // namespace
+
+QString ResumenSolicitud(const QString& texto)
+{
+    const qsizetype fin = texto.indexOf(QLatin1String("\r\n"));
+    const QStringView primera = fin < 0 ? QStringView(texto) : QStringView(texto).left(fin);
+    return QStringLiteral("Solicitud recibida: ") + SinEspacios(primera).toString();
+}
+
+PartesSolicitud SepararSolicitud(const QString& texto)
+{
+    const qsizetype blanco = texto.indexOf(QLatin1String("\r\n\r\n"));
+    if (blanco < 0) {
+        return {texto, QString()};
+    }
+    return {texto.left(blanco), texto.mid(blanco + 4)};
+}
+
+QString ObtenerHeader(const QString& cabecera, const QString& nombre)
+{
+    const qsizetype n = nombre.size();
+    qsizetype inicio = 0;
+    while (inicio <= cabecera.size()) {
+        qsizetype fin = cabecera.indexOf(QLatin1String("\r\n"), inicio);
+        if (fin < 0) {
+            fin = cabecera.size();
+        }
+        const QStringView linea = QStringView(cabecera).sliced(inicio, fin - inicio);
+        if (linea.left(n).compare(nombre, Qt::CaseInsensitive) == 0) {
+            // The character after the name is skipped unseen, whatever it is.
+            return SinEspacios(linea.size() > n ? linea.sliced(n + 1) : QStringView()).toString();
+        }
+        inicio = fin + 2;
+    }
+    return QString();
+}
+
+bool UrlPermitida(const QString& valor, bool dev, const QString& dominio)
+{
+    if (valor.isEmpty()) {
+        return false;
+    }
+    const QUrl url(valor, QUrl::StrictMode);
+    if (!url.isValid() || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))) {
+        return false;
+    }
+    const QString host = url.host();
+    if (dev && host == QLatin1String("localhost")) {
+        return true;
+    }
+    return !dominio.isEmpty() && host.size() > dominio.size() + 1 && host.endsWith(dominio) &&
+           host[host.size() - dominio.size() - 1] == u'.';
+}
+
+bool OrigenPermitido(const QString& cabecera, const QString& modo, const QString& dominio)
+{
+    const bool dev = modo == QLatin1String("DEV");
+    return UrlPermitida(ObtenerHeader(cabecera, QStringLiteral("Origin")).toLower(), dev, dominio) ||
+           UrlPermitida(ObtenerHeader(cabecera, QStringLiteral("Referer")).toLower(), dev, dominio);
+}
+
+bool AnalizarLineaSolicitud(const QString& cabecera, LineaSolicitud& linea, QString& error)
+{
+    const qsizetype fin = cabecera.indexOf(QLatin1String("\r\n"));
+    const QStringView primera = fin < 0 ? QStringView(cabecera) : QStringView(cabecera).left(fin);
+    const qsizetype s1 = primera.indexOf(u' ');
+    const qsizetype s2 = s1 < 0 ? -1 : primera.indexOf(u' ', s1 + 1);
+    if (s2 < 0) {
+        error = QStringLiteral("Línea de solicitud mal formada: \"%1\"").arg(primera.left(200));
+        return false;
+    }
+    linea.metodo = primera.left(s1).toString().toUpper();
+    linea.ruta = primera.sliced(s1 + 1, s2 - s1 - 1).toString();
+    if (linea.ruta.endsWith(u'/')) {
+        linea.ruta.chop(1);
+    }
+    return true;
+}
+
+QByteArray Respuesta200(const QString& cuerpo)
+{
+    return Enmarcar("HTTP/1.1 200 OK", cuerpo);
+}
+
+QByteArray Respuesta403()
+{
+    static const QByteArray respuesta = Enmarcar("HTTP/1.1 403 Forbidden", kCuerpo403);
+    return respuesta;
+}
+
+QByteArray Respuesta413()
+{
+    static const QByteArray respuesta = Enmarcar("HTTP/1.1 413 Payload Too Large", kCuerpo413);
+    return respuesta;
+}
+
+QByteArray Respuesta204(bool redPrivada)
+{
+    QByteArray respuesta("HTTP/1.1 204 No Content\r\n"
+                         "Access-Control-Allow-Origin: *\r\n"
+                         "Access-Control-Allow-Methods: POST, GET, OPTIONS\r\n"
+                         "Access-Control-Allow-Headers: Content-Type\r\n"
+                         "Access-Control-Max-Age: 86400\r\n");
+    if (redPrivada) {
+        // Chrome's Private Network Access preflight asks for this before it lets a page reach localhost.
+        respuesta += "Access-Control-Allow-Private-Network: true\r\n";
+    }
+    respuesta += "\r\n";
+    return respuesta;
+}

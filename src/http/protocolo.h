@@ -1,0 +1,41 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+// The request and answer texts of the HTTP service, as pure functions.
+
+// "Solicitud recibida: " + the first line of the request, spaces trimmed.
+QString ResumenSolicitud(const QString& texto);
+
+struct PartesSolicitud
+{
+    QString cabecera; // before the first CR LF CR LF (all of it when there is none)
+    QString cuerpo;   // after it
+};
+PartesSolicitud SepararSolicitud(const QString& texto);
+
+// The value of the first head line that starts with `nombre` (any case), minus the name and the one character
+// after it, with spaces trimmed; empty when no line starts with it.
+QString ObtenerHeader(const QString& cabecera, const QString& nombre);
+
+// Admits a request when its Origin or its Referer is an http(s) URL whose host ends with "." + dominio, or, in mode
+// "DEV", whose host is exactly "localhost".
+bool OrigenPermitido(const QString& cabecera, const QString& modo, const QString& dominio);
+bool UrlPermitida(const QString& valor, bool dev, const QString& dominio);
+
+struct LineaSolicitud
+{
+    QString metodo; // upper-cased
+    QString ruta;   // one trailing "/" removed, query string kept
+};
+// False when the request line has fewer than two spaces; `error` then describes it.
+bool AnalizarLineaSolicitud(const QString& cabecera, LineaSolicitud& linea, QString& error);
+
+QByteArray Respuesta200(const QString& cuerpo);
+QByteArray Respuesta403();
+QByteArray Respuesta204(bool redPrivada);
+QByteArray Respuesta413();
+
+inline const QString kCuerpo403 = QStringLiteral("{\"error\":\"Acceso denegado desde origen no autorizado\"}");
+inline const QString kCuerpo413 = QStringLiteral("{\"success\":false,\"error\":\"Solicitud demasiado grande\"}");

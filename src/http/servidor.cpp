@@ -1,0 +1,409 @@
+#include "servidor.h"
+
+#include "protocolo.h"
+#include "settings/avisos.h"
+#include "settings/registro.h"
+#include "settings/texto.h"
+
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTimer>
+
+struct ServidorWeb::Ranura
+{
+    QPointer<QTcpSocket> socket; // null: the slot is free
+    EnsambladorSolicitud ensamblador;
+    QTimer silencio;
+    QTimer inactividad;
+    quint64 generacion = 0;
+    bool atendida = false; // its request is being handled: later bytes are not another request
+};
+
+namespace {
+
+// A socket whose answer is on its way closes itself; this bounds how long a peer that never reads can keep it.
+constexpr int kEsperaCierreMs = 30000;
+
+void CerrarCuandoSeEnvie(QTcpSocket* socket)
+{
+    QObject::connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    auto* limite = new QTimer(socket);
+    limite->setSingleShot(true);
+    QObject::connect(limite, &QTimer::timeout, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
+    limite->start(kEsperaCierreMs);
+    socket->disconnectFromHost();
+    if (socket->state() == QAbstractSocket::UnconnectedState) {
+        socket->deleteLater();
+    }
+}
+
+} // namespace
+
+ServidorWeb::ServidorWeb(const Configuracion& cfg, Endpoints endpoints, QObject* parent)
+    : QObject(parent)
+    , m_cfg(cfg)
+    , m_endpoints(std::move(endpoints))
+{
+    // Slot 0 exists for the whole process; 1 to 100 come and go with the listener.
+    m_ranuras[0] = std::make_unique<Ranura>();
+}
+
+ServidorWeb::~ServidorWeb()
+{
+    for (auto& ranura : m_ranuras) {
+        if (ranura && ranura->socket) {
+            ranura->socket->abort();
+            delete ranura->socket.data();
+        }
+    }
+}
+
+void ServidorWeb::FijarTiempos(int silencioCabeceraMs, int inactividadMs)
+{
+    m_silencioCabeceraMs = silencioCabeceraMs;
+    m_inactividadMs = inactividadMs;
+}
+
+bool ServidorWeb::Escuchando() const
+{
+    return !m_oyentes.isEmpty();
+}
+
+quint16 ServidorWeb::PuertoLocal() const
+{
+    return m_oyentes.isEmpty() ? m_cfg.PuertoHTTP : m_oyentes.first()->serverPort();
+}
+
+int ServidorWeb::RanurasOcupadas() const
+{
+    int ocupadas = 0;
+    for (const auto& ranura : m_ranuras) {
+        ocupadas += (ranura && ranura->socket) ? 1 : 0;
+    }
+    return ocupadas;
+}
+
+int ServidorWeb::RanuraDe(quint16 puertoRemoto) const
+{
+    for (int i = 0; i < kRanuras; ++i) {
+        if (m_ranuras[i] && m_ranuras[i]->socket && m_ranuras[i]->socket->peerPort() == puertoRemoto) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+QList<QHostAddress> ServidorWeb::Direcciones(QString& error) const
+{
+    const QString texto = m_cfg.DireccionEscucha.trimmed();
+    if (texto.isEmpty()) {
+        return {QHostAddress(QHostAddress::LocalHost), QHostAddress(QHostAddress::LocalHostIPv6)};
+    }
+    QList<QHostAddress> direcciones;
+    for (const QString& parte : texto.split(u',', Qt::SkipEmptyParts)) {
+        QHostAddress direccion;
+        if (!direccion.setAddress(parte.trimmed())) {
+            error = QStringLiteral("Dirección de escucha no válida: %1").arg(parte.trimmed());
+            return {};
+        }
+        direcciones << direccion;
+    }
+    return direcciones;
+}
+
+bool ServidorWeb::IniciarServidor()
+{
+    for (int i = 1; i < kRanuras; ++i) {
+        if (!m_ranuras[i]) {
+            m_ranuras[i] = std::make_unique<Ranura>();
+        }
+    }
+    if (!m_oyentes.isEmpty()) {
+        qDeleteAll(m_oyentes);
+        m_oyentes.clear();
+        EscribirLog(QStringLiteral("?? Socket anterior cerrado."));
+    }
+
+    QString error;
+    const QList<QHostAddress> direcciones = Direcciones(error);
+    QStringList escuchadas;
+    for (const QHostAddress& direccion : direcciones) {
+        auto* oyente = new QTcpServer(this);
+        oyente->setMaxPendingConnections(1000);
+        if (!oyente->listen(direccion, m_cfg.PuertoHTTP)) {
+            const auto fallo = oyente->serverError();
+            const QString descripcion = oyente->errorString();
+            delete oyente;
+            // A machine without IPv6 still serves on 127.0.0.1; a port taken on either address is a real failure.
+            if (direccion == QHostAddress(QHostAddress::LocalHostIPv6) && m_cfg.DireccionEscucha.trimmed().isEmpty() &&
+                fallo != QAbstractSocket::AddressInUseError && !m_oyentes.isEmpty()) {
+                continue;
+            }
+            error = descripcion;
+            break;
+        }
+        connect(oyente, &QTcpServer::pendingConnectionAvailable, this, &ServidorWeb::AceptarPendientes);
+        m_oyentes << oyente;
+        escuchadas << direccion.toString();
+    }
+    if (!error.isEmpty() || m_oyentes.isEmpty()) {
+        qDeleteAll(m_oyentes);
+        m_oyentes.clear();
+        MostrarAviso(QStringLiteral("? Error al iniciar el servidor Web."), IconoAviso::Error, BotonesAviso::Aceptar);
+        EscribirLog(QStringLiteral("? Error al iniciar el servidor Web: ") + error);
+        return false;
+    }
+    m_aceptacionPausada = false;
+    EscribirLog(QStringLiteral("?? Servidor iniciado en IP: ") + escuchadas.join(QStringLiteral(", ")) +
+                QStringLiteral(" | Puerto: ") + QString::number(m_oyentes.first()->serverPort()));
+    return true;
+}
+
+void ServidorWeb::DetenerServidor()
+{
+    if (!m_oyentes.isEmpty()) {
+        qDeleteAll(m_oyentes);
+        m_oyentes.clear();
+        EscribirLog(QStringLiteral("?? Servidor detenido correctamente."));
+    } else {
+        EscribirLog(QStringLiteral("?? Servidor ya estaba detenido."));
+    }
+    for (int i = 1; i < kRanuras; ++i) {
+        if (m_ranuras[i]) {
+            Liberar(i, true);
+            m_ranuras[i].reset();
+        }
+    }
+}
+
+int ServidorWeb::RanuraLibre() const
+{
+    for (int i = 0; i < kRanuras; ++i) {
+        if (m_ranuras[i] && !m_ranuras[i]->socket) {
+            return i;
+        }
+    }
+    return -1;
+}
+
+void ServidorWeb::AceptarPendientes()
+{
+    for (QTcpServer* oyente : std::as_const(m_oyentes)) {
+        while (oyente->hasPendingConnections()) {
+            const int indice = RanuraLibre();
+            if (indice < 0) {
+                // Every slot is busy: the rest wait, in order, until one frees.
+                if (!m_aceptacionPausada) {
+                    for (QTcpServer* o : std::as_const(m_oyentes)) {
+                        o->pauseAccepting();
+                    }
+                    m_aceptacionPausada = true;
+                }
+                return;
+            }
+            Ocupar(indice, oyente->nextPendingConnection());
+        }
+    }
+    if (m_aceptacionPausada) {
+        m_aceptacionPausada = false;
+        for (QTcpServer* oyente : std::as_const(m_oyentes)) {
+            oyente->resumeAccepting();
+        }
+    }
+}
+
+void ServidorWeb::Ocupar(int indice, QTcpSocket* socket)
+{
+    Ranura& ranura = *m_ranuras[indice];
+    // The slot, not the listener, owns the connection: slot 0 keeps its connection across a restart.
+    socket->setParent(this);
+    ranura.socket = socket;
+    ranura.generacion = ++m_generacion;
+    ranura.atendida = false;
+    ranura.ensamblador.Reiniciar();
+    const quint64 generacion = ranura.generacion;
+
+    ranura.silencio.setSingleShot(true);
+    ranura.inactividad.setSingleShot(true);
+    ranura.silencio.disconnect();
+    ranura.inactividad.disconnect();
+    connect(&ranura.silencio, &QTimer::timeout, this, [this, indice, generacion] { AlSilencio(indice, generacion); });
+    connect(&ranura.inactividad, &QTimer::timeout, this,
+            [this, indice, generacion] { AlInactividad(indice, generacion); });
+    connect(socket, &QTcpSocket::readyRead, this, [this, indice, generacion] { AlLlegarDatos(indice, generacion); });
+    connect(socket, &QTcpSocket::disconnected, this, [this, indice, generacion] { AlCerrarElPar(indice, generacion); });
+    ranura.inactividad.start(m_inactividadMs);
+    if (socket->bytesAvailable() > 0) {
+        AlLlegarDatos(indice, generacion);
+    }
+}
+
+ServidorWeb::Ranura* ServidorWeb::RanuraViva(int indice, quint64 generacion) const
+{
+    Ranura* ranura = m_ranuras[indice].get();
+    if (ranura == nullptr || !ranura->socket || ranura->generacion != generacion) {
+        return nullptr;
+    }
+    return ranura;
+}
+
+void ServidorWeb::AlLlegarDatos(int indice, quint64 generacion)
+{
+    Ranura* ranura = RanuraViva(indice, generacion);
+    if (ranura == nullptr) {
+        return;
+    }
+    const QByteArray bytes = ranura->socket->readAll();
+    if (ranura->atendida) {
+        return; // one request per connection
+    }
+    switch (ranura->ensamblador.Agregar(bytes)) {
+    case EnsambladorSolicitud::Estado::Completa:
+        Atender(indice);
+        break;
+    case EnsambladorSolicitud::Estado::DemasiadoGrande:
+        ranura->atendida = true;
+        ranura->ensamblador.Reiniciar();
+        EscribirLog(QStringLiteral("? Solicitud demasiado grande: supera el límite de %1 MiB, se cierra la conexión.")
+                        .arg(EnsambladorSolicitud::kLimitePorDefecto / (1024 * 1024)));
+        EnviarYCerrar(indice, Respuesta413());
+        break;
+    case EnsambladorSolicitud::Estado::Incompleta:
+        ranura->inactividad.start(m_inactividadMs);
+        if (!ranura->ensamblador.CabeceraCompleta()) {
+            ranura->silencio.start(m_silencioCabeceraMs);
+        } else {
+            ranura->silencio.stop();
+        }
+        break;
+    }
+}
+
+void ServidorWeb::AlSilencio(int indice, quint64 generacion)
+{
+    Ranura* ranura = RanuraViva(indice, generacion);
+    if (ranura != nullptr && !ranura->atendida &&
+        ranura->ensamblador.Silencio() == EnsambladorSolicitud::Estado::Completa) {
+        Atender(indice);
+    }
+}
+
+void ServidorWeb::AlInactividad(int indice, quint64 generacion)
+{
+    Ranura* ranura = RanuraViva(indice, generacion);
+    if (ranura != nullptr && !ranura->atendida) {
+        Liberar(indice, true);
+    }
+}
+
+void ServidorWeb::AlCerrarElPar(int indice, quint64 generacion)
+{
+    Ranura* ranura = RanuraViva(indice, generacion);
+    if (ranura == nullptr) {
+        return;
+    }
+    if (!ranura->atendida && ranura->ensamblador.FinDelPar() == EnsambladorSolicitud::Estado::Completa) {
+        // What arrived is handled as it stands; its answer has nowhere to go and the send reports that.
+        Atender(indice);
+        return;
+    }
+    if (!ranura->atendida) {
+        Liberar(indice, true);
+    }
+    // A slot whose request is being handled stays until its answer finds the connection gone.
+}
+
+void ServidorWeb::Atender(int indice)
+{
+    Ranura& ranura = *m_ranuras[indice];
+    ranura.atendida = true;
+    ranura.silencio.stop();
+    ranura.inactividad.stop();
+    const quint64 generacion = ranura.generacion;
+    const QString texto = DecodificarTexto(ranura.ensamblador.TomarDatos());
+
+    EscribirLog(ResumenSolicitud(texto));
+    const PartesSolicitud partes = SepararSolicitud(texto);
+
+    if (!OrigenPermitido(partes.cabecera, m_cfg.MODE, m_cfg.DominioWeb)) {
+        EnviarYCerrar(indice, Respuesta403());
+        EscribirLog(QStringLiteral("Origen denegado: ") + ObtenerHeader(partes.cabecera, QStringLiteral("Origin")) +
+                    QStringLiteral(" | MODE: ") + m_cfg.MODE);
+        return;
+    }
+    if (texto.startsWith(QLatin1String("OPTIONS"))) {
+        const bool redPrivada =
+            ObtenerHeader(partes.cabecera, QStringLiteral("Access-Control-Request-Private-Network"))
+                .compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
+        EnviarYCerrar(indice, Respuesta204(redPrivada));
+        return;
+    }
+    LineaSolicitud linea;
+    QString error;
+    if (!AnalizarLineaSolicitud(partes.cabecera, linea, error)) {
+        EscribirLog(QStringLiteral("? Error: ") + error);
+        Liberar(indice, true);
+        return;
+    }
+    QPointer<ServidorWeb> yo(this);
+    Enrutar(m_endpoints, linea.metodo, linea.ruta, partes.cuerpo, [yo, indice, generacion](const QString& cuerpo) {
+        if (yo) {
+            yo->Responder(indice, generacion, cuerpo);
+        }
+    });
+}
+
+void ServidorWeb::Responder(int indice, quint64 generacion, const QString& cuerpo)
+{
+    Ranura* ranura = RanuraViva(indice, generacion);
+    if (ranura == nullptr || ranura->socket->state() != QAbstractSocket::ConnectedState) {
+        EscribirLog(QStringLiteral("? Error: El cliente cerró la conexión antes de recibir la respuesta."));
+        if (ranura != nullptr) {
+            Liberar(indice, true);
+        }
+        return;
+    }
+    EnviarYCerrar(indice, Respuesta200(cuerpo));
+    EscribirLog(QStringLiteral("Respuesta enviada: ") + cuerpo);
+}
+
+void ServidorWeb::EnviarYCerrar(int indice, const QByteArray& respuesta)
+{
+    Ranura& ranura = *m_ranuras[indice];
+    QTcpSocket* socket = ranura.socket;
+    if (socket->write(respuesta) < 0) {
+        EscribirLog(QStringLiteral("? Error: ") + socket->errorString());
+        Liberar(indice, true);
+        return;
+    }
+    // The slot is free as soon as the answer is handed over; the socket closes itself once it has gone out.
+    Liberar(indice, false);
+}
+
+void ServidorWeb::Liberar(int indice, bool abortar)
+{
+    Ranura& ranura = *m_ranuras[indice];
+    ranura.silencio.stop();
+    ranura.inactividad.stop();
+    ranura.ensamblador.Reiniciar();
+    ranura.atendida = false;
+    QTcpSocket* socket = ranura.socket;
+    ranura.socket = nullptr;
+    ranura.generacion = 0;
+    if (socket != nullptr) {
+        socket->disconnect(this);
+        if (abortar) {
+            socket->abort();
+            socket->deleteLater();
+        } else {
+            CerrarCuandoSeEnvie(socket);
+        }
+    }
+    if (m_aceptacionPausada) {
+        // Let the next waiting connection in once the current event is done.
+        QTimer::singleShot(0, this, &ServidorWeb::AceptarPendientes);
+    }
+}

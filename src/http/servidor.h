@@ -1,0 +1,68 @@
+#pragma once
+
+#include "ensamblador.h"
+#include "rutas.h"
+#include "settings/configuracion.h"
+
+#include <QHostAddress>
+#include <QList>
+#include <QObject>
+#include <QPointer>
+
+#include <array>
+#include <memory>
+
+class QTcpServer;
+class QTcpSocket;
+class QTimer;
+
+// The listener (`Pimp`) and its connection slots (`Hoe`, 0 to 100). Each connection lives on the lowest free slot,
+// gathers one request, gets one answer and is closed. When every slot is busy, new connections wait in the queue.
+class ServidorWeb final : public QObject
+{
+    Q_OBJECT
+
+public:
+    static constexpr int kRanuras = 101;
+
+    ServidorWeb(const Configuracion& cfg, Endpoints endpoints, QObject* parent = nullptr);
+    ~ServidorWeb() override;
+
+    bool IniciarServidor();
+    void DetenerServidor();
+
+    bool Escuchando() const;
+    quint16 PuertoLocal() const;
+    int RanurasOcupadas() const;
+    int RanuraDe(quint16 puertoRemoto) const; // for tests: the slot serving a peer's local port, or -1
+
+    // Quiet spell after which a head without its blank line is handled, and idle time after which a slot whose
+    // request never completed is dropped.
+    void FijarTiempos(int silencioCabeceraMs, int inactividadMs);
+
+private:
+    struct Ranura;
+
+    QList<QHostAddress> Direcciones(QString& error) const;
+    void AceptarPendientes();
+    int RanuraLibre() const;
+    void Ocupar(int indice, QTcpSocket* socket);
+    void AlLlegarDatos(int indice, quint64 generacion);
+    void AlCerrarElPar(int indice, quint64 generacion);
+    void AlSilencio(int indice, quint64 generacion);
+    void AlInactividad(int indice, quint64 generacion);
+    void Atender(int indice);
+    void Responder(int indice, quint64 generacion, const QString& cuerpo);
+    void EnviarYCerrar(int indice, const QByteArray& respuesta);
+    void Liberar(int indice, bool abortar);
+    Ranura* RanuraViva(int indice, quint64 generacion) const;
+
+    const Configuracion& m_cfg;
+    Endpoints m_endpoints;
+    QList<QTcpServer*> m_oyentes; // `Pimp`: one listening socket per address
+    std::array<std::unique_ptr<Ranura>, kRanuras> m_ranuras; // `Hoe`
+    quint64 m_generacion = 0;
+    int m_silencioCabeceraMs = 500;
+    int m_inactividadMs = 30000;
+    bool m_aceptacionPausada = false;
+};
