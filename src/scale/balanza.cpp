@@ -1,0 +1,242 @@
+#include "balanza.h"
+
+#include "scale/decodificacion.h"
+#include "settings/registro.h"
+#include "settings/texto.h"
+
+#include <QPointer>
+#include <QRandomGenerator>
+
+#include <algorithm>
+
+namespace {
+
+QString SinEspaciosExtremos(const QString& texto)
+{
+    qsizetype inicio = 0;
+    qsizetype fin = texto.size();
+    while (inicio < fin && texto.at(inicio) == u' ') {
+        ++inicio;
+    }
+    while (fin > inicio && texto.at(fin - 1) == u' ') {
+        --fin;
+    }
+    return texto.mid(inicio, fin - inicio);
+}
+
+} // namespace
+
+Balanza::Balanza(const Configuracion& cfg, std::unique_ptr<PuertoSerie> puerto, QObject* parent)
+    : QObject(parent), m_cfg(cfg), m_puerto(std::move(puerto))
+{
+    Q_ASSERT(m_puerto);
+    m_pausa.setSingleShot(true);
+    m_pausa.setTimerType(Qt::PreciseTimer);
+    connect(&m_pausa, &QTimer::timeout, this, &Balanza::AlVencerPausa);
+    connect(m_puerto.get(), &PuertoSerie::datosRecibidos, this, &Balanza::AlRecibir);
+    connect(m_puerto.get(), &PuertoSerie::errorDispositivo, this, &Balanza::AlFallarDispositivo);
+}
+
+Balanza::~Balanza()
+{
+    // Waiting callers are dropped, and the port goes away without reaching a half-destroyed Balanza.
+    m_pausa.stop();
+    m_esperando.clear();
+    disconnect(m_puerto.get(), nullptr, this, nullptr);
+    m_puerto.reset();
+}
+
+bool Balanza::AbrirPuerto(qint16 puerto, const QString& protocolo)
+{
+    const QString prefijoError = QStringLiteral("? Error al abrir puerto COM%1: ").arg(puerto);
+    QString error;
+    if (m_puerto->EstaAbierto()) {
+        if (!m_puerto->Cerrar(error)) {
+            EscribirLog(prefijoError + error);
+            return false;
+        }
+        EscribirLog(QStringLiteral("Puerto COM:%1 cerrado antes de reabrir.").arg(m_numeroPuerto));
+    }
+
+    const PerfilPuerto perfil = PerfilDelProtocolo(protocolo);
+    if (!perfil.conocido) {
+        EscribirLog(QStringLiteral("?? Protocolo desconocido: ") + protocolo +
+                    QStringLiteral(". Usando configuración por defecto."));
+    }
+    AjustesLinea ajustes;
+    if (!InterpretarAjustesLinea(perfil.ajustes, ajustes, error)) {
+        EscribirLog(prefijoError + error);
+        return false;
+    }
+    m_longitudLectura = perfil.longitudLectura;
+    m_numeroPuerto = puerto;
+    if (!m_puerto->Abrir(puerto, ajustes, error)) {
+        EscribirLog(prefijoError + error);
+        return false;
+    }
+    EscribirLog(QStringLiteral("? Puerto COM%1 abierto con protocolo: ").arg(puerto) + protocolo);
+    return true;
+}
+
+void Balanza::PedirPeso(const QString& protocolo, AlTerminar alTerminar)
+{
+    // A request during a reading would write into the middle of the scale's reply: it waits for the same result.
+    m_esperando.push_back(std::move(alTerminar));
+    if (m_leyendo) {
+        return;
+    }
+    m_leyendo = true;
+    m_protocolo = protocolo;
+    m_respuesta.clear();
+    m_intento = 0;
+
+    if (!m_cfg.EsNormal() && !AbrirPuerto(m_cfg.PortBalanza, m_cfg.ProtocoloBalanza)) {
+        EscribirLog(QStringLiteral("Error al abrir el puerto COM. Verifique configuración."));
+        Fallar(QString());
+        return;
+    }
+
+    if (!m_cfg.EsPro()) {
+        Terminar(InfoRecepcionBascula(SimularRespuesta(), protocolo));
+        return;
+    }
+
+    // A port kept open may have failed to open at start-up or vanished since: one more try before polling.
+    if (!m_puerto->EstaAbierto() && !AbrirPuerto(m_cfg.PortBalanza, m_cfg.ProtocoloBalanza)) {
+        Fallar(QStringLiteral("el puerto COM%1 no está abierto").arg(m_cfg.PortBalanza));
+        return;
+    }
+
+    m_sondeo = SondeoDelProtocolo(protocolo);
+    // Whatever the port holds now is left over from an earlier reply, not the current weight.
+    m_puerto->Descartar();
+    m_sondeando = true;
+    IniciarIntento();
+}
+
+void Balanza::IniciarIntento()
+{
+    ++m_intento;
+    for (int i = 0; i < m_sondeo.escrituras; ++i) {
+        QString error;
+        if (!m_puerto->Escribir(m_sondeo.envio, error)) {
+            Fallar(error);
+            return;
+        }
+    }
+    // The attempt ends when the reply is complete (AlRecibir) or when the pause runs out (AlVencerPausa).
+    m_pausa.start(std::max(0, m_cfg.PausaIntento));
+}
+
+bool Balanza::TomarRespuesta()
+{
+    while (m_respuesta.size() < m_sondeo.longitudEsperada) {
+        const QByteArray trozo = m_puerto->Tomar(m_longitudLectura);
+        if (trozo.isEmpty()) {
+            break;
+        }
+        m_respuesta += SinEspaciosExtremos(DecodificarWindows1252(trozo));
+    }
+    return m_respuesta.size() >= m_sondeo.longitudEsperada;
+}
+
+void Balanza::AlRecibir()
+{
+    // Outside a reading the bytes stay in the port; the next reading drops them.
+    if (!m_sondeando) {
+        return;
+    }
+    if (TomarRespuesta()) {
+        m_sondeando = false;
+        m_pausa.stop();
+        Terminar(InfoRecepcionBascula(m_respuesta, m_protocolo));
+    }
+}
+
+void Balanza::AlVencerPausa()
+{
+    if (!m_sondeando) {
+        return;
+    }
+    if (TomarRespuesta() || m_intento >= m_cfg.Intentos) {
+        m_sondeando = false;
+        Terminar(InfoRecepcionBascula(m_respuesta, m_protocolo));
+        return;
+    }
+    IniciarIntento();
+}
+
+void Balanza::AlFallarDispositivo(const QString& descripcion)
+{
+    QString error;
+    m_puerto->Cerrar(error);
+    if (m_sondeando) {
+        Fallar(descripcion);
+    } else {
+        EscribirLog(QStringLiteral("? Error en puerto COM%1: ").arg(m_numeroPuerto) + descripcion);
+    }
+}
+
+void Balanza::Terminar(const QString& resultado)
+{
+    EscribirLog(QStringLiteral("?? Peso devuelto: ") + resultado);
+    if (!m_cfg.EsNormal() && m_puerto->EstaAbierto()) {
+        QString error;
+        if (!m_puerto->Cerrar(error)) {
+            Fallar(error);
+            return;
+        }
+    }
+    Entregar(resultado);
+}
+
+void Balanza::Fallar(const QString& descripcion)
+{
+    EscribirLog(QStringLiteral("? Error en PedirPeso: ") + descripcion);
+    Entregar(QStringLiteral("ERROR"));
+}
+
+void Balanza::Entregar(const QString& resultado)
+{
+    m_sondeando = false;
+    m_pausa.stop();
+    m_leyendo = false;
+    std::vector<AlTerminar> esperando;
+    esperando.swap(m_esperando);
+    // A caller may start the next reading, or even destroy the Balanza, from its callback.
+    const QPointer<Balanza> vivo(this);
+    for (AlTerminar& alTerminar : esperando) {
+        if (!vivo) {
+            break;
+        }
+        if (alTerminar) {
+            alTerminar(resultado);
+        }
+    }
+}
+
+bool Balanza::CerrarPuerto()
+{
+    if (!m_puerto->EstaAbierto()) {
+        return true;
+    }
+    QString error;
+    if (!m_puerto->Cerrar(error)) {
+        EscribirLog(QStringLiteral("? Error al cerrar puerto COM%1: ").arg(m_numeroPuerto) + error);
+        return false;
+    }
+    return true;
+}
+
+bool Balanza::PuertoAbierto() const
+{
+    return m_puerto->EstaAbierto();
+}
+
+QString Balanza::SimularRespuesta() const
+{
+    // A single-precision value in [0, 1) written with seven significant digits; its last five characters.
+    const float azar = float(QRandomGenerator::global()->bounded(1 << 24)) / float(1 << 24);
+    const QString texto = QString::number(double(azar), 'g', 7);
+    return texto.right(5);
+}

@@ -1,0 +1,72 @@
+#pragma once
+
+#include "scale/puerto_serie.h"
+#include "settings/configuracion.h"
+
+#include <QObject>
+#include <QString>
+#include <QTimer>
+
+#include <functional>
+#include <memory>
+#include <vector>
+
+// The scale link: opens the scale's port with its protocol's line settings and reads one weight per request, as a
+// state machine driven by the port's and a timer's signals (the event loop keeps serving everything else).
+class Balanza final : public QObject
+{
+    Q_OBJECT
+
+public:
+    using AlTerminar = std::function<void(const QString&)>;
+
+    // Takes ownership of `puerto`. `cfg` is copied: the settings are constant for the life of the process.
+    Balanza(const Configuracion& cfg, std::unique_ptr<PuertoSerie> puerto, QObject* parent = nullptr);
+    ~Balanza() override;
+
+    // Closes the port if open, then opens port `puerto` with the line settings of `protocolo` (any case). Logs
+    // the outcome; false when the port could not be opened.
+    bool AbrirPuerto(qint16 puerto, const QString& protocolo);
+
+    // One weight reading, handed to `alTerminar` as the decoded weight text, "ERR" when the reply cannot be
+    // decoded, or "ERROR" when the port fails. A request made while a reading runs joins it and gets its result.
+    // `alTerminar` runs exactly once: before this returns when no polling is needed (simulated weights, a port
+    // that cannot be opened), otherwise later from the event loop; never after the Balanza is destroyed.
+    void PedirPeso(const QString& protocolo, AlTerminar alTerminar);
+
+    // Closes the port (at shut-down). False, with a log line, when the platform reports a failure.
+    bool CerrarPuerto();
+
+    bool PuertoAbierto() const;
+    bool LecturaEnCurso() const { return m_leyendo; }
+    // Polling attempts of the current or last reading.
+    int Intento() const { return m_intento; }
+
+private:
+    void IniciarIntento();
+    void AlRecibir();
+    void AlVencerPausa();
+    void AlFallarDispositivo(const QString& descripcion);
+    // Appends what the port holds (in pieces of the read length, spaces at both ends of each piece removed) until
+    // the reply is complete or the port is empty. True when the reply is complete.
+    bool TomarRespuesta();
+    void Terminar(const QString& resultado);
+    void Fallar(const QString& descripcion);
+    void Entregar(const QString& resultado);
+    QString SimularRespuesta() const;
+
+    Configuracion m_cfg;
+    std::unique_ptr<PuertoSerie> m_puerto;
+    QTimer m_pausa;
+    qint16 m_numeroPuerto = 0; // the port number last used, for the closing message
+    int m_longitudLectura = 8; // most characters one read takes, from the port's protocol profile
+
+    // The reading in progress.
+    bool m_leyendo = false;
+    bool m_sondeando = false; // polling the scale (as opposed to opening, simulating or finishing)
+    QString m_protocolo;
+    Sondeo m_sondeo;
+    int m_intento = 0;
+    QString m_respuesta;
+    std::vector<AlTerminar> m_esperando;
+};
