@@ -1,0 +1,122 @@
+#include "entrega_csv.h"
+
+#include "base64.h"
+#include "cuerpo_json.h"
+#include "lanzador.h"
+#include "plataforma.h"
+#include "settings/configuracion.h"
+#include "settings/registro.h"
+
+#include <QDir>
+#include <QFileInfo>
+
+namespace {
+
+const QString kJsonInvalido = QStringLiteral("{\"success\":false,\"error\":\"JSON inválido\"}");
+const QString kNombreInvalido = QStringLiteral("{\"success\":false,\"error\":\"Nombre de archivo inválido\"}");
+const QString kNoGuardado = QStringLiteral("{\"success\":false,\"error\":\"No se pudo guardar el CSV\"}");
+const QString kQendraNoIniciado =
+    QStringLiteral("{\"success\":false,\"error\":\"CSV recibido pero no se pudo ejecutar Qendra, asegurate de tener "
+                   "Qendra instalado en la carpeta por defecto\"}");
+const QString kExito = QStringLiteral("{\"success\":true,\"mensaje\":\"CSV recibido y ejecutado\"}");
+
+bool EsNombreDeDispositivo(const QString& nombre)
+{
+    // Windows opens the device whatever extension follows, and ignores spaces before the dot.
+    const QString base = nombre.section(u'.', 0, 0).trimmed().toUpper();
+    static const QStringList kFijos{QStringLiteral("CON"), QStringLiteral("PRN"), QStringLiteral("AUX"),
+                                    QStringLiteral("NUL")};
+    if (kFijos.contains(base)) {
+        return true;
+    }
+    return base.size() == 4 && (base.startsWith(QLatin1String("COM")) || base.startsWith(QLatin1String("LPT"))) &&
+           base[3] >= u'1' && base[3] <= u'9';
+}
+
+// The name as it can go into one log line: control characters written as \uXXXX.
+QString NombreParaLog(const QString& nombre)
+{
+    QString salida;
+    for (const QChar c : nombre) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F) {
+            salida += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
+        } else {
+            salida += c;
+        }
+    }
+    return salida;
+}
+
+QString ConSeparadorFinal(const QString& carpeta)
+{
+    QString ruta = QDir::fromNativeSeparators(carpeta);
+    if (!ruta.endsWith(u'/')) {
+        ruta += u'/';
+    }
+    return ruta;
+}
+
+} // namespace
+
+bool NombreArchivoValido(const QString& nombre)
+{
+    if (nombre.isEmpty() || nombre == QLatin1String(".") || nombre == QLatin1String("..")) {
+        return false;
+    }
+    for (const QChar c : nombre) {
+        if (c == u'/' || c == u'\\' || c == u':' || c.unicode() < 0x20 || c.unicode() == 0x7F) {
+            return false;
+        }
+    }
+    return !EsNombreDeDispositivo(nombre);
+}
+
+EntregaCSV::EntregaCSV(const Configuracion& cfg, Lanzador& lanzador)
+    : m_lanzador(lanzador),
+      m_carpetaDatos(ConSeparadorFinal(cfg.CarpetaCSV.isEmpty() ? CarpetaDatosPorDefecto() : cfg.CarpetaCSV)),
+      m_programaQendra(
+          QDir::fromNativeSeparators(cfg.ProgramaQendra.isEmpty() ? ProgramaQendraPorDefecto() : cfg.ProgramaQendra))
+{
+}
+
+QString EntregaCSV::CarpetaQendra() const
+{
+    return ConSeparadorFinal(QFileInfo(m_programaQendra).absolutePath());
+}
+
+QString EntregaCSV::RecibirCSV(const QString& cuerpo)
+{
+    const std::optional<QJsonObject> objeto = ParsearJSON(cuerpo);
+    if (!objeto) {
+        EscribirLog(QStringLiteral("? JSON inválido recibido en /csv-base64"));
+        return kJsonInvalido;
+    }
+    const QString base64 = LeerTexto(*objeto, QStringLiteral("base64"));
+    QString nombre = LeerTexto(*objeto, QStringLiteral("nombreArchivo"));
+    if (nombre.isEmpty()) {
+        nombre = QStringLiteral("archivo.csv");
+    }
+    if (!NombreArchivoValido(nombre)) {
+        EscribirLog(QStringLiteral("? Nombre de archivo inválido en /csv-base64: ") + NombreParaLog(nombre));
+        return kNombreInvalido;
+    }
+
+    if (!QDir().mkpath(m_carpetaDatos)) {
+        EscribirLog(QStringLiteral("? No se pudo crear la carpeta ") + QDir::toNativeSeparators(m_carpetaDatos));
+        EscribirLog(QStringLiteral("? Error al guardar CSV"));
+        return kNoGuardado;
+    }
+    const QString ruta = m_carpetaDatos + nombre;
+    if (!GuardarBase64(base64, ruta)) {
+        EscribirLog(QStringLiteral("? Error al guardar CSV"));
+        return kNoGuardado;
+    }
+    EscribirLog(QStringLiteral("?? CSV guardado en: ") + QDir::toNativeSeparators(ruta));
+
+    if (!EjecutarPrograma(m_lanzador, m_programaQendra, {QStringLiteral("-i")}, CarpetaQendra())) {
+        EscribirLog(QStringLiteral("? Error al ejecutar Qendra.exe"));
+        return kQendraNoIniciado;
+    }
+    EscribirLog(QStringLiteral("? qendra.exe ejecutado correctamente."));
+    return kExito;
+}

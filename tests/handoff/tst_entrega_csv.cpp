@@ -1,0 +1,413 @@
+// Starting outside programs and the CSV hand-off to Qendra.
+#include "bitacora.h"
+#include "lanzador_falso.h"
+#include "programa_sustituto.h"
+
+#include "handoff/entrega_csv.h"
+#include "handoff/lanzador.h"
+#include "settings/configuracion.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <cerrno>
+
+namespace {
+
+const QString kExito = QStringLiteral("{\"success\":true,\"mensaje\":\"CSV recibido y ejecutado\"}");
+const QString kSinQendra =
+    QStringLiteral("{\"success\":false,\"error\":\"CSV recibido pero no se pudo ejecutar Qendra, asegurate de tener "
+                   "Qendra instalado en la carpeta por defecto\"}");
+
+QString Cuerpo(const QByteArray& contenido, const QString& nombre)
+{
+    return QStringLiteral("{\"base64\":\"%1\",\"nombreArchivo\":\"%2\"}")
+        .arg(QString::fromLatin1(contenido.toBase64()), nombre);
+}
+
+QByteArray Leer(const QString& ruta)
+{
+    QFile archivo(ruta);
+    return archivo.open(QIODevice::ReadOnly) ? archivo.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TstEntregaCSV final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    // The launcher, with real processes.
+    void IniciaConArgumentosYCarpeta();
+    void CodigoDelInicioFallido_data();
+    void CodigoDelInicioFallido();
+    void EjecutarProgramaRegistraElFallo();
+    void EntradaYSalidaDeUnProgramaObservado();
+    void ProgramaObservadoQueNoArranca();
+
+    // The endpoint.
+    void NombrePorDefecto_data();
+    void NombrePorDefecto();
+    void ReemplazaPorUnArchivoMasCorto();
+    void CreaLaCarpetaDeDatos();
+    void QendraAusente();
+    void QendraIniciado();
+    void NombresRechazados_data();
+    void NombresRechazados();
+    void NombresAceptados_data();
+    void NombresAceptados();
+    void JsonInvalido_data();
+    void JsonInvalido();
+    void Base64Invalido();
+    void CarpetaQueNoSePuedeCrear();
+    void CarpetasPorDefecto();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_tmp;
+    Configuracion m_cfg;
+    QString m_datos;
+    QString m_qendra;
+};
+
+void TstEntregaCSV::init()
+{
+    m_tmp = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_tmp->isValid());
+    m_datos = m_tmp->filePath(QStringLiteral("tornavo"));
+    m_qendra = m_tmp->filePath(QStringLiteral("Qendra/Qendra"));
+    m_cfg = Configuracion();
+    m_cfg.CarpetaCSV = m_datos;
+    m_cfg.ProgramaQendra = m_qendra;
+}
+
+void TstEntregaCSV::IniciaConArgumentosYCarpeta()
+{
+    const QString programa = m_tmp->filePath(QStringLiteral("prog"));
+    QVERIFY(CrearProgramaSustituto(programa));
+    const QString carpeta = m_tmp->filePath(QStringLiteral("trabajo"));
+    QVERIFY(QDir().mkpath(carpeta));
+    LanzadorQt lanzador;
+    int codigo = 0;
+    // Arguments go over as they are, one by one: no shell sees them.
+    const QStringList argumentos{QStringLiteral("-i"), QStringLiteral("con espacio"),
+                                 QStringLiteral("co\"mi'lla $HOME"), QString()};
+    QVERIFY(lanzador.IniciarDesligado(programa, argumentos, carpeta, codigo));
+    QTRY_VERIFY_WITH_TIMEOUT(!LlamadaRegistrada(programa).isEmpty(), 10000);
+    QCOMPARE(LlamadaRegistrada(programa),
+             (QStringList{"arg:-i", "arg:con espacio", "arg:co\"mi'lla $HOME", "arg:", "cwd:" + carpeta}));
+}
+
+void TstEntregaCSV::CodigoDelInicioFallido_data()
+{
+    QTest::addColumn<QString>("caso");
+    QTest::addColumn<int>("codigo");
+    QTest::newRow("programa inexistente") << "inexistente" << ENOENT;
+    QTest::newRow("no ejecutable") << "noejecutable" << EACCES;
+    QTest::newRow("carpeta de trabajo inexistente") << "sincarpeta" << ENOENT;
+}
+
+void TstEntregaCSV::CodigoDelInicioFallido()
+{
+    QFETCH(QString, caso);
+    QFETCH(int, codigo);
+    QString programa = m_tmp->filePath(QStringLiteral("prog"));
+    QString carpeta = m_tmp->path();
+    if (caso == QLatin1String("inexistente")) {
+        programa = m_tmp->filePath(QStringLiteral("no/existe"));
+    } else if (caso == QLatin1String("noejecutable")) {
+        QVERIFY(QFile(programa).open(QIODevice::WriteOnly));
+    } else {
+        QVERIFY(CrearProgramaSustituto(programa));
+        carpeta = m_tmp->filePath(QStringLiteral("no-existe"));
+    }
+    LanzadorQt lanzador;
+    int obtenido = 0;
+    QVERIFY(!lanzador.IniciarDesligado(programa, {QStringLiteral("-i")}, carpeta, obtenido));
+    QCOMPARE(obtenido, codigo);
+}
+
+void TstEntregaCSV::EjecutarProgramaRegistraElFallo()
+{
+    Bitacora bitacora;
+    LanzadorQt lanzador;
+    const QString programa = m_tmp->filePath(QStringLiteral("Qendra/Qendra"));
+    QVERIFY(!EjecutarPrograma(lanzador, programa, {QStringLiteral("-i")}, m_tmp->path()));
+    QCOMPARE(bitacora.Mensajes(), QStringList{"? Error al ejecutar " + programa + " | Código: 2"});
+
+    bitacora.Limpiar();
+    QVERIFY(CrearProgramaSustituto(m_tmp->filePath(QStringLiteral("bien"))));
+    QVERIFY(EjecutarPrograma(lanzador, m_tmp->filePath(QStringLiteral("bien")), {}, m_tmp->path()));
+    QVERIFY(bitacora.Mensajes().isEmpty());
+}
+
+void TstEntregaCSV::EntradaYSalidaDeUnProgramaObservado()
+{
+    const QString programa = m_tmp->filePath(QStringLiteral("copia"));
+    const QString copia = m_tmp->filePath(QStringLiteral("copia.bin"));
+    QFile guion(programa);
+    QVERIFY(guion.open(QIODevice::WriteOnly));
+    guion.write(QStringLiteral("#!/bin/sh\ncat > '%1'\necho \"fallo: $1\" >&2\nexit 3\n").arg(copia).toUtf8());
+    guion.close();
+    QVERIFY(guion.setPermissions(guion.permissions() | QFile::ExeOwner));
+
+    QByteArray entrada(3 * 1024 * 1024, '\0');
+    for (qsizetype i = 0; i < entrada.size(); ++i) {
+        entrada[i] = static_cast<char>((i * 7919) % 251);
+    }
+    LanzadorQt lanzador;
+    QList<bool> inicios;
+    int codigo = -1;
+    bool normal = false;
+    QString errores;
+    bool terminado = false;
+    lanzador.IniciarConEntrada(
+        programa, {QStringLiteral("uno")}, entrada, [&](bool iniciado) { inicios << iniciado; },
+        [&](int c, bool n, const QString& e) {
+            codigo = c;
+            normal = n;
+            errores = e;
+            terminado = true;
+        });
+    // Nothing is known before the event loop runs: the caller is never held up.
+    QVERIFY(inicios.isEmpty());
+    QTRY_VERIFY_WITH_TIMEOUT(terminado, 20000);
+    QCOMPARE(inicios, QList<bool>{true});
+    QCOMPARE(codigo, 3);
+    QVERIFY(normal);
+    QCOMPARE(errores, QStringLiteral("fallo: uno\n"));
+    QCOMPARE(Leer(copia), entrada);
+}
+
+void TstEntregaCSV::ProgramaObservadoQueNoArranca()
+{
+    LanzadorQt lanzador;
+    QList<bool> inicios;
+    bool terminado = false;
+    lanzador.IniciarConEntrada(
+        m_tmp->filePath(QStringLiteral("no-existe")), {}, QByteArray("x"), [&](bool iniciado) { inicios << iniciado; },
+        [&](int, bool, const QString&) { terminado = true; });
+    QTRY_COMPARE_WITH_TIMEOUT(inicios, QList<bool>{false}, 10000);
+    QVERIFY(!terminado);
+}
+
+void TstEntregaCSV::NombrePorDefecto_data()
+{
+    QTest::addColumn<QString>("cuerpo");
+    QTest::newRow("nombre vacío") << Cuerpo("a;b\r\n1;2\r\n", QString());
+    QTest::newRow("sin nombre") << QStringLiteral("{\"base64\":\"YTtiDQoxOzINCg==\"}");
+    QTest::newRow("nombre null") << QStringLiteral("{\"base64\":\"YTtiDQoxOzINCg==\",\"nombreArchivo\":null}");
+}
+
+void TstEntregaCSV::NombrePorDefecto()
+{
+    QFETCH(QString, cuerpo);
+    Bitacora bitacora;
+    LanzadorFalso lanzador;
+    EntregaCSV entrega(m_cfg, lanzador);
+    QCOMPARE(entrega.RecibirCSV(cuerpo), kExito);
+    QCOMPARE(Leer(m_datos + QStringLiteral("/archivo.csv")), QByteArray("a;b\r\n1;2\r\n"));
+    QCOMPARE(bitacora.Mensajes().first(), "?? CSV guardado en: " + m_datos + "/archivo.csv");
+}
+
+void TstEntregaCSV::ReemplazaPorUnArchivoMasCorto()
+{
+    LanzadorFalso lanzador;
+    EntregaCSV entrega(m_cfg, lanzador);
+    QCOMPARE(entrega.RecibirCSV(Cuerpo(QByteArray(10000, 'x'), QStringLiteral("ventas.csv"))), kExito);
+    QCOMPARE(entrega.RecibirCSV(Cuerpo("corto", QStringLiteral("ventas.csv"))), kExito);
+    QCOMPARE(Leer(m_datos + QStringLiteral("/ventas.csv")), QByteArray("corto"));
+    QCOMPARE(QDir(m_datos).entryList(QDir::Files | QDir::Hidden), QStringList{"ventas.csv"});
+}
+
+void TstEntregaCSV::CreaLaCarpetaDeDatos()
+{
+    m_cfg.CarpetaCSV = m_tmp->filePath(QStringLiteral("uno/dos/"));
+    LanzadorFalso lanzador;
+    EntregaCSV entrega(m_cfg, lanzador);
+    QVERIFY(!QFileInfo::exists(m_cfg.CarpetaCSV));
+    QCOMPARE(entrega.RecibirCSV(Cuerpo("x", QStringLiteral("a.csv"))), kExito);
+    QCOMPARE(Leer(m_tmp->filePath(QStringLiteral("uno/dos/a.csv"))), QByteArray("x"));
+}
+
+void TstEntregaCSV::QendraAusente()
+{
+    Bitacora bitacora;
+    LanzadorQt lanzador;
+    EntregaCSV entrega(m_cfg, lanzador);
+    QCOMPARE(entrega.RecibirCSV(Cuerpo("a;b", QStringLiteral("pesos.csv"))), kSinQendra);
+    const QString ruta = m_datos + QStringLiteral("/pesos.csv");
+    QCOMPARE(bitacora.Mensajes(),
+             (QStringList{"?? CSV guardado en: " + ruta, "? Error al ejecutar " + m_qendra + " | Código: 2",
+                          "? Error al ejecutar Qendra.exe"}));
+    QCOMPARE(Leer(ruta), QByteArray("a;b"));
+}
+
+void TstEntregaCSV::QendraIniciado()
+{
+    QVERIFY(QDir().mkpath(QFileInfo(m_qendra).path()));
+    QVERIFY(CrearProgramaSustituto(m_qendra, m_datos));
+    Bitacora bitacora;
+    LanzadorQt lanzador;
+    EntregaCSV entrega(m_cfg, lanzador);
+    const QByteArray csv("codigo;peso\r\n1;2.5\r\n");
+    QCOMPARE(entrega.RecibirCSV(Cuerpo(csv, QStringLiteral("pesos.csv"))), kExito);
+    QCOMPARE(bitacora.Mensajes(),
+             (QStringList{"?? CSV guardado en: " + m_datos + "/pesos.csv", "? qendra.exe ejecutado correctamente."}));
+    // Qendra found the whole file in the data folder when it started, with "-i" and its own folder.
+    QTRY_VERIFY_WITH_TIMEOUT(!LlamadaRegistrada(m_qendra).isEmpty(), 10000);
+    QCOMPARE(LlamadaRegistrada(m_qendra), (QStringList{"arg:-i", "cwd:" + QFileInfo(m_qendra).path(),
+                                                       QStringLiteral("archivo:pesos.csv:%1").arg(csv.size())}));
+}
+
+void TstEntregaCSV::NombresRechazados_data()
+{
+    QTest::addColumn<QString>("nombre");
+    QTest::newRow("sube con /") << "../fuera.csv";
+    QTest::newRow("sube con \\") << "..\\fuera.csv";
+    QTest::newRow("subcarpeta") << "sub/a.csv";
+    QTest::newRow("ruta absoluta") << "/etc/a.csv";
+    QTest::newRow("inicio de Windows") << "..\\..\\AppData\\Roaming\\Microsoft\\Windows\\Start Menu\\x.bat";
+    QTest::newRow("unidad") << "C:a.csv";
+    QTest::newRow("flujo alternativo") << "a.csv:oculto";
+    QTest::newRow("punto") << ".";
+    QTest::newRow("dos puntos") << "..";
+    QTest::newRow("tabulador") << "a\tb.csv";
+    QTest::newRow("salto de línea") << "a\nb.csv";
+    QTest::newRow("DEL") << "a\x7f.csv";
+    QTest::newRow("con") << "con";
+    QTest::newRow("CON.csv") << "CON.csv";
+    QTest::newRow("Nul.txt.csv") << "Nul.txt.csv";
+    QTest::newRow("prn") << "prn";
+    QTest::newRow("aux con espacio") << "aux .csv";
+    QTest::newRow("com1") << "com1.csv";
+    QTest::newRow("COM9") << "COM9";
+    QTest::newRow("lpt1") << "lpt1.csv";
+    QTest::newRow("LPT9") << "LPT9.txt";
+}
+
+void TstEntregaCSV::NombresRechazados()
+{
+    QFETCH(QString, nombre);
+    Bitacora bitacora;
+    LanzadorFalso lanzador;
+    EntregaCSV entrega(m_cfg, lanzador);
+    const QString cuerpo = QStringLiteral("{\"base64\":\"QUJD\",\"nombreArchivo\":\"%1\"}")
+                               .arg(QString(nombre)
+                                        .replace(u'\\', QStringLiteral("\\\\"))
+                                        .replace(u'\t', QStringLiteral("\\t"))
+                                        .replace(u'\n', QStringLiteral("\\n"))
+                                        .replace(QChar(0x7f), QStringLiteral("\\u007f")));
+    QCOMPARE(entrega.RecibirCSV(cuerpo),
+             QStringLiteral("{\"success\":false,\"error\":\"Nombre de archivo inválido\"}"));
+    QCOMPARE(bitacora.Mensajes().size(), 1);
+    QVERIFY(bitacora.Mensajes().first().startsWith(QStringLiteral("? Nombre de archivo inválido en /csv-base64: ")));
+    // One line per message, whatever the name holds.
+    QVERIFY(!bitacora.Mensajes().first().contains(u'\n'));
+    QVERIFY(lanzador.llamadas.isEmpty());
+    QVERIFY(!QFileInfo::exists(m_datos));
+    QVERIFY(!QFileInfo::exists(m_tmp->filePath(QStringLiteral("fuera.csv"))));
+}
+
+void TstEntregaCSV::NombresAceptados_data()
+{
+    QTest::addColumn<QString>("nombre");
+    QTest::newRow("con espacios") << "ventas 2024.csv";
+    QTest::newRow("acentos") << QString::fromUtf8("ñandú.csv");
+    QTest::newRow("parecido a CON") << "console.csv";
+    QTest::newRow("com10") << "com10.csv";
+    QTest::newRow("lpt0") << "lpt0.csv";
+    QTest::newRow("puntos dentro") << "a..b.csv";
+    QTest::newRow("empieza con punto") << ".oculto.csv";
+}
+
+void TstEntregaCSV::NombresAceptados()
+{
+    QFETCH(QString, nombre);
+    LanzadorFalso lanzador;
+    EntregaCSV entrega(m_cfg, lanzador);
+    QCOMPARE(entrega.RecibirCSV(Cuerpo("x", nombre)), kExito);
+    QCOMPARE(QDir(m_datos).entryList(QDir::Files | QDir::Hidden), QStringList{nombre});
+}
+
+void TstEntregaCSV::JsonInvalido_data()
+{
+    QTest::addColumn<QString>("cuerpo");
+    QTest::newRow("vacío") << "";
+    QTest::newRow("número") << "42";
+    QTest::newRow("texto") << "\"QUJD\"";
+    QTest::newRow("true") << "true";
+    QTest::newRow("null") << "null";
+    QTest::newRow("truncado") << "{\"base64\":\"QUJD\",\"nombreArchivo\":\"a.cs";
+}
+
+void TstEntregaCSV::JsonInvalido()
+{
+    QFETCH(QString, cuerpo);
+    Bitacora bitacora;
+    LanzadorFalso lanzador;
+    EntregaCSV entrega(m_cfg, lanzador);
+    QCOMPARE(entrega.RecibirCSV(cuerpo), QStringLiteral("{\"success\":false,\"error\":\"JSON inválido\"}"));
+    QCOMPARE(bitacora.Mensajes(), QStringList{"? JSON inválido recibido en /csv-base64"});
+    QVERIFY(lanzador.llamadas.isEmpty());
+    QVERIFY(!QFileInfo::exists(m_datos));
+}
+
+void TstEntregaCSV::Base64Invalido()
+{
+    QVERIFY(QDir().mkpath(m_datos));
+    QFile anterior(m_datos + QStringLiteral("/a.csv"));
+    QVERIFY(anterior.open(QIODevice::WriteOnly));
+    anterior.write("anterior");
+    anterior.close();
+    Bitacora bitacora;
+    LanzadorFalso lanzador;
+    EntregaCSV entrega(m_cfg, lanzador);
+    QCOMPARE(entrega.RecibirCSV(QStringLiteral("{\"base64\":\"no es base64!\",\"nombreArchivo\":\"a.csv\"}")),
+             QStringLiteral("{\"success\":false,\"error\":\"No se pudo guardar el CSV\"}"));
+    QCOMPARE(bitacora.Mensajes(), QStringList{"? Error al guardar CSV"});
+    QCOMPARE(Leer(m_datos + QStringLiteral("/a.csv")), QByteArray("anterior"));
+    QVERIFY(lanzador.llamadas.isEmpty());
+}
+
+void TstEntregaCSV::CarpetaQueNoSePuedeCrear()
+{
+    // A file stands where the folder should go.
+    QFile estorbo(m_datos);
+    QVERIFY(estorbo.open(QIODevice::WriteOnly));
+    estorbo.close();
+    Bitacora bitacora;
+    LanzadorFalso lanzador;
+    EntregaCSV entrega(m_cfg, lanzador);
+    QCOMPARE(entrega.RecibirCSV(Cuerpo("x", QStringLiteral("a.csv"))),
+             QStringLiteral("{\"success\":false,\"error\":\"No se pudo guardar el CSV\"}"));
+    QCOMPARE(bitacora.Mensajes(),
+             (QStringList{"? No se pudo crear la carpeta " + m_datos + "/", "? Error al guardar CSV"}));
+    QVERIFY(lanzador.llamadas.isEmpty());
+}
+
+void TstEntregaCSV::CarpetasPorDefecto()
+{
+    const QByteArray casaAnterior = qgetenv("HOME");
+    qputenv("HOME", m_tmp->path().toUtf8());
+    Configuracion cfg;
+    LanzadorFalso lanzador;
+    EntregaCSV entrega(cfg, lanzador);
+    const QString respuesta = entrega.RecibirCSV(Cuerpo("x", QString()));
+    qputenv("HOME", casaAnterior);
+    QCOMPARE(respuesta, kExito);
+    QCOMPARE(Leer(m_tmp->filePath(QStringLiteral("tornavo/archivo.csv"))), QByteArray("x"));
+    QCOMPARE(lanzador.llamadas.size(), 1);
+    QCOMPARE(lanzador.llamadas[0].programa, m_tmp->filePath(QStringLiteral("Qendra/Qendra")));
+    QCOMPARE(lanzador.llamadas[0].argumentos, QStringList{"-i"});
+    QCOMPARE(lanzador.llamadas[0].carpeta, m_tmp->filePath(QStringLiteral("Qendra/")));
+    QVERIFY(lanzador.llamadas[0].desligado);
+}
+
+QTEST_GUILESS_MAIN(TstEntregaCSV)
+#include "tst_entrega_csv.moc"
