@@ -1,0 +1,256 @@
+// The listener and its slots in-process, over real loopback sockets, with short timeouts.
+#include "http/servidor.h"
+#include "settings/avisos.h"
+#include "settings/registro.h"
+#include "soporte.h"
+
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <memory>
+#include <vector>
+
+class TstServidor : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void lowestFreeSlotWins();
+    void connectionBeyondTheLastSlotWaitsItsTurn();
+    void idleAndHalfSentConnectionsAreFreed();
+    void peerCloseFreesSlot();
+    void requestsAreServedWhileAWeightReadingRuns();
+    void answerForAPeerThatLeftIsReportedAndFreesTheSlot();
+    void restartKeepsSlotZeroAndDropsTheRest();
+    void stopWhenStopped();
+    void portTakenShowsBoxAndLogs();
+
+private:
+    std::unique_ptr<QTcpSocket> Conectar();
+    static QByteArray LeerHastaCierre(QTcpSocket& socket);
+    bool EnLog(const QString& texto) const;
+
+    QTemporaryDir m_dir;
+    std::unique_ptr<Registro> m_registro;
+    QStringList m_lineas;
+    QStringList m_avisos;
+    Configuracion m_cfg;
+    Endpoints::Responder m_pesoPendiente;
+    std::unique_ptr<ServidorWeb> m_servidor;
+};
+
+void TstServidor::init()
+{
+    m_registro = std::make_unique<Registro>(m_dir.path());
+    InstalarRegistro(m_registro.get());
+    m_lineas.clear();
+    connect(m_registro.get(), &Registro::lineaEscrita, this, [this](const QString& l) { m_lineas << l; });
+    m_avisos.clear();
+    InstalarMostradorAvisos([this](const QString& texto, IconoAviso, BotonesAviso) {
+        m_avisos << texto;
+        return RespuestaAviso::Aceptar;
+    });
+    m_cfg = Configuracion();
+    m_cfg.PuertoHTTP = soporte::PuertoLibre();
+    m_cfg.DireccionEscucha = QStringLiteral("127.0.0.1");
+    Endpoints endpoints;
+    endpoints.estado = [] { return QStringLiteral("vivo"); };
+    endpoints.peso = [this](Endpoints::Responder r) { m_pesoPendiente = std::move(r); };
+    m_servidor = std::make_unique<ServidorWeb>(m_cfg, endpoints);
+    m_servidor->FijarTiempos(100, 400);
+    QVERIFY(m_servidor->IniciarServidor());
+}
+
+void TstServidor::cleanup()
+{
+    m_pesoPendiente = nullptr;
+    m_servidor.reset();
+    InstalarMostradorAvisos({});
+    InstalarRegistro(nullptr);
+    m_registro.reset();
+}
+
+std::unique_ptr<QTcpSocket> TstServidor::Conectar()
+{
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(QStringLiteral("127.0.0.1"), m_cfg.PuertoHTTP);
+    if (!socket->waitForConnected(5000)) {
+        return nullptr;
+    }
+    return socket;
+}
+
+QByteArray TstServidor::LeerHastaCierre(QTcpSocket& socket)
+{
+    QByteArray recibido;
+    for (int i = 0; i < 500 && socket.state() == QAbstractSocket::ConnectedState; ++i) {
+        QTest::qWait(10);
+        recibido += socket.readAll();
+    }
+    return recibido + socket.readAll();
+}
+
+bool TstServidor::EnLog(const QString& texto) const
+{
+    for (const QString& linea : m_lineas) {
+        if (linea.contains(texto)) {
+            return true;
+        }
+    }
+    return false;
+}
+
+static const QByteArray kStatus = "GET /status HTTP/1.1\r\nOrigin: https://app.tornavo.com\r\n\r\n";
+
+void TstServidor::lowestFreeSlotWins()
+{
+    auto a = Conectar();
+    QTRY_VERIFY(m_servidor->RanuraDe(a->localPort()) >= 0);
+    auto b = Conectar();
+    QTRY_VERIFY(m_servidor->RanuraDe(b->localPort()) >= 0);
+    QCOMPARE(m_servidor->RanuraDe(a->localPort()), 0);
+    QCOMPARE(m_servidor->RanuraDe(b->localPort()), 1);
+
+    a->write(kStatus);
+    QVERIFY(LeerHastaCierre(*a).endsWith("\r\n\r\nvivo"));
+    auto c = Conectar();
+    QTRY_VERIFY(m_servidor->RanuraDe(c->localPort()) >= 0);
+    QCOMPARE(m_servidor->RanuraDe(c->localPort()), 0);
+}
+
+void TstServidor::connectionBeyondTheLastSlotWaitsItsTurn()
+{
+    m_servidor->FijarTiempos(100, 60000);
+    std::vector<std::unique_ptr<QTcpSocket>> ocupantes;
+    for (int i = 0; i < ServidorWeb::kRanuras; ++i) {
+        ocupantes.push_back(Conectar());
+        QVERIFY(ocupantes.back());
+        // Let the listener take each one, or the kernel's accept queue fills up first.
+        QTRY_COMPARE(m_servidor->RanurasOcupadas(), i + 1);
+    }
+    QTRY_COMPARE(m_servidor->RanurasOcupadas(), ServidorWeb::kRanuras);
+
+    auto ultimo = Conectar();
+    QVERIFY(ultimo);
+    ultimo->write(kStatus);
+    QTest::qWait(300);
+    QVERIFY(ultimo->bytesAvailable() == 0);
+    QCOMPARE(m_servidor->RanuraDe(ultimo->localPort()), -1);
+
+    ocupantes[37]->abort();
+    QTRY_VERIFY(m_servidor->RanuraDe(ultimo->localPort()) >= 0 || ultimo->bytesAvailable() > 0);
+    QVERIFY(LeerHastaCierre(*ultimo).endsWith("\r\n\r\nvivo"));
+}
+
+void TstServidor::idleAndHalfSentConnectionsAreFreed()
+{
+    std::vector<std::unique_ptr<QTcpSocket>> sockets;
+    for (int i = 0; i < 5; ++i) {
+        sockets.push_back(Conectar());
+    }
+    sockets[0]->write("POST /x HTTP/1.1\r\nContent-Length: 100\r\n\r\nshort");
+    QTRY_COMPARE(m_servidor->RanurasOcupadas(), 5);
+    QTRY_COMPARE_WITH_TIMEOUT(m_servidor->RanurasOcupadas(), 0, 5000);
+    for (auto& socket : sockets) {
+        QTRY_COMPARE(socket->state(), QAbstractSocket::UnconnectedState);
+        QVERIFY(socket->readAll().isEmpty());
+    }
+}
+
+void TstServidor::peerCloseFreesSlot()
+{
+    m_servidor->FijarTiempos(100, 60000);
+    auto socket = Conectar();
+    socket->write("POST /x HTTP/1.1\r\nContent-Length: 100\r\n\r\nshort");
+    QTRY_COMPARE(m_servidor->RanurasOcupadas(), 1);
+    socket->disconnectFromHost();
+    QTRY_COMPARE(m_servidor->RanurasOcupadas(), 0);
+    // What arrived was handled as it stood.
+    QTRY_VERIFY(EnLog(QStringLiteral("Solicitud recibida: POST /x HTTP/1.1")));
+}
+
+void TstServidor::requestsAreServedWhileAWeightReadingRuns()
+{
+    auto peso = Conectar();
+    peso->write("GET /pesoBalanza HTTP/1.1\r\nOrigin: https://app.tornavo.com\r\n\r\n");
+    QTRY_VERIFY(m_pesoPendiente);
+
+    auto estado = Conectar();
+    estado->write(kStatus);
+    QVERIFY(LeerHastaCierre(*estado).endsWith("\r\n\r\nvivo"));
+    QCOMPARE(peso->bytesAvailable(), 0);
+
+    m_pesoPendiente(QStringLiteral("1.250"));
+    QVERIFY(LeerHastaCierre(*peso).endsWith("Content-Length: 5\r\n\r\n1.250"));
+    QVERIFY(EnLog(QStringLiteral("Respuesta enviada: 1.250")));
+}
+
+void TstServidor::answerForAPeerThatLeftIsReportedAndFreesTheSlot()
+{
+    auto peso = Conectar();
+    peso->write("GET /pesoBalanza HTTP/1.1\r\nOrigin: https://app.tornavo.com\r\n\r\n");
+    QTRY_VERIFY(m_pesoPendiente);
+    peso->abort();
+    QTest::qWait(50);
+    m_pesoPendiente(QStringLiteral("1.250"));
+    QVERIFY(EnLog(QStringLiteral("? Error: El cliente cerró la conexión")));
+    QVERIFY(!EnLog(QStringLiteral("Respuesta enviada: 1.250")));
+    QTRY_COMPARE(m_servidor->RanurasOcupadas(), 0);
+}
+
+void TstServidor::restartKeepsSlotZeroAndDropsTheRest()
+{
+    m_servidor->FijarTiempos(60000, 60000);
+    auto cero = Conectar();
+    cero->write("GET /status HTTP/1.1\r\n");
+    QTRY_COMPARE(m_servidor->RanuraDe(cero->localPort()), 0);
+    auto uno = Conectar();
+    QTRY_COMPARE(m_servidor->RanuraDe(uno->localPort()), 1);
+
+    m_lineas.clear();
+    m_servidor->DetenerServidor();
+    QVERIFY(m_servidor->IniciarServidor());
+    QCOMPARE(m_lineas.size(), 2);
+    QVERIFY(m_lineas[0].endsWith(QLatin1String("] ?? Servidor detenido correctamente.")));
+    QVERIFY(m_lineas[1].contains(QStringLiteral("] ?? Servidor iniciado en IP: 127.0.0.1 | Puerto: %1")
+                                     .arg(m_cfg.PuertoHTTP)));
+
+    QTRY_COMPARE(uno->state(), QAbstractSocket::UnconnectedState);
+    cero->write("Origin: https://app.tornavo.com\r\n\r\n");
+    QVERIFY(LeerHastaCierre(*cero).endsWith("\r\n\r\nvivo"));
+    auto nuevo = Conectar();
+    nuevo->write(kStatus);
+    QVERIFY(LeerHastaCierre(*nuevo).endsWith("\r\n\r\nvivo"));
+}
+
+void TstServidor::stopWhenStopped()
+{
+    m_servidor->DetenerServidor();
+    m_lineas.clear();
+    m_servidor->DetenerServidor();
+    QCOMPARE(m_lineas.size(), 1);
+    QVERIFY(m_lineas[0].endsWith(QLatin1String("] ?? Servidor ya estaba detenido.")));
+    QVERIFY(!m_servidor->Escuchando());
+}
+
+void TstServidor::portTakenShowsBoxAndLogs()
+{
+    m_servidor->DetenerServidor();
+    QTcpServer otro;
+    QVERIFY(otro.listen(QHostAddress::LocalHost, m_cfg.PuertoHTTP));
+    m_lineas.clear();
+    QVERIFY(!m_servidor->IniciarServidor());
+    QCOMPARE(m_avisos, QStringList{QStringLiteral("? Error al iniciar el servidor Web.")});
+    QCOMPARE(m_lineas.size(), 1);
+    QVERIFY(m_lineas[0].contains(QLatin1String("] ? Error al iniciar el servidor Web: ")));
+    QVERIFY(m_lineas[0].size() > m_lineas[0].indexOf(QLatin1String("Web: ")) + 5);
+    QVERIFY(!m_servidor->Escuchando());
+}
+
+QTEST_GUILESS_MAIN(TstServidor)
+#include "tst_servidor.moc"

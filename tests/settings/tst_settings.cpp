@@ -1,0 +1,340 @@
+// config.ini reading, the activity log and its retention, the version text and text conversions.
+#include "settings/configuracion.h"
+#include "settings/ini.h"
+#include "settings/registro.h"
+#include "settings/texto.h"
+#include "settings/version.h"
+#include "soporte.h"
+
+#include <QDir>
+#include <QFile>
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+qint64 Local(int anio, int mes, int dia, int hora, int minuto, int segundo)
+{
+    return QDateTime(QDate(anio, mes, dia), QTime(hora, minuto, segundo)).toMSecsSinceEpoch();
+}
+
+QByteArray Leer(const QString& ruta)
+{
+    QFile archivo(ruta);
+    return archivo.open(QIODevice::ReadOnly) ? archivo.readAll() : QByteArray();
+}
+
+void FijarModificacion(const QString& ruta, const QDateTime& momento)
+{
+    QFile archivo(ruta);
+    QVERIFY(archivo.open(QIODevice::ReadWrite));
+    QVERIFY(archivo.setFileTime(momento, QFileDevice::FileModificationTime));
+}
+
+} // namespace
+
+class TstSettings : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void iniReading_data();
+    void iniReading();
+    void iniMissingFileGivesDefault();
+    void iniWindows1252File();
+    void configurationDefaults();
+    void configurationValues();
+    void configurationRejectsBadNumbers_data();
+    void configurationRejectsBadNumbers();
+
+    void logLineFormatAndFile();
+    void logCreatesFolderAndSurvivesAFileNamedLogs();
+    void logDayChangeStartsNewFile();
+    void retentionCutOff();
+    void retentionRunsOnTheFirstLineAfterTheCutOff();
+
+    void versionText_data();
+    void versionText();
+    void compiledVersionIsWellFormed();
+    void decodingFallsBackToWindows1252();
+    void jsonEscaping_data();
+    void jsonEscaping();
+};
+
+void TstSettings::iniReading_data()
+{
+    QTest::addColumn<QString>("contenido");
+    QTest::addColumn<QString>("clave");
+    QTest::addColumn<QString>("esperado");
+
+    QTest::newRow("plain") << "[Configuracion]\nMODE=DEV\n" << "MODE" << "DEV";
+    QTest::newRow("missing section") << "[Otra]\nMODE=DEV\n" << "MODE" << "<def>";
+    QTest::newRow("missing key") << "[Configuracion]\nIntentos=3\n" << "MODE" << "<def>";
+    QTest::newRow("empty value is empty, not default") << "[Configuracion]\nMODE=\n" << "MODE" << "";
+    QTest::newRow("section and key in any case") << "[CONFIGURACION]\nmode=DEV\n" << "Mode" << "DEV";
+    QTest::newRow("blanks trimmed") << "[ Configuracion ]\n  MODE \t=  DEV \t\n" << "MODE" << "DEV";
+    QTest::newRow("value case kept") << "[Configuracion]\nProtocoloBalanza=kretz\n" << "ProtocoloBalanza"
+                                     << "kretz";
+    QTest::newRow("quotes removed") << "[Configuracion]\nMODE=\" DEV \"\n" << "MODE" << " DEV ";
+    QTest::newRow("unbalanced quote kept") << "[Configuracion]\nMODE=\"DEV\n" << "MODE" << "\"DEV";
+    QTest::newRow("comment line ignored") << "[Configuracion]\n;MODE=DEV\nMODE=PRO\n" << "MODE" << "PRO";
+    QTest::newRow("first key wins") << "[Configuracion]\nMODE=A\nMODE=B\n" << "MODE" << "A";
+    QTest::newRow("key in a later section ignored")
+        << "[Configuracion]\nIntentos=1\n[Otra]\nMODE=X\n" << "MODE" << "<def>";
+    QTest::newRow("CR LF lines") << "[Configuracion]\r\nMODE=DEV\r\n" << "MODE" << "DEV";
+    QTest::newRow("byte order mark") << QStringLiteral("\uFEFF[Configuracion]\nMODE=DEV\n") << "MODE" << "DEV";
+    QTest::newRow("equals inside value") << "[Configuracion]\nMODE=a=b\n" << "MODE" << "a=b";
+    QTest::newRow("300 characters read as 254")
+        << "[Configuracion]\nMODE=" + QString(300, u'x') + "\n" << "MODE" << QString(254, u'x');
+}
+
+void TstSettings::iniReading()
+{
+    QFETCH(QString, contenido);
+    QFETCH(QString, clave);
+    QFETCH(QString, esperado);
+    if (esperado == QLatin1String("<def>")) {
+        esperado = QStringLiteral("por defecto");
+    }
+    QCOMPARE(LeerINITexto(QStringLiteral("Configuracion"), clave, QStringLiteral("por defecto"), contenido), esperado);
+}
+
+void TstSettings::iniMissingFileGivesDefault()
+{
+    QTemporaryDir dir;
+    QCOMPARE(LeerINI(QStringLiteral("Configuracion"), QStringLiteral("MODE"), QStringLiteral("PRO"),
+                     dir.filePath(QStringLiteral("config.ini"))),
+             QStringLiteral("PRO"));
+}
+
+void TstSettings::iniWindows1252File()
+{
+    QTemporaryDir dir;
+    const QString ruta = dir.filePath(QStringLiteral("config.ini"));
+    QVERIFY(soporte::EscribirArchivo(ruta, "[Configuracion]\r\nCarpetaCSV=C:\\Dep\xf3sito\r\n"));
+    QCOMPARE(LeerINI(QStringLiteral("Configuracion"), QStringLiteral("CarpetaCSV"), QString(), ruta),
+             QStringLiteral("C:\\Depósito"));
+    QVERIFY(soporte::EscribirArchivo(ruta, "[Configuracion]\r\nCarpetaCSV=C:\\Dep\xc3\xb3sito\r\n"));
+    QCOMPARE(LeerINI(QStringLiteral("Configuracion"), QStringLiteral("CarpetaCSV"), QString(), ruta),
+             QStringLiteral("C:\\Depósito"));
+}
+
+void TstSettings::configurationDefaults()
+{
+    QTemporaryDir dir;
+    const QString ruta = dir.filePath(QStringLiteral("config.ini"));
+    QVERIFY(soporte::EscribirArchivo(ruta, "; nothing but a comment\r\n"));
+    Configuracion cfg;
+    cfg.MODE = QStringLiteral("basura");
+    QString error;
+    QVERIFY(LeerConfiguracion(ruta, cfg, error));
+    QCOMPARE(cfg.Comportamiento, QStringLiteral("NORMAL"));
+    QCOMPARE(cfg.PortBalanza, qint16(3));
+    QCOMPARE(cfg.ProtocoloBalanza, QStringLiteral("Systel1"));
+    QCOMPARE(cfg.Intentos, 25);
+    QCOMPARE(cfg.MODE, QStringLiteral("PRO"));
+    QCOMPARE(cfg.PuertoHTTP, quint16(9999));
+    QCOMPARE(cfg.DominioWeb, QStringLiteral("tornavo.com"));
+    QCOMPARE(cfg.PausaIntento, 50);
+    QVERIFY(cfg.EsNormal() && cfg.EsPro() && !cfg.EsDev());
+}
+
+void TstSettings::configurationValues()
+{
+    QTemporaryDir dir;
+    const QString ruta = dir.filePath(QStringLiteral("config.ini"));
+    QVERIFY(soporte::EscribirArchivo(ruta, "[Configuracion]\r\nComportamiento=normal\r\nPortBalanza=-7\r\n"
+                                           "Intentos=-3\r\nMODE=pro\r\nPuertoHTTP=8080\r\nDominioWeb=Ejemplo.COM\r\n"));
+    Configuracion cfg;
+    QString error;
+    QVERIFY(LeerConfiguracion(ruta, cfg, error));
+    QCOMPARE(cfg.PortBalanza, qint16(-7));
+    QCOMPARE(cfg.Intentos, -3);
+    QCOMPARE(cfg.PuertoHTTP, quint16(8080));
+    QCOMPARE(cfg.DominioWeb, QStringLiteral("ejemplo.com"));
+    // Both comparisons are exact: lower case is "another value".
+    QVERIFY(!cfg.EsNormal());
+    QVERIFY(!cfg.EsPro());
+}
+
+void TstSettings::configurationRejectsBadNumbers_data()
+{
+    QTest::addColumn<QByteArray>("linea");
+    QTest::addColumn<QString>("clave");
+    QTest::newRow("letters") << QByteArray("PortBalanza=COM3") << QStringLiteral("PortBalanza");
+    QTest::newRow("above 16 bits") << QByteArray("PortBalanza=32768") << QStringLiteral("PortBalanza");
+    QTest::newRow("empty") << QByteArray("Intentos=") << QStringLiteral("Intentos");
+    QTest::newRow("above 32 bits") << QByteArray("Intentos=2147483648") << QStringLiteral("Intentos");
+    QTest::newRow("inner space") << QByteArray("Intentos=2 5") << QStringLiteral("Intentos");
+    QTest::newRow("hex") << QByteArray("Intentos=0x10") << QStringLiteral("Intentos");
+    QTest::newRow("http port zero") << QByteArray("PuertoHTTP=0") << QStringLiteral("PuertoHTTP");
+}
+
+void TstSettings::configurationRejectsBadNumbers()
+{
+    QFETCH(QByteArray, linea);
+    QFETCH(QString, clave);
+    QTemporaryDir dir;
+    const QString ruta = dir.filePath(QStringLiteral("config.ini"));
+    QVERIFY(soporte::EscribirArchivo(ruta, "[Configuracion]\r\n" + linea + "\r\n"));
+    Configuracion cfg;
+    QString error;
+    QVERIFY(!LeerConfiguracion(ruta, cfg, error));
+    QVERIFY2(error.contains(clave) && error.contains(QString::fromUtf8(linea.mid(linea.indexOf('=') + 1))),
+             qPrintable(error));
+}
+
+void TstSettings::logLineFormatAndFile()
+{
+    QTemporaryDir dir;
+    Registro registro(dir.path());
+    registro.FijarReloj([] { return Local(2025, 11, 20, 14, 3, 9); });
+    QSignalSpy lineas(&registro, &Registro::lineaEscrita);
+    registro.Escribir(QStringLiteral("Error al abrir el puerto COM. Verifique configuración."));
+    registro.Escribir(QString());
+    registro.Escribir(QStringLiteral("a\r\nb"));
+
+    QCOMPARE(lineas.size(), 3);
+    QCOMPARE(lineas[0][0].toString(),
+             QStringLiteral("[2025-11-20 14:03:09] Error al abrir el puerto COM. Verifique configuración."));
+    QCOMPARE(lineas[1][0].toString(), QStringLiteral("[2025-11-20 14:03:09] "));
+    QCOMPARE(Leer(dir.filePath(QStringLiteral("logs/log_2025-11-20.log"))),
+             QByteArray("[2025-11-20 14:03:09] Error al abrir el puerto COM. Verifique configuraci\xc3\xb3n.\r\n"
+                        "[2025-11-20 14:03:09] \r\n"
+                        "[2025-11-20 14:03:09] a\r\nb\r\n"));
+}
+
+void TstSettings::logCreatesFolderAndSurvivesAFileNamedLogs()
+{
+    QTemporaryDir dir;
+    QVERIFY(soporte::EscribirArchivo(dir.filePath(QStringLiteral("logs")), "not a folder"));
+    Registro registro(dir.path());
+    QSignalSpy lineas(&registro, &Registro::lineaEscrita);
+    registro.Escribir(QStringLiteral("hola"));
+    QCOMPARE(lineas.size(), 1); // the window still gets it
+    QCOMPARE(Leer(dir.filePath(QStringLiteral("logs"))), QByteArray("not a folder"));
+
+    QVERIFY(QFile::remove(dir.filePath(QStringLiteral("logs"))));
+    registro.Escribir(QStringLiteral("otra vez"));
+    QCOMPARE(soporte::LineasDelLog(dir.path()).size(), 1);
+}
+
+void TstSettings::logDayChangeStartsNewFile()
+{
+    QTemporaryDir dir;
+    Registro registro(dir.path());
+    qint64 ahora = Local(2025, 11, 20, 23, 59, 59);
+    registro.FijarReloj([&ahora] { return ahora; });
+    registro.Escribir(QStringLiteral("antes"));
+    ahora = Local(2025, 11, 21, 0, 0, 0);
+    registro.Escribir(QStringLiteral("después"));
+    QCOMPARE(Leer(dir.filePath(QStringLiteral("logs/log_2025-11-20.log"))),
+             QByteArray("[2025-11-20 23:59:59] antes\r\n"));
+    QCOMPARE(Leer(dir.filePath(QStringLiteral("logs/log_2025-11-21.log"))),
+             QByteArray("[2025-11-21 00:00:00] despu\xc3\xa9s\r\n"));
+}
+
+void TstSettings::retentionCutOff()
+{
+    QTemporaryDir dir;
+    const auto crear = [&](const QString& nombre, const QDateTime& modificado) {
+        const QString ruta = dir.filePath(nombre);
+        soporte::EscribirArchivo(ruta, "x");
+        FijarModificacion(ruta, modificado);
+        return ruta;
+    };
+    const QDate hoy(2025, 11, 20);
+    const QString viejo = crear(QStringLiteral("log_2025-11-12.log"), QDateTime(QDate(2025, 11, 12), QTime(23, 59, 59)));
+    const QString justo = crear(QStringLiteral("log_2025-11-13.log"), QDateTime(QDate(2025, 11, 13), QTime(0, 0, 0)));
+    const QString mayusculas = crear(QStringLiteral("LOG_VIEJO.LOG"), QDateTime(QDate(2025, 1, 1), QTime(0, 0)));
+    const QString libre = crear(QStringLiteral("log_x.log"), QDateTime(QDate(2025, 1, 1), QTime(0, 0)));
+    const QString nombreViejoReciente =
+        crear(QStringLiteral("log_2020-01-01.log"), QDateTime(QDate(2025, 11, 19), QTime(10, 0)));
+    const QString notas = crear(QStringLiteral("notas.txt"), QDateTime(QDate(2025, 1, 1), QTime(0, 0)));
+    const QString otro = crear(QStringLiteral("log_old.txt"), QDateTime(QDate(2025, 1, 1), QTime(0, 0)));
+    QVERIFY(QDir(dir.path()).mkdir(QStringLiteral("log_carpeta.log")));
+
+    LimpiarLogsAntiguos(dir.path(), 7, hoy);
+
+    QVERIFY(!QFile::exists(viejo));
+    QVERIFY(QFile::exists(justo));
+    QVERIFY(!QFile::exists(mayusculas));
+    QVERIFY(!QFile::exists(libre));
+    QVERIFY(QFile::exists(nombreViejoReciente));
+    QVERIFY(QFile::exists(notas));
+    QVERIFY(QFile::exists(otro));
+    QVERIFY(QFileInfo(dir.filePath(QStringLiteral("log_carpeta.log"))).isDir());
+}
+
+void TstSettings::retentionRunsOnTheFirstLineAfterTheCutOff()
+{
+    QTemporaryDir dir;
+    Registro registro(dir.path());
+    qint64 ahora = Local(2025, 11, 19, 23, 59, 58);
+    registro.FijarReloj([&ahora] { return ahora; });
+    registro.Escribir(QStringLiteral("crea la carpeta"));
+    const QString viejo = dir.filePath(QStringLiteral("logs/log_2025-11-12.log"));
+    soporte::EscribirArchivo(viejo, "x");
+    FijarModificacion(viejo, QDateTime(QDate(2025, 11, 12), QTime(12, 0)));
+
+    ahora += 1500; // still the 19th: within the week
+    registro.Escribir(QStringLiteral("todavía no"));
+    QVERIFY(QFile::exists(viejo));
+    ahora = Local(2025, 11, 20, 0, 0, 0);
+    registro.Escribir(QStringLiteral("ahora sí"));
+    QVERIFY(!QFile::exists(viejo));
+}
+
+void TstSettings::versionText_data()
+{
+    QTest::addColumn<QString>("numeros");
+    QTest::addColumn<QString>("texto");
+    QTest::newRow("plain") << "3.4.0.12" << "3.4.0.12";
+    QTest::newRow("leading zeros dropped") << "2.00.0.05" << "2.0.0.5";
+    QTest::newRow("three numbers") << "1.2.3" << "1.0.0.0";
+    QTest::newRow("empty part") << "1..2.3" << "1.0.0.0";
+    QTest::newRow("too big") << "1.2.3.65536" << "1.0.0.0";
+    QTest::newRow("letters") << "1.2.3.x" << "1.0.0.0";
+    QTest::newRow("empty") << "" << "1.0.0.0";
+}
+
+void TstSettings::versionText()
+{
+    QFETCH(QString, numeros);
+    QFETCH(QString, texto);
+    QCOMPARE(NormalizarVersion(numeros), texto);
+}
+
+void TstSettings::compiledVersionIsWellFormed()
+{
+    QCOMPARE(NormalizarVersion(ObtenerVersion()), ObtenerVersion());
+    QVERIFY(ObtenerVersion() != QLatin1String("1.0.0.0"));
+}
+
+void TstSettings::decodingFallsBackToWindows1252()
+{
+    QCOMPARE(DecodificarTexto("v\xc3\xa1lida"), QStringLiteral("válida"));
+    QCOMPARE(DecodificarTexto("v\xe1lida \x80 \x93x\x94"), QStringLiteral("válida € “x”"));
+    QCOMPARE(DecodificarTexto(QByteArray("a\0b", 3)), QString(QStringLiteral("a")) + QChar(0) + u'b');
+}
+
+void TstSettings::jsonEscaping_data()
+{
+    QTest::addColumn<QString>("texto");
+    QTest::addColumn<QString>("escapado");
+    QTest::newRow("plain and accents") << "Impresora Depósito" << "Impresora Depósito";
+    QTest::newRow("quote") << "Caja \"1\"" << "Caja \\\"1\\\"";
+    QTest::newRow("network share") << "\\\\srv\\caja" << "\\\\\\\\srv\\\\caja";
+    QTest::newRow("controls") << QStringLiteral("a\tb\nc\x01") << "a\\tb\\nc\\u0001";
+}
+
+void TstSettings::jsonEscaping()
+{
+    QFETCH(QString, texto);
+    QFETCH(QString, escapado);
+    QCOMPARE(EscaparJSON(texto), escapado);
+}
+
+QTEST_GUILESS_MAIN(TstSettings)
+#include "tst_settings.moc"

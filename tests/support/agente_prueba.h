@@ -1,0 +1,67 @@
+#pragma once
+
+#include <QByteArray>
+#include <QMap>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+
+namespace soporte {
+
+struct RespuestaHttp
+{
+    QByteArray bruta;  // every byte received until the agent closed the connection
+    int estado = 0;    // status code, 0 when nothing parseable arrived
+    QMap<QByteArray, QByteArray> cabeceras; // names lower-cased
+    QByteArray cuerpo;
+};
+
+RespuestaHttp AnalizarRespuesta(const QByteArray& bruta);
+
+// The real agent in a temporary program folder of its own, with its own config.ini and a free HTTP port.
+class AgenteDePrueba final
+{
+public:
+    AgenteDePrueba();
+    ~AgenteDePrueba();
+    AgenteDePrueba(const AgenteDePrueba&) = delete;
+    AgenteDePrueba& operator=(const AgenteDePrueba&) = delete;
+
+    QString Carpeta() const { return m_carpeta.path(); }
+    quint16 Puerto() const { return m_puerto; }
+
+    // Writes config.ini with [Configuracion], PuertoHTTP and, unless given, a DispositivoBalanza that does not
+    // exist (so no test touches a real serial port), then the extra lines.
+    void Configurar(const QString& lineasExtra = QString());
+    // Writes config.ini exactly as given.
+    void ConfigurarTexto(const QByteArray& contenido);
+
+    // Copies the executable into the folder and starts it; true once it accepts connections.
+    bool Iniciar(const QStringList& entornoExtra = {}, int msEspera = 15000);
+    // Starts it and waits for it to end on its own; its exit code, or -1 when it did not end in time.
+    int EjecutarHastaFin(const QStringList& entornoExtra = {}, int msEspera = 15000);
+    // SIGTERM, then kill if it lingers.
+    void Detener();
+    QProcess& Proceso() { return m_proceso; }
+    QByteArray SalidaDeError();
+
+    RespuestaHttp Solicitar(const QByteArray& bytes, int msEspera = 15000) const;
+    RespuestaHttp Get(const QString& ruta, const QByteArray& origen = "https://app.tornavo.com") const;
+    RespuestaHttp Post(const QString& ruta, const QByteArray& cuerpo,
+                       const QByteArray& origen = "https://app.tornavo.com") const;
+
+    QStringList LineasLog() const;
+    // Waits until a log line contains `texto`; true when it appeared.
+    bool EsperarLineaLog(const QString& texto, int msEspera = 15000) const;
+
+private:
+    bool CopiarEjecutable();
+
+    QTemporaryDir m_carpeta;
+    quint16 m_puerto;
+    QProcess m_proceso;
+    QByteArray m_errores;
+};
+
+} // namespace soporte
