@@ -1,7 +1,10 @@
 #include "agente.h"
 
 #include "avisos_ventana.h"
+#include "handoff/entrega_csv.h"
+#include "handoff/lanzador.h"
 #include "plataforma.h"
+#include "scale/balanza.h"
 #include "settings/avisos.h"
 #include "settings/ini.h"
 
@@ -20,7 +23,9 @@ Agente::Agente(const QString& carpetaPrograma, QObject* parent)
 
 Agente::~Agente()
 {
+    // The listener goes first, so that no request reaches a part already gone.
     m_servidor.reset();
+    m_balanza.reset();
     InstalarRegistro(nullptr);
 }
 
@@ -28,6 +33,10 @@ Endpoints Agente::CrearEndpoints()
 {
     Endpoints endpoints;
     endpoints.estado = [this] { return m_estado->ObtenerEstado(); };
+    endpoints.peso = [this](Endpoints::Responder responder) {
+        m_balanza->PedirPeso(m_cfg.ProtocoloBalanza, std::move(responder));
+    };
+    endpoints.csv = [this](const QString& cuerpo) { return m_csv->RecibirCSV(cuerpo); };
     return endpoints;
 }
 
@@ -63,10 +72,19 @@ std::optional<int> Agente::Iniciar()
     m_ventana = std::make_unique<Principal>();
     connect(&m_registro, &Registro::lineaEscrita, m_ventana.get(), &Principal::AgregarLinea);
 
+    m_lanzador = CrearLanzadorDelSistema();
+    m_balanza = std::make_unique<Balanza>(m_cfg, CrearPuertoSerie(m_cfg));
+    m_csv = std::make_unique<EntregaCSV>(m_cfg, *m_lanzador);
     m_estado = std::make_unique<DocumentoEstado>(m_cfg, [this] { return m_servidor->PuertoLocal(); });
     m_servidor = std::make_unique<ServidorWeb>(m_cfg, CrearEndpoints());
     m_servidor->IniciarServidor();
 
+    if (m_cfg.EsNormal() && !m_balanza->AbrirPuerto(m_cfg.PortBalanza, m_cfg.ProtocoloBalanza)) {
+        EscribirLog(QStringLiteral("Error al abrir el puerto COM. Verifique configuración."));
+    }
+
+    connect(m_ventana.get(), &Principal::probarPeso, this,
+            [this] { m_balanza->PedirPeso(m_cfg.ProtocoloBalanza, [](const QString&) {}); });
     connect(m_ventana.get(), &Principal::reiniciarServidor, this, [this] {
         m_servidor->DetenerServidor();
         m_servidor->IniciarServidor();

@@ -12,6 +12,10 @@
 #include <memory>
 #include <optional>
 
+class Balanza;
+class EntregaCSV;
+class Lanzador;
+
 // The composition root: brings the agent up in a fixed order and holds every part of it.
 class Agente final : public QObject
 {
@@ -27,6 +31,7 @@ public:
     const Configuracion& Config() const { return m_cfg; }
     Principal* Ventana() const { return m_ventana.get(); }
     ServidorWeb* Servidor() const { return m_servidor.get(); }
+    Balanza* Bascula() const { return m_balanza.get(); }
     Registro& Log() { return m_registro; }
 
 private:
@@ -38,5 +43,8 @@ private:
     std::unique_ptr<QLockFile> m_instancia;
     std::unique_ptr<Principal> m_ventana;
     std::unique_ptr<DocumentoEstado> m_estado;
+    std::unique_ptr<Lanzador> m_lanzador;
+    std::unique_ptr<Balanza> m_balanza;
+    std::unique_ptr<EntregaCSV> m_csv;
     std::unique_ptr<ServidorWeb> m_servidor;
 };

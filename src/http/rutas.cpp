@@ -14,7 +14,7 @@ void Enrutar(const Endpoints& endpoints, const QString& metodo, const QString& r
             responder(kRutaNoValida);
         }
     } else if (metodo == QLatin1String("POST") && ruta == QLatin1String("/print-base64") && endpoints.imprimir) {
-        responder(endpoints.imprimir(cuerpo));
+        endpoints.imprimir(cuerpo, responder);
     } else if (metodo == QLatin1String("POST") && ruta == QLatin1String("/csv-base64") && endpoints.csv) {
         responder(endpoints.csv(cuerpo));
     } else {

@@ -10,17 +10,18 @@ struct Endpoints
 {
     using Responder = std::function<void(const QString& cuerpo)>;
 
-    std::function<QString()> estado;                       // GET /status
-    std::function<QString()> impresoras;                   // GET /impresoras
-    std::function<void(Responder)> peso;                   // GET /pesoBalanza; answers when the reading ends
-    std::function<QString(const QString& cuerpo)> imprimir; // POST /print-base64
-    std::function<QString(const QString& cuerpo)> csv;      // POST /csv-base64
+    std::function<QString()> estado;                                // GET /status
+    std::function<QString()> impresoras;                            // GET /impresoras
+    std::function<void(Responder)> peso;                            // GET /pesoBalanza; answers when the reading ends
+    std::function<void(const QString& cuerpo, Responder)> imprimir; // POST /print-base64; answers once printing started
+    std::function<QString(const QString& cuerpo)> csv;              // POST /csv-base64
 };
 
 inline const QString kRutaNoValida = QStringLiteral("Ruta no válida");
 inline const QString kMetodoORutaNoValida = QStringLiteral("{\"success\":false,\"error\":\"Método o ruta no válida\"}");
 
 // Chooses the answer body for a request that passed the origin check and is not a preflight. `responder` is called
-// exactly once: at once for every route but the weight, whose answer comes when its reading ends.
+// exactly once: at once, or later for the weight (when its reading ends) and printing (when the print
+// program has started).
 void Enrutar(const Endpoints& endpoints, const QString& metodo, const QString& ruta, const QString& cuerpo,
              const Endpoints::Responder& responder);

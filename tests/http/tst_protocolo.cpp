@@ -52,8 +52,9 @@ void TstProtocolo::gatheringByteAtATime_data()
     QTest::newRow("POST with its body") << post << int(post.size());
     QTest::newRow("body still short") << QByteArray("POST /x HTTP/1.1\r\nContent-Length: 6\r\n\r\nhello") << -1;
     QTest::newRow("LF-only head never completes by itself") << QByteArray("GET / HTTP/1.1\n\n") << -1;
-    QTest::newRow("bad length means no body") << QByteArray("POST /x HTTP/1.1\r\nContent-Length: 5x\r\n\r\n")
-                                              << int(QByteArray("POST /x HTTP/1.1\r\nContent-Length: 5x\r\n\r\n").size());
+    QTest::newRow("bad length means no body")
+        << QByteArray("POST /x HTTP/1.1\r\nContent-Length: 5x\r\n\r\n")
+        << int(QByteArray("POST /x HTTP/1.1\r\nContent-Length: 5x\r\n\r\n").size());
     QTest::newRow("length in the body does not count")
         << QByteArray("GET / HTTP/1.1\r\n\r\nContent-Length: 99\r\n") << 18;
 }
@@ -82,8 +83,8 @@ void TstProtocolo::gatheringAfterPeerEndOrQuiet_data()
     QTest::addColumn<Estado>("alSilencio");
     QTest::addColumn<Estado>("alFinDelPar");
     QTest::newRow("nothing") << QByteArray() << Estado::Incompleta << Estado::Incompleta;
-    QTest::newRow("head without blank line") << QByteArray("GET /status HTTP/1.1\r\nOrigin: x") << Estado::Completa
-                                             << Estado::Completa;
+    QTest::newRow("head without blank line")
+        << QByteArray("GET /status HTTP/1.1\r\nOrigin: x") << Estado::Completa << Estado::Completa;
     QTest::newRow("short body waits out a quiet spell")
         << QByteArray("POST /x HTTP/1.1\r\nContent-Length: 10\r\n\r\nabc") << Estado::Incompleta << Estado::Completa;
 }
@@ -125,11 +126,9 @@ void TstProtocolo::declaredLength_data()
     QTest::newRow("absent") << QByteArray("POST / HTTP/1.1\r\nHost: x") << qint64(-1);
     QTest::newRow("plain") << QByteArray("POST / HTTP/1.1\r\nContent-Length: 42") << qint64(42);
     QTest::newRow("negative") << QByteArray("POST / HTTP/1.1\r\nContent-Length: -1") << qint64(-1);
-    QTest::newRow("absurd") << QByteArray("POST / HTTP/1.1\r\nContent-Length: 99999999999999999999999")
-                            << qint64(-1);
+    QTest::newRow("absurd") << QByteArray("POST / HTTP/1.1\r\nContent-Length: 99999999999999999999999") << qint64(-1);
     QTest::newRow("empty") << QByteArray("POST / HTTP/1.1\r\nContent-Length:") << qint64(-1);
-    QTest::newRow("first wins") << QByteArray("POST / HTTP/1.1\r\nContent-Length: 1\r\nContent-Length: 2")
-                                << qint64(1);
+    QTest::newRow("first wins") << QByteArray("POST / HTTP/1.1\r\nContent-Length: 1\r\nContent-Length: 2") << qint64(1);
 }
 
 void TstProtocolo::declaredLength()
@@ -143,15 +142,24 @@ void TstProtocolo::headerLookup_data()
 {
     QTest::addColumn<QString>("cabecera");
     QTest::addColumn<QString>("valor");
-    QTest::newRow("plain") << "GET / HTTP/1.1\r\nOrigin: http://localhost" << "http://localhost";
-    QTest::newRow("any case") << "GET / HTTP/1.1\r\nORIGIN: x" << "x";
-    QTest::newRow("no space after colon") << "GET / HTTP/1.1\r\nOrigin:http://localhost" << "http://localhost";
-    QTest::newRow("space before colon") << "GET / HTTP/1.1\r\nOrigin : http://localhost" << ": http://localhost";
-    QTest::newRow("first line wins") << "GET / HTTP/1.1\r\nOrigin: a\r\nOrigin: b" << "a";
-    QTest::newRow("tabs kept") << "GET / HTTP/1.1\r\nOrigin:\tx\t " << "\tx\t";
-    QTest::newRow("absent") << "GET / HTTP/1.1\r\nHost: x" << "";
-    QTest::newRow("LF-only head is one line") << "GET / HTTP/1.1\nOrigin: x" << "";
-    QTest::newRow("name alone") << "GET / HTTP/1.1\r\nOrigin" << "";
+    QTest::newRow("plain") << "GET / HTTP/1.1\r\nOrigin: http://localhost"
+                           << "http://localhost";
+    QTest::newRow("any case") << "GET / HTTP/1.1\r\nORIGIN: x"
+                              << "x";
+    QTest::newRow("no space after colon") << "GET / HTTP/1.1\r\nOrigin:http://localhost"
+                                          << "http://localhost";
+    QTest::newRow("space before colon") << "GET / HTTP/1.1\r\nOrigin : http://localhost"
+                                        << ": http://localhost";
+    QTest::newRow("first line wins") << "GET / HTTP/1.1\r\nOrigin: a\r\nOrigin: b"
+                                     << "a";
+    QTest::newRow("tabs kept") << "GET / HTTP/1.1\r\nOrigin:\tx\t "
+                               << "\tx\t";
+    QTest::newRow("absent") << "GET / HTTP/1.1\r\nHost: x"
+                            << "";
+    QTest::newRow("LF-only head is one line") << "GET / HTTP/1.1\nOrigin: x"
+                                              << "";
+    QTest::newRow("name alone") << "GET / HTTP/1.1\r\nOrigin"
+                                << "";
 }
 
 void TstProtocolo::headerLookup()
@@ -167,25 +175,42 @@ void TstProtocolo::originPolicy_data()
     QTest::addColumn<QString>("modo");
     QTest::addColumn<bool>("admitida");
 
-    QTest::newRow("no headers") << "" << "DEV" << false;
-    QTest::newRow("subdomain") << "Origin: https://app.tornavo.com" << "PRO" << true;
-    QTest::newRow("deep subdomain, port, path") << "Origin: http://a.b.tornavo.com:81/x" << "PRO" << true;
-    QTest::newRow("domain alone") << "Origin: https://tornavo.com" << "PRO" << false;
-    QTest::newRow("suffix attack") << "Origin: https://app.tornavo.com.attacker.example" << "PRO" << false;
-    QTest::newRow("user-info attack") << "Origin: https://app.tornavo.com@attacker.example" << "PRO" << false;
-    QTest::newRow("fragment attack") << "Referer: https://attacker.example#.tornavo.com" << "PRO" << false;
-    QTest::newRow("referer path attack") << "Referer: https://attacker.example/x.tornavo.com" << "PRO" << false;
-    QTest::newRow("referer admits") << "Origin: https://x.example\r\nReferer: https://app.tornavo.com/p" << "PRO"
-                                    << true;
-    QTest::newRow("localhost in PRO") << "Origin: http://localhost:8080" << "PRO" << false;
-    QTest::newRow("localhost in DEV") << "Origin: http://localhost:8080" << "DEV" << true;
-    QTest::newRow("LOCALHOST capitals in DEV") << "Origin: HTTPS://LOCALHOST:8443" << "DEV" << true;
-    QTest::newRow("localhost in dev lower case") << "Origin: http://localhost" << "dev" << false;
-    QTest::newRow("localhost referer in DEV") << "Referer: http://localhost/page.html" << "DEV" << true;
-    QTest::newRow("localhost prefix attack") << "Origin: http://localhost.attacker.example" << "DEV" << false;
-    QTest::newRow("null") << "Origin: null" << "DEV" << false;
-    QTest::newRow("not a url") << "Origin: app.tornavo.com" << "PRO" << false;
-    QTest::newRow("file scheme") << "Origin: file://app.tornavo.com/" << "PRO" << false;
+    QTest::newRow("no headers") << ""
+                                << "DEV" << false;
+    QTest::newRow("subdomain") << "Origin: https://app.tornavo.com"
+                               << "PRO" << true;
+    QTest::newRow("deep subdomain, port, path") << "Origin: http://a.b.tornavo.com:81/x"
+                                                << "PRO" << true;
+    QTest::newRow("domain alone") << "Origin: https://tornavo.com"
+                                  << "PRO" << false;
+    QTest::newRow("suffix attack") << "Origin: https://app.tornavo.com.attacker.example"
+                                   << "PRO" << false;
+    QTest::newRow("user-info attack") << "Origin: https://app.tornavo.com@attacker.example"
+                                      << "PRO" << false;
+    QTest::newRow("fragment attack") << "Referer: https://attacker.example#.tornavo.com"
+                                     << "PRO" << false;
+    QTest::newRow("referer path attack") << "Referer: https://attacker.example/x.tornavo.com"
+                                         << "PRO" << false;
+    QTest::newRow("referer admits") << "Origin: https://x.example\r\nReferer: https://app.tornavo.com/p"
+                                    << "PRO" << true;
+    QTest::newRow("localhost in PRO") << "Origin: http://localhost:8080"
+                                      << "PRO" << false;
+    QTest::newRow("localhost in DEV") << "Origin: http://localhost:8080"
+                                      << "DEV" << true;
+    QTest::newRow("LOCALHOST capitals in DEV") << "Origin: HTTPS://LOCALHOST:8443"
+                                               << "DEV" << true;
+    QTest::newRow("localhost in dev lower case") << "Origin: http://localhost"
+                                                 << "dev" << false;
+    QTest::newRow("localhost referer in DEV") << "Referer: http://localhost/page.html"
+                                              << "DEV" << true;
+    QTest::newRow("localhost prefix attack") << "Origin: http://localhost.attacker.example"
+                                             << "DEV" << false;
+    QTest::newRow("null") << "Origin: null"
+                          << "DEV" << false;
+    QTest::newRow("not a url") << "Origin: app.tornavo.com"
+                               << "PRO" << false;
+    QTest::newRow("file scheme") << "Origin: file://app.tornavo.com/"
+                                 << "PRO" << false;
 }
 
 void TstProtocolo::originPolicy()
@@ -203,15 +228,24 @@ void TstProtocolo::requestLine_data()
     QTest::addColumn<bool>("valida");
     QTest::addColumn<QString>("metodo");
     QTest::addColumn<QString>("ruta");
-    QTest::newRow("plain") << "GET /status HTTP/1.1" << true << "GET" << "/status";
-    QTest::newRow("lower-case method") << "get /status HTTP/1.1" << true << "GET" << "/status";
-    QTest::newRow("root becomes empty") << "GET / HTTP/1.1" << true << "GET" << "";
-    QTest::newRow("one slash removed") << "GET /status// HTTP/1.1" << true << "GET" << "/status/";
-    QTest::newRow("query kept") << "GET /status?x=1 HTTP/1.1" << true << "GET" << "/status?x=1";
-    QTest::newRow("percent not decoded") << "GET /st%61tus HTTP/1.1" << true << "GET" << "/st%61tus";
-    QTest::newRow("double space gives empty path") << "GET  /status HTTP/1.1" << true << "GET" << "";
-    QTest::newRow("one space") << "GET /status" << false << "" << "";
-    QTest::newRow("no space") << "GARBAGE" << false << "" << "";
+    QTest::newRow("plain") << "GET /status HTTP/1.1" << true << "GET"
+                           << "/status";
+    QTest::newRow("lower-case method") << "get /status HTTP/1.1" << true << "GET"
+                                       << "/status";
+    QTest::newRow("root becomes empty") << "GET / HTTP/1.1" << true << "GET"
+                                        << "";
+    QTest::newRow("one slash removed") << "GET /status// HTTP/1.1" << true << "GET"
+                                       << "/status/";
+    QTest::newRow("query kept") << "GET /status?x=1 HTTP/1.1" << true << "GET"
+                                << "/status?x=1";
+    QTest::newRow("percent not decoded") << "GET /st%61tus HTTP/1.1" << true << "GET"
+                                         << "/st%61tus";
+    QTest::newRow("double space gives empty path") << "GET  /status HTTP/1.1" << true << "GET"
+                                                   << "";
+    QTest::newRow("one space") << "GET /status" << false << ""
+                               << "";
+    QTest::newRow("no space") << "GARBAGE" << false << ""
+                              << "";
 }
 
 void TstProtocolo::requestLine()
@@ -237,7 +271,8 @@ void TstProtocolo::summaryAndSplit()
              QStringLiteral("Solicitud recibida: GET /status HTTP/1.1"));
     QCOMPARE(ResumenSolicitud(QString()), QStringLiteral("Solicitud recibida: "));
 
-    const PartesSolicitud partes = SepararSolicitud(QStringLiteral("POST / HTTP/1.1\r\nA: b\r\n\r\n{\"x\":1}\r\n\r\nz"));
+    const PartesSolicitud partes =
+        SepararSolicitud(QStringLiteral("POST / HTTP/1.1\r\nA: b\r\n\r\n{\"x\":1}\r\n\r\nz"));
     QCOMPARE(partes.cabecera, QStringLiteral("POST / HTTP/1.1\r\nA: b"));
     QCOMPARE(partes.cuerpo, QStringLiteral("{\"x\":1}\r\n\r\nz"));
     const PartesSolicitud sinBlanco = SepararSolicitud(QStringLiteral("GET / HTTP/1.1\r\nA: b"));
@@ -262,15 +297,29 @@ void TstProtocolo::routes_data()
     QTest::addColumn<QString>("metodo");
     QTest::addColumn<QString>("ruta");
     QTest::addColumn<QString>("esperado");
-    QTest::newRow("status") << "GET" << "/status" << "estado";
-    QTest::newRow("printers") << "GET" << "/impresoras" << "impresoras";
-    QTest::newRow("weight") << "GET" << "/pesoBalanza" << "peso";
-    QTest::newRow("weight in lower case") << "GET" << "/pesobalanza" << kRutaNoValida;
-    QTest::newRow("print") << "POST" << "/print-base64" << "imprimir:cuerpo";
-    QTest::newRow("csv") << "POST" << "/csv-base64" << "csv:cuerpo";
-    QTest::newRow("GET on a POST route") << "GET" << "/csv-base64" << kRutaNoValida;
-    QTest::newRow("POST elsewhere") << "POST" << "/status" << kMetodoORutaNoValida;
-    QTest::newRow("PUT") << "PUT" << "/print-base64" << kMetodoORutaNoValida;
+    QTest::newRow("status") << "GET"
+                            << "/status"
+                            << "estado";
+    QTest::newRow("printers") << "GET"
+                              << "/impresoras"
+                              << "impresoras";
+    QTest::newRow("weight") << "GET"
+                            << "/pesoBalanza"
+                            << "peso";
+    QTest::newRow("weight in lower case") << "GET"
+                                          << "/pesobalanza" << kRutaNoValida;
+    QTest::newRow("print") << "POST"
+                           << "/print-base64"
+                           << "imprimir:cuerpo";
+    QTest::newRow("csv") << "POST"
+                         << "/csv-base64"
+                         << "csv:cuerpo";
+    QTest::newRow("GET on a POST route") << "GET"
+                                         << "/csv-base64" << kRutaNoValida;
+    QTest::newRow("POST elsewhere") << "POST"
+                                    << "/status" << kMetodoORutaNoValida;
+    QTest::newRow("PUT") << "PUT"
+                         << "/print-base64" << kMetodoORutaNoValida;
 }
 
 void TstProtocolo::routes()
@@ -282,7 +331,7 @@ void TstProtocolo::routes()
     endpoints.estado = [] { return QStringLiteral("estado"); };
     endpoints.impresoras = [] { return QStringLiteral("impresoras"); };
     endpoints.peso = [](const Endpoints::Responder& r) { r(QStringLiteral("peso")); };
-    endpoints.imprimir = [](const QString& c) { return QStringLiteral("imprimir:") + c; };
+    endpoints.imprimir = [](const QString& c, const Endpoints::Responder& r) { r(QStringLiteral("imprimir:") + c); };
     endpoints.csv = [](const QString& c) { return QStringLiteral("csv:") + c; };
     QStringList respuestas;
     Enrutar(endpoints, metodo, ruta, QStringLiteral("cuerpo"), [&](const QString& c) { respuestas << c; });
@@ -334,13 +383,14 @@ void TstProtocolo::statusDocument()
     cfg.MODE = QStringLiteral("PRO");
     cfg.ProtocoloBalanza = QStringLiteral("kre\"tz");
     QDateTime ahora(QDate(2025, 3, 9), QTime(17, 4, 51, 900));
-    DocumentoEstado estado(cfg, [] { return quint16(9999); }, [&ahora] { return ahora; });
+    DocumentoEstado estado(
+        cfg, [] { return quint16(9999); }, [&ahora] { return ahora; });
 
     const QString primero = estado.ObtenerEstado();
     QVERIFY2(primero.startsWith(QStringLiteral("{\"status\":\"ok\",\"version\":\"")), qPrintable(primero));
-    QVERIFY(primero.contains(
-        QStringLiteral("\"servidor\":\"Tornavo\",\"MODE\":\"PRO\",\"hora\":\"2025-03-09 17:04:51\",\"uptime\":\"0d "
-                       "00:00:00\",\"puerto\":\"9999\",\"protocolo_balanza\":\"kre\\\"tz\",\"puerto_balanza\":\"3\"}")));
+    QVERIFY(primero.contains(QStringLiteral(
+        "\"servidor\":\"Tornavo\",\"MODE\":\"PRO\",\"hora\":\"2025-03-09 17:04:51\",\"uptime\":\"0d "
+        "00:00:00\",\"puerto\":\"9999\",\"protocolo_balanza\":\"kre\\\"tz\",\"puerto_balanza\":\"3\"}")));
 
     // Seconds are counted as second boundaries passed: 0.2 s later but across a boundary is one second.
     ahora = ahora.addMSecs(200);
