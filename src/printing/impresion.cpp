@@ -1,0 +1,79 @@
+#include "impresion.h"
+
+#include "catalogo.h"
+#include "handoff/base64.h"
+#include "handoff/cuerpo_json.h"
+#include "settings/registro.h"
+#include "settings/texto.h"
+#include "visor.h"
+
+#include <QDir>
+
+namespace {
+
+const QString kJsonInvalido = QStringLiteral("{\"success\":false,\"error\":\"JSON inválido\"}");
+const QString kNoGuardado = QStringLiteral("{\"success\":false,\"error\":\"No se pudo guardar PDF\"}");
+const QString kNoImpreso = QStringLiteral("{\"success\":false,\"error\":\"No se pudo imprimir\"}");
+
+} // namespace
+
+Impresion::Impresion(const QString& carpetaPrograma, const ListaImpresoras& impresoras, std::unique_ptr<VisorPDF> visor)
+    : m_rutaPDF(QDir::fromNativeSeparators(carpetaPrograma) + QStringLiteral("/archivo_recibido.pdf")),
+      m_impresoras(impresoras), m_visor(std::move(visor))
+{
+}
+
+Impresion::~Impresion() = default;
+
+QString Impresion::ListarImpresoras() const
+{
+    return CatalogoImpresoras(m_impresoras.Nombres());
+}
+
+bool Impresion::ExisteImpresora(const QString& nombre) const
+{
+    return ExisteImpresoraEn(m_impresoras.Nombres(), nombre);
+}
+
+void Impresion::Imprimir(const QString& cuerpo, Responder responder)
+{
+    const std::optional<QJsonObject> objeto = ParsearJSON(cuerpo);
+    if (!objeto) {
+        EscribirLog(QStringLiteral("? JSON inválido recibido en /print-base64"));
+        responder(kJsonInvalido);
+        return;
+    }
+    const QString base64 = LeerTexto(*objeto, QStringLiteral("base64"));
+    const QString nombre = LeerTexto(*objeto, QStringLiteral("nombreImpresora"));
+
+    // The exact keyword needs no printer at all; any other name must be installed. One reading of the list serves
+    // both the check and the catalogue of the refusal.
+    if (nombre != kPredeterminada) {
+        const QStringList instaladas = m_impresoras.Nombres();
+        if (!ExisteImpresoraEn(instaladas, nombre)) {
+            EscribirLog(QStringLiteral("? Impresora no encontrada: ") + nombre);
+            responder(QStringLiteral("{\"success\":false,\"error\":\"Impresora no encontrada: ") + EscaparJSON(nombre) +
+                      QStringLiteral("\",\"impresorasDisponibles\":") + CatalogoImpresoras(instaladas) + u'}');
+            return;
+        }
+    }
+
+    QByteArray contenido;
+    if (!DecodificarBase64(base64, contenido) || !GuardarBytes(contenido, m_rutaPDF)) {
+        EscribirLog(QStringLiteral("? Error al guardar PDF"));
+        responder(kNoGuardado);
+        return;
+    }
+    EscribirLog(QStringLiteral("PDF guardado: ") + QDir::toNativeSeparators(m_rutaPDF));
+
+    m_visor->ImprimirPDF(m_rutaPDF, nombre, contenido, [nombre, responder = std::move(responder)](bool iniciado) {
+        if (iniciado) {
+            EscribirLog(QStringLiteral("?? Impreso en: ") + nombre);
+            responder(QStringLiteral("{\"success\":true,\"impresora\":\"") + EscaparJSON(nombre) +
+                      QStringLiteral("\"}"));
+        } else {
+            EscribirLog(QStringLiteral("? Error al imprimir en: ") + nombre);
+            responder(kNoImpreso);
+        }
+    });
+}

@@ -1,0 +1,36 @@
+#pragma once
+
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class ListaImpresoras;
+class VisorPDF;
+
+// GET /impresoras and POST /print-base64.
+class Impresion final
+{
+public:
+    using Responder = std::function<void(const QString& respuesta)>;
+
+    // The PDF is saved as carpetaPrograma + "/archivo_recibido.pdf". `impresoras` must outlive this object.
+    explicit Impresion(const QString& carpetaPrograma, const ListaImpresoras& impresoras,
+                       std::unique_ptr<VisorPDF> visor);
+    ~Impresion();
+
+    // The printer catalogue, read afresh.
+    QString ListarImpresoras() const;
+    bool ExisteImpresora(const QString& nombre) const;
+
+    // Answers a print request through `responder`, exactly once: at once for every refusal, and as soon as the
+    // printing program has started (or failed to) otherwise, without waiting for the print itself.
+    void Imprimir(const QString& cuerpo, Responder responder);
+
+    QString RutaPDF() const { return m_rutaPDF; }
+
+private:
+    QString m_rutaPDF;
+    const ListaImpresoras& m_impresoras;
+    std::unique_ptr<VisorPDF> m_visor;
+};

@@ -1,0 +1,28 @@
+#pragma once
+
+#include <QByteArray>
+#include <QString>
+
+#include <functional>
+#include <memory>
+
+class Lanzador;
+
+// Prints a PDF by starting an outside program; never waits for it.
+class VisorPDF
+{
+public:
+    using AlIniciar = std::function<void(bool iniciado)>;
+
+    virtual ~VisorPDF() = default;
+
+    // Prints the PDF saved at `rutaPDF`, whose bytes are `contenido`, on `impresora` (a printer name, or the
+    // keyword in any case with spaces around it for the default printer). `alIniciar` hears once whether the
+    // program started, before this returns or later from the event loop; every outcome is logged.
+    virtual void ImprimirPDF(const QString& rutaPDF, const QString& impresora, const QByteArray& contenido,
+                             AlIniciar alIniciar) = 0;
+};
+
+// The platform's way of printing a PDF: SumatraPDF beside the executable on Windows, CUPS's lp elsewhere.
+// `lanzador` must outlive the viewer.
+std::unique_ptr<VisorPDF> CrearVisorDelSistema(const QString& carpetaPrograma, Lanzador& lanzador);

@@ -1,0 +1,108 @@
+#include "visor_lp.h"
+
+#include "catalogo.h"
+#include "handoff/lanzador.h"
+#include "settings/registro.h"
+
+#include <QDir>
+
+namespace {
+
+const QString kLp = QStringLiteral("lp");
+
+// Single quotes unless every character is one a shell takes literally.
+QString ParaShell(const QString& texto)
+{
+    bool simple = !texto.isEmpty();
+    for (const QChar c : texto) {
+        const bool seguro = (c >= u'a' && c <= u'z') || (c >= u'A' && c <= u'Z') || (c >= u'0' && c <= u'9') ||
+                            QStringView(u"_-.,/:=@%+").contains(c);
+        if (!seguro) {
+            simple = false;
+            break;
+        }
+    }
+    if (simple) {
+        return texto;
+    }
+    QString citado = texto;
+    citado.replace(u'\'', QStringLiteral("'\\''"));
+    return u'\'' + citado + u'\'';
+}
+
+QString QuitarEspacios(const QString& texto)
+{
+    qsizetype inicio = 0;
+    qsizetype fin = texto.size();
+    while (inicio < fin && texto[inicio] == u' ') {
+        ++inicio;
+    }
+    while (fin > inicio && texto[fin - 1] == u' ') {
+        --fin;
+    }
+    return texto.mid(inicio, fin - inicio);
+}
+
+// lp's error output as one log line.
+QString EnUnaLinea(const QString& texto)
+{
+    QStringList lineas = texto.split(u'\n', Qt::SkipEmptyParts);
+    for (QString& linea : lineas) {
+        linea = linea.trimmed();
+    }
+    lineas.removeAll(QString());
+    return lineas.join(QStringLiteral(" | "));
+}
+
+} // namespace
+
+VisorLp::VisorLp(Lanzador& lanzador) : m_lanzador(lanzador) {}
+
+QStringList VisorLp::Argumentos(const QString& impresora)
+{
+    if (EsPredeterminada(impresora)) {
+        return {QStringLiteral("-o"), QStringLiteral("fit-to-page")};
+    }
+    return {QStringLiteral("-d"), QuitarEspacios(impresora), QStringLiteral("-o"), QStringLiteral("fit-to-page")};
+}
+
+QString VisorLp::LineaDeComando(const QString& rutaPDF, const QString& impresora)
+{
+    QStringList partes{kLp};
+    for (const QString& argumento : Argumentos(impresora)) {
+        partes << ParaShell(argumento);
+    }
+    partes << QStringLiteral("<") << ParaShell(QDir::toNativeSeparators(rutaPDF));
+    return partes.join(u' ');
+}
+
+void VisorLp::ImprimirPDF(const QString& rutaPDF, const QString& impresora, const QByteArray& contenido,
+                          AlIniciar alIniciar)
+{
+    const QString programa = m_lanzador.BuscarPrograma(kLp);
+    if (programa.isEmpty()) {
+        EscribirLog(QStringLiteral("? No se encontró lp en: ") + qEnvironmentVariable("PATH"));
+        alIniciar(false);
+        return;
+    }
+    const QString linea = LineaDeComando(rutaPDF, impresora);
+    const QString pdf = QDir::toNativeSeparators(rutaPDF);
+    m_lanzador.IniciarConEntrada(
+        programa, Argumentos(impresora), contenido,
+        [linea, pdf, alIniciar = std::move(alIniciar)](bool iniciado) {
+            if (iniciado) {
+                EscribirLog(QStringLiteral("? Impresión enviada con comando: ") + linea);
+            } else {
+                EscribirLog(QStringLiteral("? Error al intentar imprimir: ") + pdf);
+            }
+            alIniciar(iniciado);
+        },
+        [linea](int codigo, bool normal, const QString& errores) {
+            if (!normal) {
+                EscribirLog(QStringLiteral("? lp terminó de forma anormal | Comando: ") + linea);
+            } else if (codigo != 0) {
+                EscribirLog(QStringLiteral("? lp terminó con código %1: %2 | Comando: %3")
+                                .arg(QString::number(codigo), EnUnaLinea(errores), linea));
+            }
+        });
+}

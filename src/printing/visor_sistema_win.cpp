@@ -1,0 +1,7 @@
+#include "visor.h"
+#include "visor_sumatra.h"
+
+std::unique_ptr<VisorPDF> CrearVisorDelSistema(const QString& carpetaPrograma, Lanzador& lanzador)
+{
+    return std::make_unique<VisorSumatra>(carpetaPrograma, lanzador);
+}

@@ -1,0 +1,533 @@
+// The printer catalogue, the two printing programs' command lines and the print endpoint, with fake printers and a
+// fake launcher.
+#include "../handoff/bitacora.h"
+#include "../handoff/lanzador_falso.h"
+#include "../handoff/programa_sustituto.h"
+
+#include "handoff/lanzador.h"
+#include "printing/catalogo.h"
+#include "printing/impresion.h"
+#include "printing/visor_lp.h"
+#include "printing/visor_sumatra.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTemporaryDir>
+#include <QTest>
+
+namespace {
+
+class ListaFija final : public ListaImpresoras
+{
+public:
+    QStringList nombres;
+    mutable int lecturas = 0;
+    QStringList Nombres() const override
+    {
+        ++lecturas;
+        return nombres;
+    }
+};
+
+QString Cuerpo(const QByteArray& pdf, const QString& impresora)
+{
+    QJsonObject objeto{{QStringLiteral("base64"), QString::fromLatin1(pdf.toBase64())},
+                       {QStringLiteral("nombreImpresora"), impresora}};
+    return QString::fromUtf8(QJsonDocument(objeto).toJson(QJsonDocument::Compact));
+}
+
+QByteArray Leer(const QString& ruta)
+{
+    QFile archivo(ruta);
+    return archivo.open(QIODevice::ReadOnly) ? archivo.readAll() : QByteArray();
+}
+
+const QString kExitoCaja = QStringLiteral("{\"success\":true,\"impresora\":\"Caja\"}");
+const QStringList kArgsLpCaja{"-d", "Caja", "-o", "fit-to-page"};
+const QStringList kArgsLpDefecto{"-o", "fit-to-page"};
+
+} // namespace
+
+class TstImpresion final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+
+    void Catalogo_data();
+    void Catalogo();
+    void ExisteImpresora_data();
+    void ExisteImpresora();
+
+    void FormasDeSumatra_data();
+    void FormasDeSumatra();
+    void SumatraAusente();
+    void SumatraNoArranca();
+    void SumatraReal();
+
+    void FormasDeLp_data();
+    void FormasDeLp();
+    void LpAusente();
+    void LpNoArranca();
+    void LpFallaDespues_data();
+    void LpFallaDespues();
+
+    void JsonInvalido_data();
+    void JsonInvalido();
+    void ImpresoraDesconocida_data();
+    void ImpresoraDesconocida();
+    void ImpresoraAceptada_data();
+    void ImpresoraAceptada();
+    void Base64InvalidoNoTocaElPdfAnterior();
+    void SinLpNoSeImprime();
+    void RespondeCuandoLpArranca();
+    void DosImpresionesSeguidasLlevanSuPropioDocumento();
+    void NombreEscapadoEnLaRespuesta();
+
+private:
+    std::unique_ptr<QTemporaryDir> m_tmp;
+    QString m_pdf;
+    ListaFija m_lista;
+    LanzadorFalso* m_lanzador = nullptr;
+    std::unique_ptr<LanzadorFalso> m_lanzadorPropio;
+    std::unique_ptr<Impresion> m_impresion;
+
+    QString Imprimir(const QString& cuerpo);
+};
+
+void TstImpresion::init()
+{
+    m_tmp = std::make_unique<QTemporaryDir>();
+    QVERIFY(m_tmp->isValid());
+    m_pdf = m_tmp->filePath(QStringLiteral("archivo_recibido.pdf"));
+    m_lista.nombres = QStringList{"Caja"};
+    m_lista.lecturas = 0;
+    m_impresion.reset();
+    m_lanzadorPropio = std::make_unique<LanzadorFalso>();
+    m_lanzador = m_lanzadorPropio.get();
+    m_lanzador->enRuta.insert(QStringLiteral("lp"), QStringLiteral("/usr/bin/lp"));
+    m_impresion = std::make_unique<Impresion>(m_tmp->path(), m_lista, std::make_unique<VisorLp>(*m_lanzador));
+}
+
+QString TstImpresion::Imprimir(const QString& cuerpo)
+{
+    QStringList respuestas;
+    m_impresion->Imprimir(cuerpo, [&respuestas](const QString& r) { respuestas << r; });
+    return respuestas.size() == 1 ? respuestas.first() : QStringLiteral("<%1 respuestas>").arg(respuestas.size());
+}
+
+void TstImpresion::Catalogo_data()
+{
+    QTest::addColumn<QStringList>("nombres");
+    QTest::addColumn<QString>("documento");
+    QTest::newRow("ninguna") << QStringList() << "{\"impresoras\":[\"PREDETERMINADA\"]}";
+    QTest::newRow("dos") << QStringList{"Caja", "Etiquetas"}
+                         << "{\"impresoras\":[\"PREDETERMINADA\",\"Caja\",\"Etiquetas\"]}";
+    QTest::newRow("varias, en su orden") << QStringList{"Zebra", QString::fromUtf8("Impresión"), "Caja",
+                                                        "PREDETERMINADA"}
+                                         << QString::fromUtf8("{\"impresoras\":[\"PREDETERMINADA\",\"Zebra\","
+                                                              "\"Impresión\",\"Caja\",\"PREDETERMINADA\"]}");
+    QTest::newRow("comilla") << QStringList{"Co\"mi"} << "{\"impresoras\":[\"PREDETERMINADA\",\"Co\\\"mi\"]}";
+    QTest::newRow("impresora de red") << QStringList{"\\\\servidor\\Caja"}
+                                      << "{\"impresoras\":[\"PREDETERMINADA\",\"\\\\\\\\servidor\\\\Caja\"]}";
+    QTest::newRow("control") << QStringList{"a\tb\x01"} << "{\"impresoras\":[\"PREDETERMINADA\",\"a\\tb\\u0001\"]}";
+}
+
+void TstImpresion::Catalogo()
+{
+    QFETCH(QStringList, nombres);
+    QFETCH(QString, documento);
+    m_lista.nombres = nombres;
+    const QString texto = m_impresion->ListarImpresoras();
+    QCOMPARE(texto, documento);
+    QCOMPARE(m_lista.lecturas, 1);
+    QCOMPARE(m_impresion->ListarImpresoras(), documento);
+    QCOMPARE(m_lista.lecturas, 2); // read afresh, never cached
+
+    // Whatever the names hold, the document stays JSON and gives them back.
+    const QJsonDocument json = QJsonDocument::fromJson(texto.toUtf8());
+    QVERIFY(json.isObject());
+    QCOMPARE(json.object().keys(), QStringList{"impresoras"});
+    QCOMPARE(json.object().value(QStringLiteral("impresoras")).toVariant().toStringList(),
+             QStringList{"PREDETERMINADA"} + nombres);
+}
+
+void TstImpresion::ExisteImpresora_data()
+{
+    QTest::addColumn<QStringList>("instaladas");
+    QTest::addColumn<QString>("nombre");
+    QTest::addColumn<bool>("existe");
+    const QStringList caja{"Etiquetas", "Caja"};
+    QTest::newRow("igual") << caja << "Caja" << true;
+    QTest::newRow("minúsculas") << caja << "caja" << true;
+    QTest::newRow("mayúsculas") << caja << "CAJA" << true;
+    QTest::newRow("espacios alrededor") << caja << "  Caja   " << true;
+    QTest::newRow("acento en otro caso") << QStringList{QString::fromUtf8("Impresión")}
+                                         << QString::fromUtf8("IMPRESIÓN") << true;
+    QTest::newRow("espacios en el nombre instalado") << QStringList{" Caja "} << "caja" << true;
+    QTest::newRow("más largo") << caja << "Caja2" << false;
+    QTest::newRow("prefijo") << caja << "Caj" << false;
+    QTest::newRow("tabulador") << caja << "\tCaja" << false;
+    QTest::newRow("espacio dentro") << caja << "Ca ja" << false;
+    QTest::newRow("comodín") << caja << "Caj*" << false;
+    QTest::newRow("palabra clave sin impresora") << caja << "PREDETERMINADA" << false;
+    QTest::newRow("palabra clave instalada") << QStringList{"Predeterminada"} << "PREDETERMINADA" << true;
+    QTest::newRow("sin impresoras") << QStringList() << "Caja" << false;
+}
+
+void TstImpresion::ExisteImpresora()
+{
+    QFETCH(QStringList, instaladas);
+    QFETCH(QString, nombre);
+    QFETCH(bool, existe);
+    m_lista.nombres = instaladas;
+    QCOMPARE(m_impresion->ExisteImpresora(nombre), existe);
+}
+
+void TstImpresion::FormasDeSumatra_data()
+{
+    QTest::addColumn<QString>("impresora");
+    QTest::addColumn<bool>("predeterminada");
+    QTest::newRow("palabra clave") << "PREDETERMINADA" << true;
+    QTest::newRow("minúsculas con espacios") << "  predeterminada " << true;
+    QTest::newRow("impresora llamada como la palabra") << "Predeterminada" << true;
+    QTest::newRow("nombrada") << "Caja" << false;
+    QTest::newRow("nombrada con espacios") << " Caja  " << false;
+    QTest::newRow("parecida a la palabra") << "PREDETERMINADA2" << false;
+    QTest::newRow("tabulador antes de la palabra") << "\tPREDETERMINADA" << false;
+}
+
+void TstImpresion::FormasDeSumatra()
+{
+    QFETCH(QString, impresora);
+    QFETCH(bool, predeterminada);
+    const QString visor = m_tmp->filePath(QStringLiteral("SumatraPDF-3.5.2-32.exe"));
+    QVERIFY(QFile(visor).open(QIODevice::WriteOnly));
+    Bitacora bitacora;
+    VisorSumatra sumatra(m_tmp->path(), *m_lanzador);
+    QList<bool> inicios;
+    sumatra.ImprimirPDF(m_pdf, impresora, QByteArray("%PDF"), [&](bool i) { inicios << i; });
+    QCOMPARE(inicios, QList<bool>{true});
+
+    const QString pdf = QDir::toNativeSeparators(m_pdf);
+    const QString linea = predeterminada
+                              ? QStringLiteral("\"%1\" -print-to-default -silent -print-settings \"fit\" \"%2\"")
+                                    .arg(QDir::toNativeSeparators(visor), pdf)
+                              : QStringLiteral("\"%1\" -print-to \"%3\" -print-settings \"fit\" -silent \"%2\"")
+                                    .arg(QDir::toNativeSeparators(visor), pdf, impresora);
+    const QStringList argumentos = predeterminada
+                                       ? QStringList{"-print-to-default", "-silent", "-print-settings", "fit", pdf}
+                                       : QStringList{"-print-to", impresora, "-print-settings", "fit", "-silent", pdf};
+    QCOMPARE(bitacora.Mensajes(), QStringList{"? Impresión enviada con comando: " + linea});
+    QCOMPARE(m_lanzador->llamadas.size(), 1);
+    QCOMPARE(m_lanzador->llamadas[0].programa, visor);
+    QCOMPARE(m_lanzador->llamadas[0].argumentos, argumentos);
+    QVERIFY(m_lanzador->llamadas[0].desligado);
+}
+
+void TstImpresion::SumatraAusente()
+{
+    Bitacora bitacora;
+    VisorSumatra sumatra(m_tmp->path(), *m_lanzador);
+    for (const QString& impresora : {QStringLiteral("PREDETERMINADA"), QStringLiteral("Caja")}) {
+        QList<bool> inicios;
+        sumatra.ImprimirPDF(m_pdf, impresora, QByteArray("%PDF"), [&](bool i) { inicios << i; });
+        QCOMPARE(inicios, QList<bool>{false});
+    }
+    const QString linea = "? No se encontró SumatraPDF.exe en: " +
+                          QDir::toNativeSeparators(m_tmp->filePath(QStringLiteral("SumatraPDF-3.5.2-32.exe")));
+    QCOMPARE(bitacora.Mensajes(), (QStringList{linea, linea}));
+    QVERIFY(m_lanzador->llamadas.isEmpty());
+}
+
+void TstImpresion::SumatraNoArranca()
+{
+    QVERIFY(QFile(m_tmp->filePath(QStringLiteral("SumatraPDF-3.5.2-32.exe"))).open(QIODevice::WriteOnly));
+    m_lanzador->inicia = false;
+    Bitacora bitacora;
+    VisorSumatra sumatra(m_tmp->path(), *m_lanzador);
+    QList<bool> inicios;
+    sumatra.ImprimirPDF(m_pdf, QStringLiteral("Caja"), QByteArray("%PDF"), [&](bool i) { inicios << i; });
+    QCOMPARE(inicios, QList<bool>{false});
+    QCOMPARE(bitacora.Mensajes(), QStringList{"? Error al intentar imprimir: " + QDir::toNativeSeparators(m_pdf)});
+}
+
+void TstImpresion::SumatraReal()
+{
+    // The real launcher hands the viewer exactly these arguments, spaces around the name kept.
+    const QString visor = m_tmp->filePath(QStringLiteral("SumatraPDF-3.5.2-32.exe"));
+    QVERIFY(CrearProgramaSustituto(visor));
+    LanzadorQt lanzador;
+    VisorSumatra sumatra(m_tmp->path(), lanzador);
+    QList<bool> inicios;
+    sumatra.ImprimirPDF(m_pdf, QStringLiteral(" Caja 2 "), QByteArray("%PDF"), [&](bool i) { inicios << i; });
+    QCOMPARE(inicios, QList<bool>{true});
+    QTRY_VERIFY_WITH_TIMEOUT(!LlamadaRegistrada(visor).isEmpty(), 10000);
+    QCOMPARE(LlamadaRegistrada(visor).mid(0, 6), (QStringList{"arg:-print-to", "arg: Caja 2 ", "arg:-print-settings",
+                                                              "arg:fit", "arg:-silent", "arg:" + m_pdf}));
+}
+
+void TstImpresion::FormasDeLp_data()
+{
+    QTest::addColumn<QString>("impresora");
+    QTest::addColumn<QStringList>("argumentos");
+    QTest::addColumn<QString>("comando"); // without the input redirection
+    QTest::newRow("palabra clave") << "PREDETERMINADA" << kArgsLpDefecto << "lp -o fit-to-page";
+    QTest::newRow("minúsculas con espacios") << "  predeterminada " << kArgsLpDefecto << "lp -o fit-to-page";
+    QTest::newRow("impresora llamada como la palabra") << "Predeterminada" << kArgsLpDefecto << "lp -o fit-to-page";
+    QTest::newRow("nombrada") << "Caja" << kArgsLpCaja << "lp -d Caja -o fit-to-page";
+    QTest::newRow("espacios alrededor") << "  Caja " << kArgsLpCaja << "lp -d Caja -o fit-to-page";
+    QTest::newRow("acento") << QString::fromUtf8("Impresión")
+                            << QStringList{"-d", QString::fromUtf8("Impresión"), "-o", "fit-to-page"}
+                            << QString::fromUtf8("lp -d 'Impresión' -o fit-to-page");
+    QTest::newRow("comilla simple") << "Co'mi$a" << QStringList{"-d", "Co'mi$a", "-o", "fit-to-page"}
+                                    << "lp -d 'Co'\\''mi$a' -o fit-to-page";
+    QTest::newRow("parece una opción") << "-h" << QStringList{"-d", "-h", "-o", "fit-to-page"}
+                                       << "lp -d -h -o fit-to-page";
+}
+
+void TstImpresion::FormasDeLp()
+{
+    QFETCH(QString, impresora);
+    QFETCH(QStringList, argumentos);
+    QFETCH(QString, comando);
+    Bitacora bitacora;
+    VisorLp lp(*m_lanzador);
+    QList<bool> inicios;
+    const QByteArray pdf("%PDF-1.4 contenido");
+    lp.ImprimirPDF(m_pdf, impresora, pdf, [&](bool i) { inicios << i; });
+    QCOMPARE(inicios, QList<bool>{true});
+    QCOMPARE(m_lanzador->llamadas.size(), 1);
+    QCOMPARE(m_lanzador->llamadas[0].programa, QStringLiteral("/usr/bin/lp"));
+    QCOMPARE(m_lanzador->llamadas[0].argumentos, argumentos);
+    QCOMPARE(m_lanzador->llamadas[0].entrada, pdf);
+    QVERIFY(!m_lanzador->llamadas[0].desligado);
+    QCOMPARE(bitacora.Mensajes(), QStringList{"? Impresión enviada con comando: " + comando + " < " + m_pdf});
+}
+
+void TstImpresion::LpAusente()
+{
+    m_lanzador->enRuta.clear();
+    Bitacora bitacora;
+    VisorLp lp(*m_lanzador);
+    QList<bool> inicios;
+    lp.ImprimirPDF(m_pdf, QStringLiteral("Caja"), QByteArray("%PDF"), [&](bool i) { inicios << i; });
+    QCOMPARE(inicios, QList<bool>{false});
+    QCOMPARE(bitacora.Mensajes(), QStringList{"? No se encontró lp en: " + qEnvironmentVariable("PATH")});
+    QVERIFY(m_lanzador->llamadas.isEmpty());
+}
+
+void TstImpresion::LpNoArranca()
+{
+    m_lanzador->inicia = false;
+    Bitacora bitacora;
+    VisorLp lp(*m_lanzador);
+    QList<bool> inicios;
+    lp.ImprimirPDF(m_pdf, QStringLiteral("Caja"), QByteArray("%PDF"), [&](bool i) { inicios << i; });
+    QCOMPARE(inicios, QList<bool>{false});
+    QCOMPARE(bitacora.Mensajes(), QStringList{"? Error al intentar imprimir: " + m_pdf});
+}
+
+void TstImpresion::LpFallaDespues_data()
+{
+    QTest::addColumn<int>("codigo");
+    QTest::addColumn<bool>("normal");
+    QTest::addColumn<QString>("errores");
+    QTest::addColumn<QString>("linea");
+    const QString comando = " | Comando: lp -d Caja -o fit-to-page < ";
+    QTest::newRow("sin error") << 0 << true << ""
+                               << "";
+    QTest::newRow("cola que rechaza") << 1 << true << "lp: Destination \"Caja\" is not accepting jobs.\n"
+                                      << "? lp terminó con código 1: lp: Destination \"Caja\" is not accepting jobs." +
+                                             comando;
+    QTest::newRow("varias líneas") << 2 << true << "uno\n\n  dos  \n"
+                                   << "? lp terminó con código 2: uno | dos" + comando;
+    QTest::newRow("sin texto") << 1 << true << ""
+                               << "? lp terminó con código 1: " + comando;
+    QTest::newRow("muerto") << 9 << false << ""
+                            << "? lp terminó de forma anormal" + comando;
+}
+
+void TstImpresion::LpFallaDespues()
+{
+    QFETCH(int, codigo);
+    QFETCH(bool, normal);
+    QFETCH(QString, errores);
+    QFETCH(QString, linea);
+    m_lanzador->diferir = true;
+    Bitacora bitacora;
+    VisorLp lp(*m_lanzador);
+    QList<bool> inicios;
+    lp.ImprimirPDF(m_pdf, QStringLiteral("Caja"), QByteArray("%PDF"), [&](bool i) { inicios << i; });
+    QVERIFY(inicios.isEmpty());
+    QCOMPARE(m_lanzador->pendientes.size(), 1);
+    m_lanzador->pendientes[0].alIniciar(true);
+    QCOMPARE(inicios, QList<bool>{true});
+    bitacora.Limpiar();
+    m_lanzador->pendientes[0].alTerminar(codigo, normal, errores);
+    QCOMPARE(bitacora.Mensajes(), linea.isEmpty() ? QStringList() : QStringList{linea + m_pdf});
+}
+
+void TstImpresion::JsonInvalido_data()
+{
+    QTest::addColumn<QString>("cuerpo");
+    QTest::newRow("vacío") << "";
+    QTest::newRow("número") << "12";
+    QTest::newRow("texto") << "\"JVBERi0=\"";
+    QTest::newRow("false") << "false";
+    QTest::newRow("null") << "null";
+    QTest::newRow("error de sintaxis") << "{\"base64\":\"JVBERi0=\" \"nombreImpresora\":\"Caja\"}";
+}
+
+void TstImpresion::JsonInvalido()
+{
+    QFETCH(QString, cuerpo);
+    Bitacora bitacora;
+    QCOMPARE(Imprimir(cuerpo), QStringLiteral("{\"success\":false,\"error\":\"JSON inválido\"}"));
+    QCOMPARE(bitacora.Mensajes(), QStringList{"? JSON inválido recibido en /print-base64"});
+    QVERIFY(!QFileInfo::exists(m_pdf));
+    QVERIFY(m_lanzador->llamadas.isEmpty());
+}
+
+void TstImpresion::ImpresoraDesconocida_data()
+{
+    QTest::addColumn<QStringList>("instaladas");
+    QTest::addColumn<QString>("nombre");
+    QTest::newRow("otra") << QStringList{"Caja"} << "Caja2";
+    QTest::newRow("palabra en minúsculas") << QStringList{"Caja"} << "predeterminada";
+    QTest::newRow("palabra con espacios") << QStringList() << " PREDETERMINADA";
+    QTest::newRow("vacío") << QStringList{"Caja", "Etiquetas"} << "";
+    QTest::newRow("comilla") << QStringList{"Caja"} << "Ca\"ja\\";
+}
+
+void TstImpresion::ImpresoraDesconocida()
+{
+    QFETCH(QStringList, instaladas);
+    QFETCH(QString, nombre);
+    m_lista.nombres = instaladas;
+    Bitacora bitacora;
+    const QString respuesta = Imprimir(Cuerpo("%PDF", nombre));
+    QCOMPARE(respuesta,
+             QStringLiteral("{\"success\":false,\"error\":\"Impresora no encontrada: %1\","
+                            "\"impresorasDisponibles\":%2}")
+                 .arg(QString(nombre).replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\"")),
+                      CatalogoImpresoras(instaladas)));
+    // The catalogue goes in as an object, not as a string.
+    const QJsonObject json = QJsonDocument::fromJson(respuesta.toUtf8()).object();
+    QCOMPARE(json.value(QStringLiteral("error")).toString(), "Impresora no encontrada: " + nombre);
+    QVERIFY(json.value(QStringLiteral("impresorasDisponibles")).isObject());
+    QCOMPARE(bitacora.Mensajes(), QStringList{"? Impresora no encontrada: " + nombre});
+    QVERIFY(!QFileInfo::exists(m_pdf));
+    QVERIFY(m_lanzador->llamadas.isEmpty());
+    QCOMPARE(m_lista.lecturas, 1);
+}
+
+void TstImpresion::ImpresoraAceptada_data()
+{
+    QTest::addColumn<QStringList>("instaladas");
+    QTest::addColumn<QString>("nombre");
+    QTest::addColumn<QStringList>("argumentos");
+    QTest::newRow("palabra sin impresoras") << QStringList() << "PREDETERMINADA" << kArgsLpDefecto;
+    QTest::newRow("otro caso y espacios")
+        << QStringList{"Caja"} << " cAJA  " << QStringList{"-d", "cAJA", "-o", "fit-to-page"};
+    QTest::newRow("impresora llamada Predeterminada")
+        << QStringList{"Predeterminada"} << "Predeterminada" << kArgsLpDefecto;
+}
+
+void TstImpresion::ImpresoraAceptada()
+{
+    QFETCH(QStringList, instaladas);
+    QFETCH(QString, nombre);
+    QFETCH(QStringList, argumentos);
+    m_lista.nombres = instaladas;
+    Bitacora bitacora;
+    const QByteArray pdf("%PDF-1.4 uno");
+    QCOMPARE(Imprimir(Cuerpo(pdf, nombre)), QStringLiteral("{\"success\":true,\"impresora\":\"%1\"}").arg(nombre));
+    QCOMPARE(m_lanzador->llamadas.size(), 1);
+    QCOMPARE(m_lanzador->llamadas[0].argumentos, argumentos);
+    QCOMPARE(m_lanzador->llamadas[0].entrada, pdf);
+    QCOMPARE(Leer(m_pdf), pdf);
+    QCOMPARE(bitacora.Mensajes().size(), 3);
+    QCOMPARE(bitacora.Mensajes()[0], "PDF guardado: " + m_pdf);
+    QVERIFY(bitacora.Mensajes()[1].startsWith(QStringLiteral("? Impresión enviada con comando: lp ")));
+    QCOMPARE(bitacora.Mensajes()[2], "?? Impreso en: " + nombre);
+}
+
+void TstImpresion::Base64InvalidoNoTocaElPdfAnterior()
+{
+    QFile anterior(m_pdf);
+    QVERIFY(anterior.open(QIODevice::WriteOnly));
+    anterior.write("%PDF anterior");
+    anterior.close();
+    Bitacora bitacora;
+    for (const QString& base64 :
+         {QStringLiteral("JVBERi0*"), QStringLiteral("data:application/pdf;base64,JVBE"), QString()}) {
+        const QString cuerpo = QStringLiteral("{\"base64\":\"%1\",\"nombreImpresora\":\"Caja\"}").arg(base64);
+        QCOMPARE(Imprimir(cuerpo), QStringLiteral("{\"success\":false,\"error\":\"No se pudo guardar PDF\"}"));
+    }
+    QCOMPARE(bitacora.Mensajes(), QStringList(3, QStringLiteral("? Error al guardar PDF")));
+    QCOMPARE(Leer(m_pdf), QByteArray("%PDF anterior"));
+    QVERIFY(m_lanzador->llamadas.isEmpty());
+}
+
+void TstImpresion::SinLpNoSeImprime()
+{
+    m_lanzador->enRuta.clear();
+    Bitacora bitacora;
+    QCOMPARE(Imprimir(Cuerpo("%PDF-1.4", QStringLiteral("Caja"))),
+             QStringLiteral("{\"success\":false,\"error\":\"No se pudo imprimir\"}"));
+    QCOMPARE(bitacora.Mensajes(),
+             (QStringList{"PDF guardado: " + m_pdf, "? No se encontró lp en: " + qEnvironmentVariable("PATH"),
+                          "? Error al imprimir en: Caja"}));
+    QCOMPARE(Leer(m_pdf), QByteArray("%PDF-1.4"));
+}
+
+void TstImpresion::RespondeCuandoLpArranca()
+{
+    m_lanzador->diferir = true;
+    Bitacora bitacora;
+    QStringList respuestas;
+    m_impresion->Imprimir(Cuerpo("%PDF", QStringLiteral("Caja")), [&](const QString& r) { respuestas << r; });
+    QVERIFY(respuestas.isEmpty());
+    QCOMPARE(bitacora.Mensajes(), QStringList{"PDF guardado: " + m_pdf});
+    m_lanzador->pendientes[0].alIniciar(true);
+    QCOMPARE(respuestas, QStringList{kExitoCaja});
+
+    m_impresion->Imprimir(Cuerpo("%PDF", QStringLiteral("Caja")), [&](const QString& r) { respuestas << r; });
+    m_lanzador->pendientes[1].alIniciar(false);
+    QCOMPARE(respuestas,
+             (QStringList{kExitoCaja, QStringLiteral("{\"success\":false,\"error\":\"No se pudo imprimir\"}")}));
+    QCOMPARE(bitacora.Mensajes().last(), QStringLiteral("? Error al imprimir en: Caja"));
+}
+
+void TstImpresion::DosImpresionesSeguidasLlevanSuPropioDocumento()
+{
+    m_lanzador->diferir = true;
+    QStringList respuestas;
+    m_impresion->Imprimir(Cuerpo("%PDF primero", QStringLiteral("Caja")), [&](const QString& r) { respuestas << r; });
+    m_impresion->Imprimir(Cuerpo("%PDF segundo", QStringLiteral("Caja")), [&](const QString& r) { respuestas << r; });
+    // The second request replaced the shared file before the first program started; each still gets its own bytes.
+    QCOMPARE(Leer(m_pdf), QByteArray("%PDF segundo"));
+    QCOMPARE(m_lanzador->llamadas.size(), 2);
+    QCOMPARE(m_lanzador->llamadas[0].entrada, QByteArray("%PDF primero"));
+    QCOMPARE(m_lanzador->llamadas[1].entrada, QByteArray("%PDF segundo"));
+    m_lanzador->pendientes[1].alIniciar(true);
+    m_lanzador->pendientes[0].alIniciar(true);
+    QCOMPARE(respuestas, (QStringList{kExitoCaja, kExitoCaja}));
+}
+
+void TstImpresion::NombreEscapadoEnLaRespuesta()
+{
+    m_lista.nombres = QStringList{"\\\\srv\\Co\"mi"};
+    const QString respuesta = Imprimir(Cuerpo("%PDF", QStringLiteral("\\\\srv\\co\"mi ")));
+    QCOMPARE(respuesta, QStringLiteral("{\"success\":true,\"impresora\":\"\\\\\\\\srv\\\\co\\\"mi \"}"));
+    QCOMPARE(QJsonDocument::fromJson(respuesta.toUtf8()).object().value(QStringLiteral("impresora")).toString(),
+             QStringLiteral("\\\\srv\\co\"mi "));
+}
+
+QTEST_GUILESS_MAIN(TstImpresion)
+#include "tst_impresion.moc"
