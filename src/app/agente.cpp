@@ -8,15 +8,16 @@
 #include "settings/avisos.h"
 #include "settings/ini.h"
 
+#include <QCoreApplication>
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
+#include <QSessionManager>
 
 Agente::Agente(const QString& carpetaPrograma, QObject* parent)
-    : QObject(parent)
-    , m_carpetaPrograma(carpetaPrograma)
-    , m_registro(carpetaPrograma)
+    : QObject(parent), m_carpetaPrograma(carpetaPrograma), m_registro(carpetaPrograma),
+      m_salir([](int codigo) { QCoreApplication::exit(codigo); })
 {
     InstalarRegistro(&m_registro);
 }
@@ -46,8 +47,8 @@ std::optional<int> Agente::Iniciar()
 
     // One agent per HTTP port: a second one ends silently.
     qint64 puerto = 9999;
-    ConvertirEntero(LeerINI(kSeccionConfiguracion, QStringLiteral("PuertoHTTP"), QStringLiteral("9999"), rutaConfig),
-                    1, 65535, puerto);
+    ConvertirEntero(LeerINI(kSeccionConfiguracion, QStringLiteral("PuertoHTTP"), QStringLiteral("9999"), rutaConfig), 1,
+                    65535, puerto);
     m_instancia = std::make_unique<QLockFile>(
         QDir(QDir::tempPath()).filePath(QStringLiteral("plugin-tornavo-%1.lock").arg(puerto)));
     // A lock held for hours is not stale; only a dead owner makes it so.
@@ -90,6 +91,15 @@ std::optional<int> Agente::Iniciar()
         m_servidor->IniciarServidor();
     });
 
+    m_ventana->FijarDecisionCierre([this] { return PreguntarCierre(); });
+    connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& sesion) {
+        if (!PreguntarCierre(sesion.allowsInteraction())) {
+            sesion.cancel();
+        }
+    });
+    AlPedirseTerminar(this, [this] { Apagar(); });
+
+    m_ventana->MostrarIconoBandeja();
     if (PlataformaSinPantalla()) {
         EscribirLog(QStringLiteral("?? No hay pantalla disponible: la ventana no se muestra."));
     }
@@ -99,4 +109,48 @@ std::optional<int> Agente::Iniciar()
     }
     m_ventana->show();
     return std::nullopt;
+}
+
+bool Agente::PreguntarCierre(bool permiteInteraccion)
+{
+    if (m_apagado) {
+        return true;
+    }
+    if (m_preguntando) {
+        return false; // the question is already open
+    }
+    if (permiteInteraccion) {
+        // Requests go on being served while the question is open.
+        m_preguntando = true;
+        const RespuestaAviso respuesta =
+            MostrarAviso(QStringLiteral("¿Deseas cerrar el Plugin?"), IconoAviso::Pregunta, BotonesAviso::SiNo);
+        m_preguntando = false;
+        if (m_apagado) {
+            return true; // shut down meanwhile (a stop signal)
+        }
+        if (respuesta != RespuestaAviso::Si) {
+            return false;
+        }
+    }
+    Apagar();
+    return true;
+}
+
+void Agente::Apagar()
+{
+    if (m_apagado) {
+        return;
+    }
+    m_apagado = true;
+    // A port that fails to close must not keep the listener or the icon alive.
+    if (m_cfg.EsNormal() && m_balanza && m_balanza->PuertoAbierto()) {
+        m_balanza->CerrarPuerto();
+    }
+    if (m_servidor) {
+        m_servidor->DetenerServidor();
+    }
+    if (m_ventana) {
+        m_ventana->QuitarIconoBandeja();
+    }
+    m_salir(0);
 }

@@ -9,6 +9,7 @@
 #include <QLockFile>
 #include <QObject>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -28,6 +29,15 @@ public:
     // Runs the start-up. Returns the exit code when the process must end now, nothing when it goes on running.
     std::optional<int> Iniciar();
 
+    // The close question, for the window's close and the end of the user's session. True when the agent has shut
+    // down (the user said Yes); false when it goes on. Without interaction allowed, it shuts down unasked.
+    bool PreguntarCierre(bool permiteInteraccion = true);
+    // Releases the serial port, the listener and the icon, then ends the event loop.
+    void Apagar();
+    // How the process ends once shut down; tests replace it.
+    void FijarSalida(std::function<void(int)> salir) { m_salir = std::move(salir); }
+    bool Apagado() const { return m_apagado; }
+
     const Configuracion& Config() const { return m_cfg; }
     Principal* Ventana() const { return m_ventana.get(); }
     ServidorWeb* Servidor() const { return m_servidor.get(); }
@@ -41,6 +51,9 @@ private:
     Configuracion m_cfg;
     Registro m_registro;
     std::unique_ptr<QLockFile> m_instancia;
+    std::function<void(int)> m_salir;
+    bool m_preguntando = false;
+    bool m_apagado = false;
     std::unique_ptr<Principal> m_ventana;
     std::unique_ptr<DocumentoEstado> m_estado;
     std::unique_ptr<Lanzador> m_lanzador;

@@ -2,11 +2,13 @@
 
 #include <functional>
 
+class QObject;
+
 // What differs between operating systems for the application shell.
 
 // True when a screen can be reached (on Linux: DISPLAY or WAYLAND_DISPLAY is set).
 bool HayPantalla();
 
 // Runs `alTerminar` from the event loop when the service manager asks the process to end (SIGTERM, SIGINT,
-// SIGHUP on Linux and macOS; nothing elsewhere).
-void AlPedirseTerminar(std::function<void()> alTerminar);
+// SIGHUP on Linux and macOS; nothing elsewhere), for as long as `contexto` lives.
+void AlPedirseTerminar(QObject* contexto, std::function<void()> alTerminar);

@@ -31,7 +31,7 @@ bool HayPantalla()
 #endif
 }
 
-void AlPedirseTerminar(std::function<void()> alTerminar)
+void AlPedirseTerminar(QObject* contexto, std::function<void()> alTerminar)
 {
     if (g_tuberia[0] < 0) {
         if (::socketpair(AF_UNIX, SOCK_STREAM, 0, g_tuberia) != 0) {
@@ -39,7 +39,7 @@ void AlPedirseTerminar(std::function<void()> alTerminar)
         }
         ::fcntl(g_tuberia[1], F_SETFL, ::fcntl(g_tuberia[1], F_GETFL) | O_NONBLOCK);
     }
-    auto* aviso = new QSocketNotifier(g_tuberia[0], QSocketNotifier::Read);
+    auto* aviso = new QSocketNotifier(g_tuberia[0], QSocketNotifier::Read, contexto);
     QObject::connect(aviso, &QSocketNotifier::activated, aviso, [alTerminar = std::move(alTerminar)] {
         char byte = 0;
         [[maybe_unused]] const auto leidos = ::read(g_tuberia[0], &byte, 1);

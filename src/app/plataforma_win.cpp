@@ -5,7 +5,7 @@ bool HayPantalla()
     return true;
 }
 
-void AlPedirseTerminar(std::function<void()>)
+void AlPedirseTerminar(QObject*, std::function<void()>)
 {
     // Windows ends a desktop program through its session messages, which the window's close handling covers.
 }

@@ -1,6 +1,8 @@
 #include "principal.h"
 
+#include <QCloseEvent>
 #include <QFontDatabase>
+#include <QIcon>
 #include <QLabel>
 #include <QPlainTextEdit>
 #include <QPushButton>
@@ -9,12 +11,16 @@
 #include <QTextCursor>
 
 Principal::Principal(QWidget* parent)
-    : QWidget(parent)
-    , m_label1(new QLabel(QStringLiteral("LOG ..."), this))
-    , m_command1(new QPushButton(QStringLiteral("Probar peso ??"), this))
-    , m_command2(new QPushButton(QStringLiteral("?? Reiniciar Servidor"), this))
-    , m_txtLog(new QPlainTextEdit(this))
+    : QWidget(parent), m_label1(new QLabel(QStringLiteral("LOG ..."), this)),
+      m_command1(new QPushButton(QStringLiteral("Probar peso ??"), this)),
+      m_command2(new QPushButton(QStringLiteral("?? Reiniciar Servidor"), this)), m_txtLog(new QPlainTextEdit(this)),
+      m_hayBandeja([this] { return QSystemTrayIcon::isSystemTrayAvailable() && IconoEnBandeja(); })
 {
+    Q_INIT_RESOURCE(recursos);
+    QIcon icono;
+    icono.addFile(QStringLiteral(":/tornavo-64.png"), QSize(64, 64));
+    icono.addFile(QStringLiteral(":/tornavo-32.png"), QSize(32, 32));
+    setWindowIcon(icono);
     setObjectName(QStringLiteral("Principal"));
     setWindowTitle(QStringLiteral("Plugin Tornavo"));
     m_label1->setObjectName(QStringLiteral("Label1"));
@@ -75,4 +81,61 @@ void Principal::VolcarLineas()
     }
     m_txtLog->moveCursor(QTextCursor::End);
     m_txtLog->verticalScrollBar()->setValue(m_txtLog->verticalScrollBar()->maximum());
+}
+
+void Principal::MostrarIconoBandeja()
+{
+    if (m_bandeja == nullptr) {
+        m_bandeja = new QSystemTrayIcon(windowIcon(), this);
+        m_bandeja->setToolTip(QStringLiteral("Plugin Tornavo"));
+        connect(m_bandeja, &QSystemTrayIcon::activated, this, &Principal::AlActivarIcono);
+    }
+    m_bandeja->show();
+}
+
+void Principal::QuitarIconoBandeja()
+{
+    if (m_bandeja != nullptr) {
+        m_bandeja->hide();
+    }
+}
+
+bool Principal::IconoEnBandeja() const
+{
+    return m_bandeja != nullptr && m_bandeja->isVisible();
+}
+
+void Principal::AlActivarIcono(QSystemTrayIcon::ActivationReason motivo)
+{
+    // Only a double-click brings the window back; single clicks, context clicks and hovering do nothing.
+    if (motivo != QSystemTrayIcon::DoubleClick) {
+        return;
+    }
+    show();
+    setWindowState((windowState() & ~Qt::WindowMinimized) | Qt::WindowActive);
+    showNormal();
+    raise();
+    activateWindow();
+}
+
+void Principal::changeEvent(QEvent* evento)
+{
+    QWidget::changeEvent(evento);
+    // Hiding without a notification area would lose the window for good: then it stays minimised in the taskbar.
+    if (evento->type() == QEvent::WindowStateChange && isMinimized() && m_hayBandeja()) {
+        QTimer::singleShot(0, this, [this] {
+            if (isMinimized()) {
+                hide();
+            }
+        });
+    }
+}
+
+void Principal::closeEvent(QCloseEvent* evento)
+{
+    if (m_decidirCierre && !m_decidirCierre()) {
+        evento->ignore();
+        return;
+    }
+    evento->accept();
 }

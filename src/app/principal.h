@@ -1,14 +1,18 @@
 #pragma once
 
 #include <QStringList>
+#include <QSystemTrayIcon>
 #include <QTimer>
 #include <QWidget>
+
+#include <functional>
 
 class QLabel;
 class QPlainTextEdit;
 class QPushButton;
 
-// The agent's one window: the running log and two buttons.
+// The agent's one window: the running log and two buttons. Minimised, it hides behind its notification-area icon
+// (where the desktop has one); closing it, for whatever reason, is decided by whoever the agent makes responsible.
 class Principal final : public QWidget
 {
     Q_OBJECT
@@ -23,6 +27,18 @@ public:
     void AgregarLinea(const QString& linea);
     void VolcarLineas();
 
+    // The icon in the notification area; nothing happens where the desktop has none.
+    void MostrarIconoBandeja();
+    void QuitarIconoBandeja();
+    bool IconoEnBandeja() const;
+    QSystemTrayIcon* IconoBandeja() const { return m_bandeja; }
+    void AlActivarIcono(QSystemTrayIcon::ActivationReason motivo);
+
+    // Decides whether a close request goes on: true lets the window close.
+    void FijarDecisionCierre(std::function<bool()> decidir) { m_decidirCierre = std::move(decidir); }
+    // Tells whether minimising may hide the window (a desktop with a notification area); replaceable by tests.
+    void FijarHayBandeja(std::function<bool()> hayBandeja) { m_hayBandeja = std::move(hayBandeja); }
+
     QPlainTextEdit* txtLog() const { return m_txtLog; }
     QPushButton* Command1() const { return m_command1; }
     QPushButton* Command2() const { return m_command2; }
@@ -32,11 +48,18 @@ signals:
     void probarPeso();
     void reiniciarServidor();
 
+protected:
+    void changeEvent(QEvent* evento) override;
+    void closeEvent(QCloseEvent* evento) override;
+
 private:
     QLabel* m_label1;
     QPushButton* m_command1;
     QPushButton* m_command2;
     QPlainTextEdit* m_txtLog;
+    QSystemTrayIcon* m_bandeja = nullptr;
     QStringList m_pendientes;
     QTimer m_refresco;
+    std::function<bool()> m_decidirCierre;
+    std::function<bool()> m_hayBandeja;
 };

@@ -2,10 +2,7 @@
 
 #include <limits>
 
-EnsambladorSolicitud::EnsambladorSolicitud(qint64 limite)
-    : m_limite(limite)
-{
-}
+EnsambladorSolicitud::EnsambladorSolicitud(qint64 limite) : m_limite(limite) {}
 
 void EnsambladorSolicitud::Reiniciar()
 {
@@ -79,8 +76,7 @@ EnsambladorSolicitud::Estado EnsambladorSolicitud::Evaluar()
     if (m_finCabecera < 0) {
         return Estado::Incompleta;
     }
-    return static_cast<qint64>(m_datos.size()) - m_finCabecera >= m_largoCuerpo ? Estado::Completa
-                                                                                 : Estado::Incompleta;
+    return static_cast<qint64>(m_datos.size()) - m_finCabecera >= m_largoCuerpo ? Estado::Completa : Estado::Incompleta;
 }
 
 EnsambladorSolicitud::Estado EnsambladorSolicitud::FinDelPar()

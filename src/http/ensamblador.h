@@ -7,7 +7,8 @@
 class EnsambladorSolicitud final
 {
 public:
-    enum class Estado {
+    enum class Estado
+    {
         Incompleta,      // wait for more bytes
         Completa,        // handle Datos() as one request
         DemasiadoGrande, // over the limit: refuse with 413

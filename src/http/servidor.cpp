@@ -43,9 +43,7 @@ void CerrarCuandoSeEnvie(QTcpSocket* socket)
 } // namespace
 
 ServidorWeb::ServidorWeb(const Configuracion& cfg, Endpoints endpoints, QObject* parent)
-    : QObject(parent)
-    , m_cfg(cfg)
-    , m_endpoints(std::move(endpoints))
+    : QObject(parent), m_cfg(cfg), m_endpoints(std::move(endpoints))
 {
     // Slot 0 exists for the whole process; 1 to 100 come and go with the listener.
     m_ranuras[0] = std::make_unique<Ranura>();
@@ -335,9 +333,8 @@ void ServidorWeb::Atender(int indice)
         return;
     }
     if (texto.startsWith(QLatin1String("OPTIONS"))) {
-        const bool redPrivada =
-            ObtenerHeader(partes.cabecera, QStringLiteral("Access-Control-Request-Private-Network"))
-                .compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
+        const bool redPrivada = ObtenerHeader(partes.cabecera, QStringLiteral("Access-Control-Request-Private-Network"))
+                                    .compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
         EnviarYCerrar(indice, Respuesta204(redPrivada));
         return;
     }

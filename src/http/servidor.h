@@ -59,7 +59,7 @@ private:
 
     const Configuracion& m_cfg;
     Endpoints m_endpoints;
-    QList<QTcpServer*> m_oyentes; // `Pimp`: one listening socket per address
+    QList<QTcpServer*> m_oyentes;                            // `Pimp`: one listening socket per address
     std::array<std::unique_ptr<Ranura>, kRanuras> m_ranuras; // `Hoe`
     quint64 m_generacion = 0;
     int m_silencioCabeceraMs = 500;

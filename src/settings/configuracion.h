@@ -13,7 +13,7 @@ struct Configuracion
 
     // Optional keys; their defaults keep the classic behaviour.
     quint16 PuertoHTTP = 9999;
-    QString DireccionEscucha;  // empty: loopback only (127.0.0.1 and ::1)
+    QString DireccionEscucha; // empty: loopback only (127.0.0.1 and ::1)
     QString DominioWeb = QStringLiteral("tornavo.com");
     QString DispositivoBalanza; // empty: the platform's device for port PortBalanza
     qint32 PausaIntento = 50;   // milliseconds one weight attempt waits for the reply

@@ -35,9 +35,9 @@ private:
     QString m_carpetaLogs;
     Reloj m_reloj;
     qint64 m_segundoSello = std::numeric_limits<qint64>::min();
-    QString m_sello;         // "yyyy-MM-dd HH:mm:ss" of m_segundoSello
-    QDate m_dia;             // local day of m_segundoSello
-    QString m_rutaArchivo;   // that day's file
+    QString m_sello;       // "yyyy-MM-dd HH:mm:ss" of m_segundoSello
+    QDate m_dia;           // local day of m_segundoSello
+    QString m_rutaArchivo; // that day's file
     qint64 m_ultimaLimpieza = 0;
     QDate m_diaLimpieza;
 };

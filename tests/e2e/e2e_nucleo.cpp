@@ -12,9 +12,10 @@ namespace {
 
 const QByteArray k403 = "HTTP/1.1 403 Forbidden\r\nContent-Type: application/json\r\nAccess-Control-Allow-Origin: *\r\n"
                         "Content-Length: 54\r\n\r\n{\"error\":\"Acceso denegado desde origen no autorizado\"}";
-const QByteArray k204 = "HTTP/1.1 204 No Content\r\nAccess-Control-Allow-Origin: *\r\n"
-                        "Access-Control-Allow-Methods: POST, GET, OPTIONS\r\nAccess-Control-Allow-Headers: Content-Type\r\n"
-                        "Access-Control-Max-Age: 86400\r\n\r\n";
+const QByteArray k204 =
+    "HTTP/1.1 204 No Content\r\nAccess-Control-Allow-Origin: *\r\n"
+    "Access-Control-Allow-Methods: POST, GET, OPTIONS\r\nAccess-Control-Allow-Headers: Content-Type\r\n"
+    "Access-Control-Max-Age: 86400\r\n\r\n";
 
 QByteArray Framed200(const QByteArray& cuerpo)
 {
@@ -81,7 +82,8 @@ void E2eNucleo::statusFramedExactlyAndLogged()
     for (const QString& linea : lineas) {
         QVERIFY2(sello.match(linea).hasMatch(), qPrintable(linea));
     }
-    const qsizetype enviada = lineas.indexOf(QRegularExpression(QStringLiteral(".*Respuesta enviada: \\{\"status\".*")));
+    const qsizetype enviada =
+        lineas.indexOf(QRegularExpression(QStringLiteral(".*Respuesta enviada: \\{\"status\".*")));
     QVERIFY(enviada > 0);
     QVERIFY(lineas[enviada - 1].endsWith(QLatin1String("] Solicitud recibida: GET /status HTTP/1.1")));
 }
@@ -97,8 +99,7 @@ void E2eNucleo::refusalAndPreflightBytes()
 
     const QByteArray privada = "OPTIONS /status HTTP/1.1\r\nOrigin: https://app.tornavo.com\r\n"
                                "Access-Control-Request-Private-Network: true\r\n\r\n";
-    QCOMPARE(m_agente.Solicitar(privada).bruta,
-             k204.chopped(2) + "Access-Control-Allow-Private-Network: true\r\n\r\n");
+    QCOMPARE(m_agente.Solicitar(privada).bruta, k204.chopped(2) + "Access-Control-Allow-Private-Network: true\r\n\r\n");
 
     // The origin check comes first, even for a preflight.
     QCOMPARE(m_agente.Solicitar("OPTIONS /print-base64 HTTP/1.1\r\nOrigin: https://evil.example\r\n\r\n").bruta, k403);
@@ -129,8 +130,7 @@ void E2eNucleo::routeTable()
 {
     QFETCH(QByteArray, lineaSolicitud);
     QFETCH(QByteArray, cuerpoEsperado);
-    const RespuestaHttp respuesta =
-        m_agente.Solicitar(lineaSolicitud + "\r\nOrigin: https://app.tornavo.com\r\n\r\n");
+    const RespuestaHttp respuesta = m_agente.Solicitar(lineaSolicitud + "\r\nOrigin: https://app.tornavo.com\r\n\r\n");
     if (cuerpoEsperado.isEmpty()) {
         QVERIFY(respuesta.cuerpo.startsWith("{\"status\":\"ok\""));
     } else {
@@ -150,8 +150,7 @@ void E2eNucleo::origins_data()
     QTest::newRow("bare domain") << QByteArray("Origin: https://tornavo.com") << 403;
     QTest::newRow("suffix forgery") << QByteArray("Origin: https://app.tornavo.com.attacker.example") << 403;
     QTest::newRow("look-alike domain") << QByteArray("Origin: https://eviltornavo.com") << 403;
-    QTest::newRow("path forgery in referer")
-        << QByteArray("Referer: https://attacker.example/.tornavo.com/x") << 403;
+    QTest::newRow("path forgery in referer") << QByteArray("Referer: https://attacker.example/.tornavo.com/x") << 403;
     QTest::newRow("referer alone admits") << QByteArray("Referer: https://app.tornavo.com/ventas?x=1") << 200;
     QTest::newRow("null origin, good referer")
         << QByteArray("Origin: null\r\nReferer: https://app.tornavo.com/") << 200;

@@ -217,8 +217,8 @@ void TstServidor::restartKeepsSlotZeroAndDropsTheRest()
     QVERIFY(m_servidor->IniciarServidor());
     QCOMPARE(m_lineas.size(), 2);
     QVERIFY(m_lineas[0].endsWith(QLatin1String("] ?? Servidor detenido correctamente.")));
-    QVERIFY(m_lineas[1].contains(QStringLiteral("] ?? Servidor iniciado en IP: 127.0.0.1 | Puerto: %1")
-                                     .arg(m_cfg.PuertoHTTP)));
+    QVERIFY(m_lineas[1].contains(
+        QStringLiteral("] ?? Servidor iniciado en IP: 127.0.0.1 | Puerto: %1").arg(m_cfg.PuertoHTTP)));
 
     QTRY_COMPARE(uno->state(), QAbstractSocket::UnconnectedState);
     cero->write("Origin: https://app.tornavo.com\r\n\r\n");

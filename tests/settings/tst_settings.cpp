@@ -68,25 +68,52 @@ void TstSettings::iniReading_data()
     QTest::addColumn<QString>("clave");
     QTest::addColumn<QString>("esperado");
 
-    QTest::newRow("plain") << "[Configuracion]\nMODE=DEV\n" << "MODE" << "DEV";
-    QTest::newRow("missing section") << "[Otra]\nMODE=DEV\n" << "MODE" << "<def>";
-    QTest::newRow("missing key") << "[Configuracion]\nIntentos=3\n" << "MODE" << "<def>";
-    QTest::newRow("empty value is empty, not default") << "[Configuracion]\nMODE=\n" << "MODE" << "";
-    QTest::newRow("section and key in any case") << "[CONFIGURACION]\nmode=DEV\n" << "Mode" << "DEV";
-    QTest::newRow("blanks trimmed") << "[ Configuracion ]\n  MODE \t=  DEV \t\n" << "MODE" << "DEV";
-    QTest::newRow("value case kept") << "[Configuracion]\nProtocoloBalanza=kretz\n" << "ProtocoloBalanza"
+    QTest::newRow("plain") << "[Configuracion]\nMODE=DEV\n"
+                           << "MODE"
+                           << "DEV";
+    QTest::newRow("missing section") << "[Otra]\nMODE=DEV\n"
+                                     << "MODE"
+                                     << "<def>";
+    QTest::newRow("missing key") << "[Configuracion]\nIntentos=3\n"
+                                 << "MODE"
+                                 << "<def>";
+    QTest::newRow("empty value is empty, not default") << "[Configuracion]\nMODE=\n"
+                                                       << "MODE"
+                                                       << "";
+    QTest::newRow("section and key in any case") << "[CONFIGURACION]\nmode=DEV\n"
+                                                 << "Mode"
+                                                 << "DEV";
+    QTest::newRow("blanks trimmed") << "[ Configuracion ]\n  MODE \t=  DEV \t\n"
+                                    << "MODE"
+                                    << "DEV";
+    QTest::newRow("value case kept") << "[Configuracion]\nProtocoloBalanza=kretz\n"
+                                     << "ProtocoloBalanza"
                                      << "kretz";
-    QTest::newRow("quotes removed") << "[Configuracion]\nMODE=\" DEV \"\n" << "MODE" << " DEV ";
-    QTest::newRow("unbalanced quote kept") << "[Configuracion]\nMODE=\"DEV\n" << "MODE" << "\"DEV";
-    QTest::newRow("comment line ignored") << "[Configuracion]\n;MODE=DEV\nMODE=PRO\n" << "MODE" << "PRO";
-    QTest::newRow("first key wins") << "[Configuracion]\nMODE=A\nMODE=B\n" << "MODE" << "A";
-    QTest::newRow("key in a later section ignored")
-        << "[Configuracion]\nIntentos=1\n[Otra]\nMODE=X\n" << "MODE" << "<def>";
-    QTest::newRow("CR LF lines") << "[Configuracion]\r\nMODE=DEV\r\n" << "MODE" << "DEV";
-    QTest::newRow("byte order mark") << QStringLiteral("\uFEFF[Configuracion]\nMODE=DEV\n") << "MODE" << "DEV";
-    QTest::newRow("equals inside value") << "[Configuracion]\nMODE=a=b\n" << "MODE" << "a=b";
-    QTest::newRow("300 characters read as 254")
-        << "[Configuracion]\nMODE=" + QString(300, u'x') + "\n" << "MODE" << QString(254, u'x');
+    QTest::newRow("quotes removed") << "[Configuracion]\nMODE=\" DEV \"\n"
+                                    << "MODE"
+                                    << " DEV ";
+    QTest::newRow("unbalanced quote kept") << "[Configuracion]\nMODE=\"DEV\n"
+                                           << "MODE"
+                                           << "\"DEV";
+    QTest::newRow("comment line ignored") << "[Configuracion]\n;MODE=DEV\nMODE=PRO\n"
+                                          << "MODE"
+                                          << "PRO";
+    QTest::newRow("first key wins") << "[Configuracion]\nMODE=A\nMODE=B\n"
+                                    << "MODE"
+                                    << "A";
+    QTest::newRow("key in a later section ignored") << "[Configuracion]\nIntentos=1\n[Otra]\nMODE=X\n"
+                                                    << "MODE"
+                                                    << "<def>";
+    QTest::newRow("CR LF lines") << "[Configuracion]\r\nMODE=DEV\r\n"
+                                 << "MODE"
+                                 << "DEV";
+    QTest::newRow("byte order mark") << QStringLiteral("\uFEFF[Configuracion]\nMODE=DEV\n") << "MODE"
+                                     << "DEV";
+    QTest::newRow("equals inside value") << "[Configuracion]\nMODE=a=b\n"
+                                         << "MODE"
+                                         << "a=b";
+    QTest::newRow("300 characters read as 254") << "[Configuracion]\nMODE=" + QString(300, u'x') + "\n"
+                                                << "MODE" << QString(254, u'x');
 }
 
 void TstSettings::iniReading()
@@ -245,7 +272,8 @@ void TstSettings::retentionCutOff()
         return ruta;
     };
     const QDate hoy(2025, 11, 20);
-    const QString viejo = crear(QStringLiteral("log_2025-11-12.log"), QDateTime(QDate(2025, 11, 12), QTime(23, 59, 59)));
+    const QString viejo =
+        crear(QStringLiteral("log_2025-11-12.log"), QDateTime(QDate(2025, 11, 12), QTime(23, 59, 59)));
     const QString justo = crear(QStringLiteral("log_2025-11-13.log"), QDateTime(QDate(2025, 11, 13), QTime(0, 0, 0)));
     const QString mayusculas = crear(QStringLiteral("LOG_VIEJO.LOG"), QDateTime(QDate(2025, 1, 1), QTime(0, 0)));
     const QString libre = crear(QStringLiteral("log_x.log"), QDateTime(QDate(2025, 1, 1), QTime(0, 0)));
@@ -290,13 +318,20 @@ void TstSettings::versionText_data()
 {
     QTest::addColumn<QString>("numeros");
     QTest::addColumn<QString>("texto");
-    QTest::newRow("plain") << "3.4.0.12" << "3.4.0.12";
-    QTest::newRow("leading zeros dropped") << "2.00.0.05" << "2.0.0.5";
-    QTest::newRow("three numbers") << "1.2.3" << "1.0.0.0";
-    QTest::newRow("empty part") << "1..2.3" << "1.0.0.0";
-    QTest::newRow("too big") << "1.2.3.65536" << "1.0.0.0";
-    QTest::newRow("letters") << "1.2.3.x" << "1.0.0.0";
-    QTest::newRow("empty") << "" << "1.0.0.0";
+    QTest::newRow("plain") << "3.4.0.12"
+                           << "3.4.0.12";
+    QTest::newRow("leading zeros dropped") << "2.00.0.05"
+                                           << "2.0.0.5";
+    QTest::newRow("three numbers") << "1.2.3"
+                                   << "1.0.0.0";
+    QTest::newRow("empty part") << "1..2.3"
+                                << "1.0.0.0";
+    QTest::newRow("too big") << "1.2.3.65536"
+                             << "1.0.0.0";
+    QTest::newRow("letters") << "1.2.3.x"
+                             << "1.0.0.0";
+    QTest::newRow("empty") << ""
+                           << "1.0.0.0";
 }
 
 void TstSettings::versionText()
@@ -323,9 +358,12 @@ void TstSettings::jsonEscaping_data()
 {
     QTest::addColumn<QString>("texto");
     QTest::addColumn<QString>("escapado");
-    QTest::newRow("plain and accents") << "Impresora Depósito" << "Impresora Depósito";
-    QTest::newRow("quote") << "Caja \"1\"" << "Caja \\\"1\\\"";
-    QTest::newRow("network share") << "\\\\srv\\caja" << "\\\\\\\\srv\\\\caja";
+    QTest::newRow("plain and accents") << "Impresora Depósito"
+                                       << "Impresora Depósito";
+    QTest::newRow("quote") << "Caja \"1\""
+                           << "Caja \\\"1\\\"";
+    QTest::newRow("network share") << "\\\\srv\\caja"
+                                   << "\\\\\\\\srv\\\\caja";
     QTest::newRow("controls") << QStringLiteral("a\tb\nc\x01") << "a\\tb\\nc\\u0001";
 }
 

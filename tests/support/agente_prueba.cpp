@@ -39,8 +39,7 @@ RespuestaHttp AnalizarRespuesta(const QByteArray& bruta)
     return respuesta;
 }
 
-AgenteDePrueba::AgenteDePrueba()
-    : m_puerto(PuertoLibre())
+AgenteDePrueba::AgenteDePrueba() : m_puerto(PuertoLibre())
 {
     m_proceso.setWorkingDirectory(m_carpeta.path());
     m_proceso.setProcessChannelMode(QProcess::SeparateChannels);
@@ -182,7 +181,8 @@ RespuestaHttp AgenteDePrueba::Get(const QString& ruta, const QByteArray& origen)
 
 RespuestaHttp AgenteDePrueba::Post(const QString& ruta, const QByteArray& cuerpo, const QByteArray& origen) const
 {
-    QByteArray solicitud = "POST " + ruta.toUtf8() + " HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/json\r\n";
+    QByteArray solicitud =
+        "POST " + ruta.toUtf8() + " HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/json\r\n";
     if (!origen.isEmpty()) {
         solicitud += "Origin: " + origen + "\r\n";
     }

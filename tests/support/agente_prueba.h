@@ -11,8 +11,8 @@ namespace soporte {
 
 struct RespuestaHttp
 {
-    QByteArray bruta;  // every byte received until the agent closed the connection
-    int estado = 0;    // status code, 0 when nothing parseable arrived
+    QByteArray bruta;                       // every byte received until the agent closed the connection
+    int estado = 0;                         // status code, 0 when nothing parseable arrived
     QMap<QByteArray, QByteArray> cabeceras; // names lower-cased
     QByteArray cuerpo;
 };

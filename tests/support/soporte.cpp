@@ -10,9 +10,10 @@ namespace soporte {
 
 QStringList LineasDelLog(const QString& carpetaPrograma)
 {
-    QFile archivo(QDir(carpetaPrograma)
-                      .filePath(QStringLiteral("logs/log_%1.log")
-                                    .arg(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")))));
+    QFile archivo(
+        QDir(carpetaPrograma)
+            .filePath(
+                QStringLiteral("logs/log_%1.log").arg(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")))));
     if (!archivo.open(QIODevice::ReadOnly)) {
         return {};
     }

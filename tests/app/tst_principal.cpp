@@ -1,0 +1,319 @@
+// The window, the tray icon and the confirmed shut-down, in-process on the offscreen platform, with the whole agent
+// behind them: a real listener and a serial port on a pseudo-terminal.
+#include "app/agente.h"
+#include "scale/balanza.h"
+#include "settings/avisos.h"
+#include "soporte.h"
+
+#include <QLabel>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTcpServer>
+#include <QTcpSocket>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+#include <memory>
+
+namespace {
+
+// The device side of a pseudo-terminal pair, standing in for a scale that never answers.
+class Pty final
+{
+public:
+    Pty()
+    {
+        m_maestro = ::posix_openpt(O_RDWR | O_NOCTTY);
+        if (m_maestro >= 0 && ::grantpt(m_maestro) == 0 && ::unlockpt(m_maestro) == 0) {
+            m_esclavo = QString::fromLocal8Bit(::ptsname(m_maestro));
+        }
+    }
+    ~Pty()
+    {
+        if (m_maestro >= 0) {
+            ::close(m_maestro);
+        }
+    }
+    QString Esclavo() const { return m_esclavo; }
+
+private:
+    int m_maestro = -1;
+    QString m_esclavo;
+};
+
+} // namespace
+
+class TstPrincipal : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void layoutCaptionsAndTabOrder();
+    void minimiseHidesOnlyWhereATrayExists();
+    void doubleClickOnTheIconBringsTheWindowBack();
+    void otherActivationsDoNothing_data();
+    void otherActivationsDoNothing();
+    void weightButtonLogsAReadingWithoutDialogs();
+    void restartButtonStopsThenStartsTheListener();
+    void closeAnsweredNoKeepsEverything();
+    void closeAnsweredYesReleasesEverything();
+    void requestsAreAnsweredWhileTheQuestionIsOpen();
+    void sessionEndAsksToo();
+    void sessionEndWithoutInteractionShutsDown();
+    void logBoxKeepsTheNewestLinesInOrder();
+
+private:
+    bool Responde() const;
+    QString TextoLog();
+
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<Pty> m_pty;
+    std::unique_ptr<Agente> m_agente;
+    quint16 m_puerto = 0;
+    RespuestaAviso m_respuesta = RespuestaAviso::No;
+    QStringList m_avisos;
+    std::function<void()> m_duranteAviso;
+    QList<int> m_salidas;
+};
+
+void TstPrincipal::init()
+{
+    m_dir = std::make_unique<QTemporaryDir>();
+    m_pty = std::make_unique<Pty>();
+    QVERIFY(!m_pty->Esclavo().isEmpty());
+    m_puerto = soporte::PuertoLibre();
+    QVERIFY(soporte::EscribirArchivo(m_dir->filePath(QStringLiteral("config.ini")),
+                                     QStringLiteral("[Configuracion]\nPuertoHTTP=%1\nDireccionEscucha=127.0.0.1\n"
+                                                    "DispositivoBalanza=%2\nIntentos=2\nPausaIntento=20\n")
+                                         .arg(m_puerto)
+                                         .arg(m_pty->Esclavo())
+                                         .toUtf8()));
+    m_avisos.clear();
+    m_salidas.clear();
+    m_respuesta = RespuestaAviso::No;
+    m_duranteAviso = nullptr;
+    InstalarMostradorAvisos([this](const QString& texto, IconoAviso, BotonesAviso) {
+        m_avisos << texto;
+        if (m_duranteAviso) {
+            m_duranteAviso();
+        }
+        return m_respuesta;
+    });
+    m_agente = std::make_unique<Agente>(m_dir->path());
+    m_agente->FijarSalida([this](int codigo) { m_salidas << codigo; });
+    QVERIFY(!m_agente->Iniciar().has_value());
+    QVERIFY(m_agente->Bascula()->PuertoAbierto());
+    QVERIFY(m_avisos.isEmpty());
+}
+
+void TstPrincipal::cleanup()
+{
+    m_agente.reset();
+    InstalarMostradorAvisos({});
+    m_pty.reset();
+    m_dir.reset();
+}
+
+bool TstPrincipal::Responde() const
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), m_puerto);
+    if (!socket.waitForConnected(1000)) {
+        return false;
+    }
+    socket.write("GET /status HTTP/1.1\r\nOrigin: https://app.tornavo.com\r\n\r\n");
+    QByteArray recibido;
+    for (int i = 0; i < 300 && !recibido.contains("\"status\":\"ok\""); ++i) {
+        QTest::qWait(10);
+        recibido += socket.readAll();
+    }
+    return recibido.startsWith("HTTP/1.1 200 OK");
+}
+
+QString TstPrincipal::TextoLog()
+{
+    m_agente->Ventana()->VolcarLineas();
+    return m_agente->Ventana()->txtLog()->toPlainText();
+}
+
+void TstPrincipal::layoutCaptionsAndTabOrder()
+{
+    Principal* ventana = m_agente->Ventana();
+    QVERIFY(ventana->isVisible());
+    QCOMPARE(ventana->windowTitle(), QStringLiteral("Plugin Tornavo"));
+    QCOMPARE(ventana->size(), QSize(461, 318));
+    QVERIFY(!ventana->windowIcon().isNull());
+
+    QCOMPARE(ventana->Label1()->text(), QStringLiteral("LOG ..."));
+    QCOMPARE(ventana->Label1()->geometry(), QRect(8, 24, 129, 33));
+    QCOMPARE(ventana->Command1()->text(), QStringLiteral("Probar peso ??"));
+    QCOMPARE(ventana->Command1()->geometry(), QRect(184, 8, 105, 33));
+    QCOMPARE(ventana->Command2()->text(), QStringLiteral("?? Reiniciar Servidor"));
+    QCOMPARE(ventana->Command2()->geometry(), QRect(376, 8, 81, 33));
+    QCOMPARE(ventana->txtLog()->geometry(), QRect(8, 48, 441, 257));
+    QVERIFY(ventana->txtLog()->isReadOnly());
+
+    // Tab order: Command1, txtLog, (Label1 takes no focus), Command2.
+    QCOMPARE(ventana->Command1()->nextInFocusChain(), static_cast<QWidget*>(ventana->txtLog()));
+    QWidget* siguiente = ventana->txtLog()->nextInFocusChain();
+    while (siguiente != nullptr && siguiente->focusPolicy() == Qt::NoFocus) {
+        siguiente = siguiente->nextInFocusChain();
+    }
+    QCOMPARE(siguiente, static_cast<QWidget*>(ventana->Command2()));
+
+    // The start-up lines are in the box: the listener's, then nothing but what start-up logged.
+    QVERIFY(TextoLog().contains(QStringLiteral("?? Servidor iniciado en IP: 127.0.0.1 | Puerto: %1").arg(m_puerto)));
+    QVERIFY(TextoLog().contains(QStringLiteral("? Puerto COM3 abierto con protocolo: Systel1")));
+}
+
+void TstPrincipal::minimiseHidesOnlyWhereATrayExists()
+{
+    Principal* ventana = m_agente->Ventana();
+    ventana->FijarHayBandeja([] { return false; });
+    ventana->showMinimized();
+    QTRY_VERIFY(ventana->isMinimized());
+    QTest::qWait(50);
+    QVERIFY(ventana->isVisible());
+
+    ventana->showNormal();
+    ventana->FijarHayBandeja([] { return true; });
+    ventana->showMinimized();
+    QTRY_VERIFY(!ventana->isVisible());
+    // Hidden, it still serves and logs.
+    QVERIFY(Responde());
+    QTRY_VERIFY(TextoLog().contains(QStringLiteral("Respuesta enviada: {\"status\":\"ok\"")));
+}
+
+void TstPrincipal::doubleClickOnTheIconBringsTheWindowBack()
+{
+    Principal* ventana = m_agente->Ventana();
+    ventana->FijarHayBandeja([] { return true; });
+    ventana->showMinimized();
+    QTRY_VERIFY(!ventana->isVisible());
+    ventana->AlActivarIcono(QSystemTrayIcon::DoubleClick);
+    QVERIFY(ventana->isVisible());
+    QVERIFY(!ventana->isMinimized());
+    QTRY_VERIFY(ventana->isActiveWindow());
+}
+
+void TstPrincipal::otherActivationsDoNothing_data()
+{
+    QTest::addColumn<QSystemTrayIcon::ActivationReason>("motivo");
+    QTest::newRow("single click") << QSystemTrayIcon::Trigger;
+    QTest::newRow("context click") << QSystemTrayIcon::Context;
+    QTest::newRow("middle click") << QSystemTrayIcon::MiddleClick;
+}
+
+void TstPrincipal::otherActivationsDoNothing()
+{
+    QFETCH(QSystemTrayIcon::ActivationReason, motivo);
+    Principal* ventana = m_agente->Ventana();
+    ventana->hide();
+    ventana->AlActivarIcono(motivo);
+    QVERIFY(!ventana->isVisible());
+    QVERIFY(ventana->IconoBandeja() == nullptr || ventana->IconoBandeja()->contextMenu() == nullptr);
+}
+
+void TstPrincipal::weightButtonLogsAReadingWithoutDialogs()
+{
+    QTest::mouseClick(m_agente->Ventana()->Command1(), Qt::LeftButton);
+    // A silent scale: two paced attempts, then the decoded empty reply.
+    QTRY_VERIFY(TextoLog().contains(QStringLiteral("?? Peso devuelto: 0.000")));
+    QVERIFY(m_avisos.isEmpty());
+}
+
+void TstPrincipal::restartButtonStopsThenStartsTheListener()
+{
+    QTest::mouseClick(m_agente->Ventana()->Command2(), Qt::LeftButton);
+    const QString texto = TextoLog();
+    const qsizetype detenido = texto.lastIndexOf(QStringLiteral("?? Servidor detenido correctamente."));
+    const qsizetype iniciado = texto.lastIndexOf(QStringLiteral("?? Servidor iniciado en IP:"));
+    QVERIFY(detenido > 0);
+    QVERIFY(iniciado > detenido);
+    QVERIFY(Responde());
+}
+
+void TstPrincipal::closeAnsweredNoKeepsEverything()
+{
+    Principal* ventana = m_agente->Ventana();
+    const bool iconoAntes = ventana->IconoEnBandeja();
+    m_respuesta = RespuestaAviso::No;
+    QVERIFY(!ventana->close());
+    QCOMPARE(m_avisos, QStringList{QStringLiteral("¿Deseas cerrar el Plugin?")});
+    QVERIFY(ventana->isVisible());
+    QVERIFY(m_agente->Bascula()->PuertoAbierto());
+    QCOMPARE(ventana->IconoEnBandeja(), iconoAntes);
+    QVERIFY(m_salidas.isEmpty());
+    QVERIFY(Responde());
+}
+
+void TstPrincipal::closeAnsweredYesReleasesEverything()
+{
+    Principal* ventana = m_agente->Ventana();
+    m_respuesta = RespuestaAviso::Si;
+    QVERIFY(ventana->close());
+    QCOMPARE(m_salidas, QList<int>{0});
+    QVERIFY(!m_agente->Bascula()->PuertoAbierto());
+    QVERIFY(!m_agente->Servidor()->Escuchando());
+    QVERIFY(!ventana->IconoEnBandeja());
+    QVERIFY(!Responde());
+    QVERIFY(TextoLog().trimmed().endsWith(QStringLiteral("?? Servidor detenido correctamente.")));
+    // The port and the HTTP port are really free: others can take them.
+    QTcpServer otro;
+    QVERIFY(otro.listen(QHostAddress::LocalHost, m_puerto));
+}
+
+void TstPrincipal::requestsAreAnsweredWhileTheQuestionIsOpen()
+{
+    bool respondio = false;
+    m_duranteAviso = [&] { respondio = Responde(); };
+    m_respuesta = RespuestaAviso::No;
+    QVERIFY(!m_agente->Ventana()->close());
+    QVERIFY(respondio);
+}
+
+void TstPrincipal::sessionEndAsksToo()
+{
+    m_agente->Ventana()->hide();
+    m_respuesta = RespuestaAviso::No;
+    QVERIFY(!m_agente->PreguntarCierre(true));
+    QCOMPARE(m_avisos, QStringList{QStringLiteral("¿Deseas cerrar el Plugin?")});
+    QVERIFY(Responde());
+    m_respuesta = RespuestaAviso::Si;
+    QVERIFY(m_agente->PreguntarCierre(true));
+    QCOMPARE(m_salidas, QList<int>{0});
+}
+
+void TstPrincipal::sessionEndWithoutInteractionShutsDown()
+{
+    QVERIFY(m_agente->PreguntarCierre(false));
+    QVERIFY(m_avisos.isEmpty());
+    QCOMPARE(m_salidas, QList<int>{0});
+    QVERIFY(!m_agente->Servidor()->Escuchando());
+}
+
+void TstPrincipal::logBoxKeepsTheNewestLinesInOrder()
+{
+    Principal ventana;
+    for (int i = 0; i < Principal::kLineasVisibles + 50; ++i) {
+        ventana.AgregarLinea(QStringLiteral("linea %1").arg(i));
+        if (i % 1000 == 0) {
+            ventana.VolcarLineas();
+        }
+    }
+    ventana.AgregarLinea(QStringLiteral("a\r\nb"));
+    QTRY_VERIFY(ventana.txtLog()->toPlainText().endsWith(QStringLiteral("a\nb")));
+    const QStringList lineas = ventana.txtLog()->toPlainText().split(u'\n');
+    QCOMPARE(lineas.size(), Principal::kLineasVisibles);
+    QCOMPARE(lineas.first(), QStringLiteral("linea 52"));
+    QCOMPARE(lineas[lineas.size() - 3], QStringLiteral("linea %1").arg(Principal::kLineasVisibles + 49));
+}
+
+QTEST_MAIN(TstPrincipal)
+#include "tst_principal.moc"
