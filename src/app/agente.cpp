@@ -4,6 +4,9 @@
 #include "handoff/entrega_csv.h"
 #include "handoff/lanzador.h"
 #include "plataforma.h"
+#include "printing/catalogo.h"
+#include "printing/impresion.h"
+#include "printing/visor.h"
 #include "scale/balanza.h"
 #include "settings/avisos.h"
 #include "settings/ini.h"
@@ -27,6 +30,8 @@ Agente::~Agente()
     // The listener goes first, so that no request reaches a part already gone.
     m_servidor.reset();
     m_balanza.reset();
+    m_impresion.reset();
+    m_csv.reset();
     InstalarRegistro(nullptr);
 }
 
@@ -36,6 +41,10 @@ Endpoints Agente::CrearEndpoints()
     endpoints.estado = [this] { return m_estado->ObtenerEstado(); };
     endpoints.peso = [this](Endpoints::Responder responder) {
         m_balanza->PedirPeso(m_cfg.ProtocoloBalanza, std::move(responder));
+    };
+    endpoints.impresoras = [this] { return m_impresion->ListarImpresoras(); };
+    endpoints.imprimir = [this](const QString& cuerpo, Endpoints::Responder responder) {
+        m_impresion->Imprimir(cuerpo, std::move(responder));
     };
     endpoints.csv = [this](const QString& cuerpo) { return m_csv->RecibirCSV(cuerpo); };
     return endpoints;
@@ -76,6 +85,9 @@ std::optional<int> Agente::Iniciar()
     m_lanzador = CrearLanzadorDelSistema();
     m_balanza = std::make_unique<Balanza>(m_cfg, CrearPuertoSerie(m_cfg));
     m_csv = std::make_unique<EntregaCSV>(m_cfg, *m_lanzador);
+    m_impresoras = CrearListaImpresorasDelSistema();
+    m_impresion = std::make_unique<Impresion>(m_carpetaPrograma, *m_impresoras,
+                                              CrearVisorDelSistema(m_carpetaPrograma, *m_lanzador));
     m_estado = std::make_unique<DocumentoEstado>(m_cfg, [this] { return m_servidor->PuertoLocal(); });
     m_servidor = std::make_unique<ServidorWeb>(m_cfg, CrearEndpoints());
     m_servidor->IniciarServidor();

@@ -15,7 +15,9 @@
 
 class Balanza;
 class EntregaCSV;
+class Impresion;
 class Lanzador;
+class ListaImpresoras;
 
 // The composition root: brings the agent up in a fixed order and holds every part of it.
 class Agente final : public QObject
@@ -59,5 +61,7 @@ private:
     std::unique_ptr<Lanzador> m_lanzador;
     std::unique_ptr<Balanza> m_balanza;
     std::unique_ptr<EntregaCSV> m_csv;
+    std::unique_ptr<ListaImpresoras> m_impresoras;
+    std::unique_ptr<Impresion> m_impresion;
     std::unique_ptr<ServidorWeb> m_servidor;
 };
