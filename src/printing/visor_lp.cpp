@@ -56,20 +56,37 @@ QString EnUnaLinea(const QString& texto)
 
 } // namespace
 
-VisorLp::VisorLp(Lanzador& lanzador) : m_lanzador(lanzador) {}
+VisorLp::VisorLp(Lanzador& lanzador, const ListaImpresoras& impresoras) : m_lanzador(lanzador), m_impresoras(impresoras)
+{
+}
 
-QStringList VisorLp::Argumentos(const QString& impresora)
+VisorLp::VisorLp(Lanzador& lanzador, std::unique_ptr<ListaImpresoras> impresoras)
+    : m_lanzador(lanzador), m_propia(std::move(impresoras)), m_impresoras(*m_propia)
+{
+}
+
+VisorLp::~VisorLp() = default;
+
+QStringList VisorLp::Argumentos(const QString& impresora, const QStringList& instaladas)
 {
     if (EsPredeterminada(impresora)) {
         return {QStringLiteral("-o"), QStringLiteral("fit-to-page")};
     }
-    return {QStringLiteral("-d"), QuitarEspacios(impresora), QStringLiteral("-o"), QStringLiteral("fit-to-page")};
+    QString destino = QuitarEspacios(impresora);
+    const QString buscado = PrepararNombre(impresora);
+    for (const QString& instalada : instaladas) {
+        if (PrepararNombre(instalada) == buscado) {
+            destino = instalada;
+            break;
+        }
+    }
+    return {QStringLiteral("-d"), destino, QStringLiteral("-o"), QStringLiteral("fit-to-page")};
 }
 
-QString VisorLp::LineaDeComando(const QString& rutaPDF, const QString& impresora)
+QString VisorLp::LineaDeComando(const QString& rutaPDF, const QStringList& argumentos)
 {
     QStringList partes{kLp};
-    for (const QString& argumento : Argumentos(impresora)) {
+    for (const QString& argumento : argumentos) {
         partes << ParaShell(argumento);
     }
     partes << QStringLiteral("<") << ParaShell(QDir::toNativeSeparators(rutaPDF));
@@ -85,10 +102,12 @@ void VisorLp::ImprimirPDF(const QString& rutaPDF, const QString& impresora, cons
         alIniciar(false);
         return;
     }
-    const QString linea = LineaDeComando(rutaPDF, impresora);
+    const QStringList argumentos =
+        Argumentos(impresora, EsPredeterminada(impresora) ? QStringList() : m_impresoras.Nombres());
+    const QString linea = LineaDeComando(rutaPDF, argumentos);
     const QString pdf = QDir::toNativeSeparators(rutaPDF);
     m_lanzador.IniciarConEntrada(
-        programa, Argumentos(impresora), contenido,
+        programa, argumentos, contenido,
         [linea, pdf, alIniciar = std::move(alIniciar)](bool iniciado) {
             if (iniciado) {
                 EscribirLog(QStringLiteral("? Impresión enviada con comando: ") + linea);

@@ -2,6 +2,8 @@
 
 #include "visor.h"
 
+class ListaImpresoras;
+
 #include <QStringList>
 
 // CUPS's lp. It is given the request's own bytes on its standard input, so two prints in a row print their own
@@ -10,17 +12,24 @@
 class VisorLp final : public VisorPDF
 {
 public:
-    explicit VisorLp(Lanzador& lanzador);
+    // Both must outlive the viewer.
+    explicit VisorLp(Lanzador& lanzador, const ListaImpresoras& impresoras);
+    // With a printer list of its own.
+    explicit VisorLp(Lanzador& lanzador, std::unique_ptr<ListaImpresoras> impresoras);
+    ~VisorLp() override;
 
     void ImprimirPDF(const QString& rutaPDF, const QString& impresora, const QByteArray& contenido,
                      AlIniciar alIniciar) override;
 
-    // lp's arguments for a printer name or the keyword. CUPS names hold no spaces, so spaces around a name are
-    // dropped: " Caja " prints on Caja.
-    static QStringList Argumentos(const QString& impresora);
+    // lp's arguments for a printer name or the keyword. CUPS compares names case-insensitively only in ASCII and
+    // holds no spaces in them, so a name is replaced by the installed printer's own name when they match the way the
+    // agent compares names (upper-cased, spaces around removed): " impresión " prints on Impresión.
+    static QStringList Argumentos(const QString& impresora, const QStringList& instaladas);
     // The command as it would be typed in a shell, with the saved file as its input.
-    static QString LineaDeComando(const QString& rutaPDF, const QString& impresora);
+    static QString LineaDeComando(const QString& rutaPDF, const QStringList& argumentos);
 
 private:
     Lanzador& m_lanzador;
+    std::unique_ptr<ListaImpresoras> m_propia;
+    const ListaImpresoras& m_impresoras;
 };

@@ -110,7 +110,7 @@ void TstImpresion::init()
     m_lanzadorPropio = std::make_unique<LanzadorFalso>();
     m_lanzador = m_lanzadorPropio.get();
     m_lanzador->enRuta.insert(QStringLiteral("lp"), QStringLiteral("/usr/bin/lp"));
-    m_impresion = std::make_unique<Impresion>(m_tmp->path(), m_lista, std::make_unique<VisorLp>(*m_lanzador));
+    m_impresion = std::make_unique<Impresion>(m_tmp->path(), m_lista, std::make_unique<VisorLp>(*m_lanzador, m_lista));
 }
 
 QString TstImpresion::Imprimir(const QString& cuerpo)
@@ -276,16 +276,20 @@ void TstImpresion::FormasDeLp_data()
     QTest::addColumn<QString>("impresora");
     QTest::addColumn<QStringList>("argumentos");
     QTest::addColumn<QString>("comando"); // without the input redirection
+    const QString acento = QString::fromUtf8("Impresión");
     QTest::newRow("palabra clave") << "PREDETERMINADA" << kArgsLpDefecto << "lp -o fit-to-page";
     QTest::newRow("minúsculas con espacios") << "  predeterminada " << kArgsLpDefecto << "lp -o fit-to-page";
     QTest::newRow("impresora llamada como la palabra") << "Predeterminada" << kArgsLpDefecto << "lp -o fit-to-page";
     QTest::newRow("nombrada") << "Caja" << kArgsLpCaja << "lp -d Caja -o fit-to-page";
     QTest::newRow("espacios alrededor") << "  Caja " << kArgsLpCaja << "lp -d Caja -o fit-to-page";
-    QTest::newRow("acento") << QString::fromUtf8("Impresión")
-                            << QStringList{"-d", QString::fromUtf8("Impresión"), "-o", "fit-to-page"}
-                            << QString::fromUtf8("lp -d 'Impresión' -o fit-to-page");
-    QTest::newRow("comilla simple") << "Co'mi$a" << QStringList{"-d", "Co'mi$a", "-o", "fit-to-page"}
+    QTest::newRow("otro caso") << "cAJA" << kArgsLpCaja << "lp -d Caja -o fit-to-page";
+    QTest::newRow("acento en otro caso") << QString::fromUtf8(" IMPRESIÓN")
+                                         << QStringList{"-d", acento, "-o", "fit-to-page"}
+                                         << QString::fromUtf8("lp -d 'Impresión' -o fit-to-page");
+    QTest::newRow("comilla simple") << "co'mi$a" << QStringList{"-d", "Co'mi$a", "-o", "fit-to-page"}
                                     << "lp -d 'Co'\\''mi$a' -o fit-to-page";
+    QTest::newRow("no instalada") << " Otra  " << QStringList{"-d", "Otra", "-o", "fit-to-page"}
+                                  << "lp -d Otra -o fit-to-page";
     QTest::newRow("parece una opción") << "-h" << QStringList{"-d", "-h", "-o", "fit-to-page"}
                                        << "lp -d -h -o fit-to-page";
 }
@@ -295,8 +299,9 @@ void TstImpresion::FormasDeLp()
     QFETCH(QString, impresora);
     QFETCH(QStringList, argumentos);
     QFETCH(QString, comando);
+    m_lista.nombres = QStringList{"Caja", QString::fromUtf8("Impresión"), "Co'mi$a"};
     Bitacora bitacora;
-    VisorLp lp(*m_lanzador);
+    VisorLp lp(*m_lanzador, m_lista);
     QList<bool> inicios;
     const QByteArray pdf("%PDF-1.4 contenido");
     lp.ImprimirPDF(m_pdf, impresora, pdf, [&](bool i) { inicios << i; });
@@ -313,7 +318,7 @@ void TstImpresion::LpAusente()
 {
     m_lanzador->enRuta.clear();
     Bitacora bitacora;
-    VisorLp lp(*m_lanzador);
+    VisorLp lp(*m_lanzador, m_lista);
     QList<bool> inicios;
     lp.ImprimirPDF(m_pdf, QStringLiteral("Caja"), QByteArray("%PDF"), [&](bool i) { inicios << i; });
     QCOMPARE(inicios, QList<bool>{false});
@@ -325,7 +330,7 @@ void TstImpresion::LpNoArranca()
 {
     m_lanzador->inicia = false;
     Bitacora bitacora;
-    VisorLp lp(*m_lanzador);
+    VisorLp lp(*m_lanzador, m_lista);
     QList<bool> inicios;
     lp.ImprimirPDF(m_pdf, QStringLiteral("Caja"), QByteArray("%PDF"), [&](bool i) { inicios << i; });
     QCOMPARE(inicios, QList<bool>{false});
@@ -360,7 +365,7 @@ void TstImpresion::LpFallaDespues()
     QFETCH(QString, linea);
     m_lanzador->diferir = true;
     Bitacora bitacora;
-    VisorLp lp(*m_lanzador);
+    VisorLp lp(*m_lanzador, m_lista);
     QList<bool> inicios;
     lp.ImprimirPDF(m_pdf, QStringLiteral("Caja"), QByteArray("%PDF"), [&](bool i) { inicios << i; });
     QVERIFY(inicios.isEmpty());
@@ -432,8 +437,7 @@ void TstImpresion::ImpresoraAceptada_data()
     QTest::addColumn<QString>("nombre");
     QTest::addColumn<QStringList>("argumentos");
     QTest::newRow("palabra sin impresoras") << QStringList() << "PREDETERMINADA" << kArgsLpDefecto;
-    QTest::newRow("otro caso y espacios")
-        << QStringList{"Caja"} << " cAJA  " << QStringList{"-d", "cAJA", "-o", "fit-to-page"};
+    QTest::newRow("otro caso y espacios") << QStringList{"Caja"} << " cAJA  " << kArgsLpCaja;
     QTest::newRow("impresora llamada Predeterminada")
         << QStringList{"Predeterminada"} << "Predeterminada" << kArgsLpDefecto;
 }
