@@ -19,8 +19,10 @@
 #include <QSessionManager>
 
 Agente::Agente(const QString& carpetaPrograma, QObject* parent)
-    : QObject(parent), m_carpetaPrograma(carpetaPrograma), m_registro(carpetaPrograma),
-      m_salir([](int codigo) { QCoreApplication::exit(codigo); })
+    : QObject(parent)
+    , m_carpetaPrograma(carpetaPrograma)
+    , m_registro(carpetaPrograma)
+    , m_salir([](int codigo) { QCoreApplication::exit(codigo); })
 {
     InstalarRegistro(&m_registro);
 }

@@ -11,10 +11,12 @@
 #include <QTextCursor>
 
 Principal::Principal(QWidget* parent)
-    : QWidget(parent), m_label1(new QLabel(QStringLiteral("LOG ..."), this)),
-      m_command1(new QPushButton(QStringLiteral("Probar peso ??"), this)),
-      m_command2(new QPushButton(QStringLiteral("?? Reiniciar Servidor"), this)), m_txtLog(new QPlainTextEdit(this)),
-      m_hayBandeja([this] { return QSystemTrayIcon::isSystemTrayAvailable() && IconoEnBandeja(); })
+    : QWidget(parent)
+    , m_label1(new QLabel(QStringLiteral("LOG ..."), this))
+    , m_command1(new QPushButton(QStringLiteral("Probar peso ??"), this))
+    , m_command2(new QPushButton(QStringLiteral("?? Reiniciar Servidor"), this))
+    , m_txtLog(new QPlainTextEdit(this))
+    , m_hayBandeja([this] { return QSystemTrayIcon::isSystemTrayAvailable() && IconoEnBandeja(); })
 {
     Q_INIT_RESOURCE(recursos);
     QIcon icono;

@@ -2,7 +2,10 @@
 
 #include <limits>
 
-EnsambladorSolicitud::EnsambladorSolicitud(qint64 limite) : m_limite(limite) {}
+EnsambladorSolicitud::EnsambladorSolicitud(qint64 limite)
+    : m_limite(limite)
+{
+}
 
 void EnsambladorSolicitud::Reiniciar()
 {

@@ -29,8 +29,9 @@ QString FormatearUptime(qint32 segundos)
 }
 
 DocumentoEstado::DocumentoEstado(const Configuracion& cfg, Puerto puerto, Reloj reloj)
-    : m_cfg(cfg), m_puerto(std::move(puerto)),
-      m_reloj(reloj ? std::move(reloj) : Reloj([] { return QDateTime::currentDateTime(); }))
+    : m_cfg(cfg)
+    , m_puerto(std::move(puerto))
+    , m_reloj(reloj ? std::move(reloj) : Reloj([] { return QDateTime::currentDateTime(); }))
 {
 }
 

@@ -3,7 +3,6 @@
 #include "protocolo.h"
 #include "settings/avisos.h"
 #include "settings/registro.h"
-#include "settings/texto.h"
 
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -43,7 +42,9 @@ void CerrarCuandoSeEnvie(QTcpSocket* socket)
 } // namespace
 
 ServidorWeb::ServidorWeb(const Configuracion& cfg, Endpoints endpoints, QObject* parent)
-    : QObject(parent), m_cfg(cfg), m_endpoints(std::move(endpoints))
+    : QObject(parent)
+    , m_cfg(cfg)
+    , m_manejador(cfg, std::move(endpoints))
 {
     // Slot 0 exists for the whole process; 1 to 100 come and go with the listener.
     m_ranuras[0] = std::make_unique<Ranura>();
@@ -321,63 +322,43 @@ void ServidorWeb::Atender(int indice)
     ranura.silencio.stop();
     ranura.inactividad.stop();
     const quint64 generacion = ranura.generacion;
-    const QString texto = DecodificarTexto(ranura.ensamblador.TomarDatos());
-
-    EscribirLog(ResumenSolicitud(texto));
-    const PartesSolicitud partes = SepararSolicitud(texto);
-
-    if (!OrigenPermitido(partes.cabecera, m_cfg.MODE, m_cfg.DominioWeb)) {
-        EnviarYCerrar(indice, Respuesta403());
-        EscribirLog(QStringLiteral("Origen denegado: ") + ObtenerHeader(partes.cabecera, QStringLiteral("Origin")) +
-                    QStringLiteral(" | MODE: ") + m_cfg.MODE);
-        return;
-    }
-    if (texto.startsWith(QLatin1String("OPTIONS"))) {
-        const bool redPrivada = ObtenerHeader(partes.cabecera, QStringLiteral("Access-Control-Request-Private-Network"))
-                                    .compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
-        EnviarYCerrar(indice, Respuesta204(redPrivada));
-        return;
-    }
-    LineaSolicitud linea;
-    QString error;
-    if (!AnalizarLineaSolicitud(partes.cabecera, linea, error)) {
-        EscribirLog(QStringLiteral("? Error: ") + error);
-        Liberar(indice, true);
-        return;
-    }
     QPointer<ServidorWeb> yo(this);
-    Enrutar(m_endpoints, linea.metodo, linea.ruta, partes.cuerpo, [yo, indice, generacion](const QString& cuerpo) {
-        if (yo) {
-            yo->Responder(indice, generacion, cuerpo);
-        }
+    m_manejador.Manejar(ranura.ensamblador.TomarDatos(), [yo, indice, generacion](const QByteArray& respuesta) {
+        return yo && yo->Responder(indice, generacion, respuesta);
     });
 }
 
-void ServidorWeb::Responder(int indice, quint64 generacion, const QString& cuerpo)
+bool ServidorWeb::Responder(int indice, quint64 generacion, const QByteArray& respuesta)
 {
     Ranura* ranura = RanuraViva(indice, generacion);
+    if (respuesta.isEmpty()) {
+        if (ranura != nullptr) {
+            Liberar(indice, true);
+        }
+        return false;
+    }
     if (ranura == nullptr || ranura->socket->state() != QAbstractSocket::ConnectedState) {
         EscribirLog(QStringLiteral("? Error: El cliente cerró la conexión antes de recibir la respuesta."));
         if (ranura != nullptr) {
             Liberar(indice, true);
         }
-        return;
+        return false;
     }
-    EnviarYCerrar(indice, Respuesta200(cuerpo));
-    EscribirLog(QStringLiteral("Respuesta enviada: ") + cuerpo);
+    return EnviarYCerrar(indice, respuesta);
 }
 
-void ServidorWeb::EnviarYCerrar(int indice, const QByteArray& respuesta)
+bool ServidorWeb::EnviarYCerrar(int indice, const QByteArray& respuesta)
 {
     Ranura& ranura = *m_ranuras[indice];
     QTcpSocket* socket = ranura.socket;
     if (socket->write(respuesta) < 0) {
         EscribirLog(QStringLiteral("? Error: ") + socket->errorString());
         Liberar(indice, true);
-        return;
+        return false;
     }
     // The slot is free as soon as the answer is handed over; the socket closes itself once it has gone out.
     Liberar(indice, false);
+    return true;
 }
 
 void ServidorWeb::Liberar(int indice, bool abortar)

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "ensamblador.h"
+#include "manejador.h"
 #include "rutas.h"
 #include "settings/configuracion.h"
 
@@ -52,13 +53,13 @@ private:
     void AlSilencio(int indice, quint64 generacion);
     void AlInactividad(int indice, quint64 generacion);
     void Atender(int indice);
-    void Responder(int indice, quint64 generacion, const QString& cuerpo);
-    void EnviarYCerrar(int indice, const QByteArray& respuesta);
+    bool Responder(int indice, quint64 generacion, const QByteArray& respuesta);
+    bool EnviarYCerrar(int indice, const QByteArray& respuesta);
     void Liberar(int indice, bool abortar);
     Ranura* RanuraViva(int indice, quint64 generacion) const;
 
     const Configuracion& m_cfg;
-    Endpoints m_endpoints;
+    ManejadorSolicitudes m_manejador;
     QList<QTcpServer*> m_oyentes;                            // `Pimp`: one listening socket per address
     std::array<std::unique_ptr<Ranura>, kRanuras> m_ranuras; // `Hoe`
     quint64 m_generacion = 0;

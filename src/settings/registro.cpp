@@ -15,8 +15,9 @@ constexpr int kDiasRetencion = 7;
 } // namespace
 
 Registro::Registro(const QString& carpetaPrograma, QObject* parent)
-    : QObject(parent), m_carpetaLogs(QDir(carpetaPrograma).filePath(QStringLiteral("logs"))),
-      m_reloj([] { return QDateTime::currentMSecsSinceEpoch(); })
+    : QObject(parent)
+    , m_carpetaLogs(QDir(carpetaPrograma).filePath(QStringLiteral("logs")))
+    , m_reloj([] { return QDateTime::currentMSecsSinceEpoch(); })
 {
 }
 

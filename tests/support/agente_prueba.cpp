@@ -39,7 +39,8 @@ RespuestaHttp AnalizarRespuesta(const QByteArray& bruta)
     return respuesta;
 }
 
-AgenteDePrueba::AgenteDePrueba() : m_puerto(PuertoLibre())
+AgenteDePrueba::AgenteDePrueba()
+    : m_puerto(PuertoLibre())
 {
     m_proceso.setWorkingDirectory(m_carpeta.path());
     m_proceso.setProcessChannelMode(QProcess::SeparateChannels);

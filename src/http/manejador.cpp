@@ -1,0 +1,43 @@
+#include "manejador.h"
+
+#include "protocolo.h"
+#include "settings/registro.h"
+#include "settings/texto.h"
+
+ManejadorSolicitudes::ManejadorSolicitudes(const Configuracion& cfg, Endpoints endpoints)
+    : m_cfg(cfg)
+    , m_endpoints(std::move(endpoints))
+{
+}
+
+void ManejadorSolicitudes::Manejar(const QByteArray& datos, Enviar enviar) const
+{
+    const QString texto = DecodificarTexto(datos);
+    EscribirLog(ResumenSolicitud(texto));
+    const PartesSolicitud partes = SepararSolicitud(texto);
+
+    if (!OrigenPermitido(partes.cabecera, m_cfg.MODE, m_cfg.DominioWeb)) {
+        enviar(Respuesta403());
+        EscribirLog(QStringLiteral("Origen denegado: ") + ObtenerHeader(partes.cabecera, QStringLiteral("Origin")) +
+                    QStringLiteral(" | MODE: ") + m_cfg.MODE);
+        return;
+    }
+    if (texto.startsWith(QLatin1String("OPTIONS"))) {
+        const bool redPrivada = ObtenerHeader(partes.cabecera, QStringLiteral("Access-Control-Request-Private-Network"))
+                                    .compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
+        enviar(Respuesta204(redPrivada));
+        return;
+    }
+    LineaSolicitud linea;
+    QString error;
+    if (!AnalizarLineaSolicitud(partes.cabecera, linea, error)) {
+        EscribirLog(QStringLiteral("? Error: ") + error);
+        enviar(QByteArray());
+        return;
+    }
+    Enrutar(m_endpoints, linea.metodo, linea.ruta, partes.cuerpo, [enviar](const QString& cuerpo) {
+        if (enviar(Respuesta200(cuerpo))) {
+            EscribirLog(QStringLiteral("Respuesta enviada: ") + cuerpo);
+        }
+    });
+}
