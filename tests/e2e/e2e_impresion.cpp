@@ -1,0 +1,239 @@
+// Printing through the real agent: a page's requests, lp and a private CUPS scheduler.
+#include "../printing/cups_privado.h"
+#include "../printing/pdf_de_prueba.h"
+#include "agente_prueba.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTest>
+
+using soporte::AgenteDePrueba;
+using soporte::RespuestaHttp;
+
+namespace {
+
+QByteArray Cuerpo(const QByteArray& pdf, const QString& impresora)
+{
+    QJsonObject objeto{{QStringLiteral("base64"), QString::fromLatin1(pdf.toBase64())},
+                       {QStringLiteral("nombreImpresora"), impresora}};
+    return QJsonDocument(objeto).toJson(QJsonDocument::Compact);
+}
+
+QByteArray Leer(const QString& ruta)
+{
+    QFile archivo(ruta);
+    return archivo.open(QIODevice::ReadOnly) ? archivo.readAll() : QByteArray();
+}
+
+const QString kAcento = QString::fromUtf8("Impresión");
+
+} // namespace
+
+class E2eImpresion final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+
+    void CatalogoPorHttp();
+    void PaginaImprimeEnLaImpresoraPedida_data();
+    void PaginaImprimeEnLaImpresoraPedida();
+    void DosImpresionesSeguidasSonDosTrabajos();
+    void PdfDeVeinteMegas();
+    void ImpresoraDesconocida();
+
+private:
+    CupsPrivado m_cups;
+    AgenteDePrueba m_agente;
+
+    // What a browser's fetch() sends: a preflight, then the POST with its usual headers.
+    RespuestaHttp PostComoPagina(const QByteArray& cuerpo);
+    int UltimoTrabajo();
+    QList<CupsPrivado::Trabajo> TrabajosTerminadosDesde(int id, int cuantos);
+};
+
+void E2eImpresion::initTestCase()
+{
+    const QString motivo = m_cups.Iniciar();
+    if (!motivo.isEmpty()) {
+        QSKIP(qPrintable(motivo));
+    }
+    QVERIFY2(m_cups.AgregarCola(QStringLiteral("Caja")), qPrintable(m_cups.UltimoError()));
+    QVERIFY2(m_cups.AgregarCola(kAcento), qPrintable(m_cups.UltimoError()));
+    QVERIFY2(m_cups.AgregarCola(QStringLiteral("Etiquetas")), qPrintable(m_cups.UltimoError()));
+    QVERIFY(m_cups.FijarPredeterminada(QStringLiteral("Etiquetas")));
+
+    // The agent inherits CUPS_SERVER, so it sees only the private scheduler.
+    m_agente.Configurar(QStringLiteral("Comportamiento=PORPETICION\r\n"));
+    QVERIFY(m_agente.Iniciar());
+}
+
+void E2eImpresion::cleanupTestCase()
+{
+    m_agente.Detener();
+    m_cups.Detener();
+}
+
+RespuestaHttp E2eImpresion::PostComoPagina(const QByteArray& cuerpo)
+{
+    const QByteArray comunes = "Host: localhost:" + QByteArray::number(m_agente.Puerto()) +
+                               "\r\nConnection: keep-alive\r\n"
+                               "User-Agent: Mozilla/5.0 (X11; Linux x86_64) AppleWebKit/537.36 (KHTML, like Gecko) "
+                               "Chrome/120.0.0.0 Safari/537.36\r\n"
+                               "Accept: */*\r\nOrigin: https://app.tornavo.com\r\n"
+                               "Sec-Fetch-Site: cross-site\r\nSec-Fetch-Mode: cors\r\nSec-Fetch-Dest: empty\r\n"
+                               "Referer: https://app.tornavo.com/\r\nAccept-Encoding: gzip, deflate, br\r\n"
+                               "Accept-Language: es-AR,es;q=0.9\r\n";
+    const RespuestaHttp previa = m_agente.Solicitar(
+        "OPTIONS /print-base64 HTTP/1.1\r\n" + comunes +
+        "Access-Control-Request-Method: POST\r\nAccess-Control-Request-Headers: content-type\r\n\r\n");
+    if (previa.estado != 204) {
+        return previa;
+    }
+    return m_agente.Solicitar("POST /print-base64 HTTP/1.1\r\n" + comunes +
+                                  "Content-Type: application/json\r\nContent-Length: " +
+                                  QByteArray::number(cuerpo.size()) + "\r\n\r\n" + cuerpo,
+                              60000);
+}
+
+int E2eImpresion::UltimoTrabajo()
+{
+    const auto trabajos = m_cups.Trabajos();
+    return trabajos.isEmpty() ? 0 : trabajos.last().id;
+}
+
+QList<CupsPrivado::Trabajo> E2eImpresion::TrabajosTerminadosDesde(int id, int cuantos)
+{
+    QList<CupsPrivado::Trabajo> nuevos;
+    const bool llegaron = QTest::qWaitFor(
+        [&] {
+            nuevos.clear();
+            bool terminados = true;
+            for (const auto& t : m_cups.Trabajos()) {
+                if (t.id > id) {
+                    nuevos << t;
+                    terminados = terminados && t.estado == QLatin1String("completed");
+                }
+            }
+            return nuevos.size() >= cuantos && terminados;
+        },
+        60000);
+    if (!llegaron) {
+        qWarning() << "trabajos esperados:" << cuantos << "llegaron:" << nuevos.size() << m_cups.UltimoError();
+    }
+    return nuevos;
+}
+
+void E2eImpresion::CatalogoPorHttp()
+{
+    const RespuestaHttp respuesta = m_agente.Get(QStringLiteral("/impresoras"));
+    QCOMPARE(respuesta.estado, 200);
+    QStringList nombres = QJsonDocument::fromJson(respuesta.cuerpo)
+                              .object()
+                              .value(QStringLiteral("impresoras"))
+                              .toVariant()
+                              .toStringList();
+    QCOMPARE(nombres.value(0), QStringLiteral("PREDETERMINADA"));
+    nombres.removeFirst();
+    nombres.sort();
+    QCOMPARE(nombres, (QStringList{"Caja", "Etiquetas", kAcento}));
+}
+
+void E2eImpresion::PaginaImprimeEnLaImpresoraPedida_data()
+{
+    QTest::addColumn<QString>("pedida");
+    QTest::addColumn<QString>("cola");
+    QTest::addColumn<QString>("comando");
+    QTest::newRow("nombrada") << "Caja"
+                              << "Caja"
+                              << "lp -d Caja -o fit-to-page";
+    QTest::newRow("predeterminada") << "PREDETERMINADA"
+                                    << "Etiquetas"
+                                    << "lp -o fit-to-page";
+    QTest::newRow("con acento, otro caso")
+        << QString::fromUtf8("impresión ") << kAcento << QString::fromUtf8("lp -d 'Impresión' -o fit-to-page");
+}
+
+void E2eImpresion::PaginaImprimeEnLaImpresoraPedida()
+{
+    QFETCH(QString, pedida);
+    QFETCH(QString, cola);
+    QFETCH(QString, comando);
+    const int antes = UltimoTrabajo();
+    const QByteArray pdf = PdfDePrueba("pagina " + cola.toUtf8().toHex(), 2048, static_cast<quint32>(antes));
+    const RespuestaHttp respuesta = PostComoPagina(Cuerpo(pdf, pedida));
+    QCOMPARE(respuesta.estado, 200);
+    QCOMPARE(QString::fromUtf8(respuesta.cuerpo),
+             QStringLiteral("{\"success\":true,\"impresora\":\"%1\"}").arg(pedida));
+
+    const auto nuevos = TrabajosTerminadosDesde(antes, 1);
+    QCOMPARE(nuevos.size(), 1);
+    QCOMPARE(nuevos[0].impresora, cola);
+    QVERIFY(nuevos[0].ajustarPagina);
+    QVERIFY(m_cups.Documento(nuevos[0].id) == pdf);
+
+    const QString rutaPdf = QDir(m_agente.Carpeta()).filePath(QStringLiteral("archivo_recibido.pdf"));
+    QVERIFY(Leer(rutaPdf) == pdf);
+    QVERIFY(m_agente.EsperarLineaLog(QStringLiteral("?? Impreso en: ") + pedida));
+    const QStringList lineas = m_agente.LineasLog();
+    const qsizetype impreso = lineas.lastIndexOf(QRegularExpression(".*\\] \\?\\? Impreso en: .*"));
+    QVERIFY(impreso >= 2);
+    QVERIFY(lineas[impreso - 2].endsWith("] PDF guardado: " + rutaPdf));
+    QVERIFY(lineas[impreso - 1].endsWith("] ? Impresión enviada con comando: " + comando + " < " + rutaPdf));
+}
+
+void E2eImpresion::DosImpresionesSeguidasSonDosTrabajos()
+{
+    const int antes = UltimoTrabajo();
+    const QByteArray primero = PdfDePrueba("primero", 300000, 101);
+    const QByteArray segundo = PdfDePrueba("segundo", 10, 102);
+    QCOMPARE(m_agente.Post(QStringLiteral("/print-base64"), Cuerpo(primero, QStringLiteral("Caja"))).cuerpo,
+             QByteArray("{\"success\":true,\"impresora\":\"Caja\"}"));
+    QCOMPARE(m_agente.Post(QStringLiteral("/print-base64"), Cuerpo(segundo, QStringLiteral("Caja"))).cuerpo,
+             QByteArray("{\"success\":true,\"impresora\":\"Caja\"}"));
+    const auto nuevos = TrabajosTerminadosDesde(antes, 2);
+    QCOMPARE(nuevos.size(), 2);
+    QVERIFY(nuevos[0].id != nuevos[1].id);
+    QVERIFY(m_cups.Documento(nuevos[0].id) == primero);
+    QVERIFY(m_cups.Documento(nuevos[1].id) == segundo);
+}
+
+void E2eImpresion::PdfDeVeinteMegas()
+{
+    const int antes = UltimoTrabajo();
+    const QByteArray pdf = PdfDePrueba("grande", 20 * 1024 * 1024, 20);
+    const RespuestaHttp respuesta = PostComoPagina(Cuerpo(pdf, QStringLiteral("Caja")));
+    QCOMPARE(respuesta.cuerpo, QByteArray("{\"success\":true,\"impresora\":\"Caja\"}"));
+    const auto nuevos = TrabajosTerminadosDesde(antes, 1);
+    QCOMPARE(nuevos.size(), 1);
+    QCOMPARE(nuevos[0].impresora, QStringLiteral("Caja"));
+    QVERIFY(m_cups.Documento(nuevos[0].id) == pdf);
+    QVERIFY(Leer(QDir(m_agente.Carpeta()).filePath(QStringLiteral("archivo_recibido.pdf"))) == pdf);
+}
+
+void E2eImpresion::ImpresoraDesconocida()
+{
+    const int antes = UltimoTrabajo();
+    const RespuestaHttp respuesta =
+        m_agente.Post(QStringLiteral("/print-base64"), Cuerpo(PdfDePrueba("nada"), QStringLiteral("Caja2")));
+    QCOMPARE(respuesta.estado, 200);
+    const QJsonObject json = QJsonDocument::fromJson(respuesta.cuerpo).object();
+    QCOMPARE(json.value(QStringLiteral("success")), QJsonValue(false));
+    QCOMPARE(json.value(QStringLiteral("error")).toString(), QStringLiteral("Impresora no encontrada: Caja2"));
+    QCOMPARE(json.value(QStringLiteral("impresorasDisponibles")).toObject().value(QStringLiteral("impresoras")),
+             QJsonValue(QJsonArray::fromStringList(QJsonDocument::fromJson(m_agente.Get("/impresoras").cuerpo)
+                                                       .object()
+                                                       .value(QStringLiteral("impresoras"))
+                                                       .toVariant()
+                                                       .toStringList())));
+    QVERIFY(m_agente.EsperarLineaLog(QStringLiteral("] ? Impresora no encontrada: Caja2")));
+    QCOMPARE(UltimoTrabajo(), antes);
+}
+
+QTEST_GUILESS_MAIN(E2eImpresion)
+#include "e2e_impresion.moc"
