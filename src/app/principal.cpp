@@ -4,17 +4,45 @@
 #include <QFontDatabase>
 #include <QIcon>
 #include <QLabel>
+#include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QScrollBar>
+#include <QStyleOptionButton>
+#include <QStylePainter>
 #include <QTextBlock>
 #include <QTextCursor>
+
+namespace {
+
+// A push button whose caption wraps onto a second line when it does not fit, as the classic buttons did.
+class BotonMultilinea final : public QPushButton
+{
+public:
+    using QPushButton::QPushButton;
+
+protected:
+    void paintEvent(QPaintEvent*) override
+    {
+        QStylePainter pintor(this);
+        QStyleOptionButton opcion;
+        initStyleOption(&opcion);
+        const QString texto = opcion.text;
+        opcion.text.clear();
+        pintor.drawControl(QStyle::CE_PushButton, opcion);
+        const QRect zona = style()->subElementRect(QStyle::SE_PushButtonContents, &opcion, this).adjusted(1, 0, -1, 0);
+        pintor.drawItemText(zona, Qt::AlignCenter | Qt::TextWordWrap, opcion.palette, isEnabled(), texto,
+                            QPalette::ButtonText);
+    }
+};
+
+} // namespace
 
 Principal::Principal(QWidget* parent)
     : QWidget(parent)
     , m_label1(new QLabel(QStringLiteral("LOG ..."), this))
-    , m_command1(new QPushButton(QStringLiteral("Probar peso ??"), this))
-    , m_command2(new QPushButton(QStringLiteral("?? Reiniciar Servidor"), this))
+    , m_command1(new BotonMultilinea(QStringLiteral("Probar peso ??"), this))
+    , m_command2(new BotonMultilinea(QStringLiteral("?? Reiniciar Servidor"), this))
     , m_txtLog(new QPlainTextEdit(this))
     , m_hayBandeja([this] { return QSystemTrayIcon::isSystemTrayAvailable() && IconoEnBandeja(); })
 {
@@ -81,8 +109,11 @@ void Principal::VolcarLineas()
         cursor.setPosition(documento->findBlockByNumber(sobrantes).position(), QTextCursor::KeepAnchor);
         cursor.removeSelectedText();
     }
+    // Newest line in view, scrolled to its start: the time stamps stay visible.
     m_txtLog->moveCursor(QTextCursor::End);
+    m_txtLog->moveCursor(QTextCursor::StartOfBlock);
     m_txtLog->verticalScrollBar()->setValue(m_txtLog->verticalScrollBar()->maximum());
+    m_txtLog->horizontalScrollBar()->setValue(0);
 }
 
 void Principal::MostrarIconoBandeja()
