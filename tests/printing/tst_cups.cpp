@@ -38,8 +38,6 @@ private slots:
     void ImprimeEnLaImpresoraPedida_data();
     void ImprimeEnLaImpresoraPedida();
     void LaColaRecibeElDocumento();
-    void DosImpresionesSeguidasSonDosTrabajos();
-    void PdfDeVeinteMegas();
     void FalloDeLpQuedaEnElRegistro();
     void SinLpEnElPath();
 
@@ -180,37 +178,6 @@ void TstCups::LaColaRecibeElDocumento()
     QFile archivo(salida);
     QVERIFY2(archivo.open(QIODevice::ReadOnly), qPrintable(m_cups.Bitacora().right(2000)));
     QVERIFY(archivo.read(4) == "%!PS");
-}
-
-void TstCups::DosImpresionesSeguidasSonDosTrabajos()
-{
-    const int antes = UltimoTrabajo();
-    const QByteArray primero = PdfDePrueba("primero", 4096, 11);
-    const QByteArray segundo = PdfDePrueba("segundo", 64, 12);
-    auto respuestas = std::make_shared<QStringList>();
-    // The second request arrives before the first lp has even started.
-    m_impresion->Imprimir(Cuerpo(primero, QStringLiteral("Caja")),
-                          [respuestas](const QString& r) { *respuestas << r; });
-    m_impresion->Imprimir(Cuerpo(segundo, QStringLiteral("Caja")),
-                          [respuestas](const QString& r) { *respuestas << r; });
-    QTRY_COMPARE_WITH_TIMEOUT(respuestas->size(), 2, 20000);
-    const auto nuevos = TrabajosDesde(antes, 2);
-    QCOMPARE(nuevos.size(), 2);
-    QVERIFY(nuevos[0].id != nuevos[1].id);
-    const QList<QByteArray> documentos{m_cups.Documento(nuevos[0].id), m_cups.Documento(nuevos[1].id)};
-    QVERIFY(documentos.contains(primero));
-    QVERIFY(documentos.contains(segundo));
-}
-
-void TstCups::PdfDeVeinteMegas()
-{
-    const int antes = UltimoTrabajo();
-    const QByteArray pdf = PdfDePrueba("grande", 20 * 1024 * 1024, 20);
-    QCOMPARE(Imprimir(Cuerpo(pdf, QStringLiteral("PREDETERMINADA"))),
-             QStringLiteral("{\"success\":true,\"impresora\":\"PREDETERMINADA\"}"));
-    const auto nuevos = TrabajosDesde(antes, 1);
-    QCOMPARE(nuevos.size(), 1);
-    QVERIFY(m_cups.Documento(nuevos[0].id) == pdf);
 }
 
 void TstCups::FalloDeLpQuedaEnElRegistro()
