@@ -9,6 +9,10 @@ class QObject;
 // True when a screen can be reached (on Linux: DISPLAY or WAYLAND_DISPLAY is set).
 bool HayPantalla();
 
+// Settings of the process made before Qt starts: with TZ unset, the C library re-reads the system's time zone file
+// on every local-time conversion (several per request); naming that file once lets it read it once.
+void PrepararProceso();
+
 // Runs `alTerminar` from the event loop when the service manager asks the process to end (SIGTERM, SIGINT,
 // SIGHUP on Linux and macOS; nothing elsewhere), for as long as `contexto` lives.
 void AlPedirseTerminar(QObject* contexto, std::function<void()> alTerminar);

@@ -31,6 +31,13 @@ bool HayPantalla()
 #endif
 }
 
+void PrepararProceso()
+{
+    if (qEnvironmentVariableIsEmpty("TZ") && ::access("/etc/localtime", R_OK) == 0) {
+        qputenv("TZ", ":/etc/localtime");
+    }
+}
+
 void AlPedirseTerminar(QObject* contexto, std::function<void()> alTerminar)
 {
     if (g_tuberia[0] < 0) {

@@ -95,23 +95,29 @@ void Principal::VolcarLineas()
     if (m_pendientes.isEmpty()) {
         return;
     }
-    // One insertion per batch: laying out and scrolling once per line is what makes a busy log slow.
+    // One edit per batch, and no cursor moves: the box then lays out only the lines it shows, instead of every
+    // line as it arrives, which is what made a busy log the agent's main cost.
+    QTextDocument* documento = m_txtLog->document();
     QString texto = m_pendientes.join(u'\n');
     texto.replace(QLatin1String("\r\n"), QLatin1String("\n"));
     m_pendientes.clear();
-    m_txtLog->appendPlainText(texto);
+    QTextCursor cursor(documento);
+    cursor.movePosition(QTextCursor::End);
+    cursor.beginEditBlock();
+    if (!documento->isEmpty()) {
+        texto.prepend(u'\n');
+    }
+    cursor.insertText(texto);
 
-    QTextDocument* documento = m_txtLog->document();
     const int sobrantes = documento->blockCount() - kLineasVisibles;
     if (sobrantes > 0) {
-        QTextCursor cursor(documento);
         cursor.movePosition(QTextCursor::Start);
         cursor.setPosition(documento->findBlockByNumber(sobrantes).position(), QTextCursor::KeepAnchor);
         cursor.removeSelectedText();
     }
+    cursor.endEditBlock();
+
     // Newest line in view, scrolled to its start: the time stamps stay visible.
-    m_txtLog->moveCursor(QTextCursor::End);
-    m_txtLog->moveCursor(QTextCursor::StartOfBlock);
     m_txtLog->verticalScrollBar()->setValue(m_txtLog->verticalScrollBar()->maximum());
     m_txtLog->horizontalScrollBar()->setValue(0);
 }

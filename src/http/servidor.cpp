@@ -356,6 +356,8 @@ bool ServidorWeb::EnviarYCerrar(int indice, const QByteArray& respuesta)
         Liberar(indice, true);
         return false;
     }
+    // Out now, before the answer's log line is written, rather than at the next turn of the event loop.
+    socket->flush();
     // The slot is free as soon as the answer is handed over; the socket closes itself once it has gone out.
     Liberar(indice, false);
     return true;
