@@ -1,0 +1,361 @@
+// The scale link against real pseudo-terminals: the in-process pair and the balanza-simulada program.
+#include "pseudoterminal.h"
+
+#include "scale/balanza.h"
+#include "scale/puerto_serie_qt.h"
+#include "settings/registro.h"
+#include "soporte.h"
+
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QSignalSpy>
+#include <QSocketNotifier>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTimer>
+
+#include <memory>
+
+namespace {
+
+QString Mensaje(const QString& linea)
+{
+    return linea.mid(22);
+}
+
+// The scale side of an in-process pseudo-terminal: records what arrives and answers through `responder`.
+class Otroextremo final : public QObject
+{
+public:
+    explicit Otroextremo(Pseudoterminal& pty)
+        : m_pty(pty)
+        , m_lector(pty.Descriptor(), QSocketNotifier::Read)
+    {
+        connect(&m_lector, &QSocketNotifier::activated, this, [this] {
+            const QByteArray llegado = m_pty.Leer();
+            recibido += llegado;
+            if (responder && !llegado.isEmpty()) {
+                responder(llegado);
+            }
+        });
+    }
+    void Apagar() { m_lector.setEnabled(false); }
+
+    QByteArray recibido;
+    std::function<void(const QByteArray&)> responder;
+
+private:
+    Pseudoterminal& m_pty;
+    QSocketNotifier m_lector;
+};
+
+} // namespace
+
+class TestBalanzaPty final : public QObject
+{
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> m_dir;
+    std::unique_ptr<Registro> m_registro;
+    QStringList m_lineas;
+
+    static Configuracion Cfg(const QString& dispositivo, const QString& protocolo)
+    {
+        Configuracion cfg;
+        cfg.DispositivoBalanza = dispositivo;
+        cfg.ProtocoloBalanza = protocolo;
+        cfg.Intentos = 5;
+        cfg.PausaIntento = 200;
+        return cfg;
+    }
+
+    static std::unique_ptr<Balanza> Crear(const Configuracion& cfg)
+    {
+        return std::make_unique<Balanza>(cfg, CrearPuertoSerie(cfg));
+    }
+
+    // Runs one weight request to its end in a local event loop (QTRY's polling would add its own delay to the
+    // timing figure), with a generous limit.
+    static QString Pesar(Balanza& balanza, const QString& protocolo, qint64* microsegundos = nullptr)
+    {
+        QString resultado = QStringLiteral("<sin respuesta>");
+        QEventLoop bucle;
+        QTimer limite;
+        limite.setSingleShot(true);
+        connect(&limite, &QTimer::timeout, &bucle, &QEventLoop::quit);
+        limite.start(15000);
+        QElapsedTimer reloj;
+        reloj.start();
+        bool terminado = false;
+        balanza.PedirPeso(protocolo, [&](const QString& r) {
+            if (microsegundos) {
+                *microsegundos = reloj.nsecsElapsed() / 1000;
+            }
+            resultado = r;
+            terminado = true;
+            bucle.quit();
+        });
+        if (!terminado) {
+            bucle.exec();
+        }
+        return resultado;
+    }
+
+    // Starts balanza-simulada and returns the device it prints first.
+    static QString IniciarSimulador(QProcess& proceso, const QStringList& argumentos)
+    {
+        proceso.setProgram(soporte::CarpetaBinarios() + QStringLiteral("/balanza-simulada"));
+        proceso.setArguments(argumentos);
+        proceso.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        proceso.start();
+        if (!proceso.waitForStarted(10000)) {
+            return QString();
+        }
+        while (!proceso.canReadLine() && proceso.waitForReadyRead(10000)) {
+        }
+        return QString::fromLocal8Bit(proceso.readLine()).trimmed();
+    }
+
+    static QString Campo(const QString& archivoInforme, const QString& clave)
+    {
+        QFile archivo(archivoInforme);
+        if (!archivo.open(QIODevice::ReadOnly)) {
+            return QString();
+        }
+        const QString prefijo = clave + QStringLiteral(": ");
+        for (const QString& linea : QString::fromUtf8(archivo.readAll()).split(u'\n')) {
+            if (linea.startsWith(prefijo)) {
+                return linea.mid(prefijo.size());
+            }
+        }
+        return QString();
+    }
+
+private slots:
+    void init()
+    {
+        m_dir = std::make_unique<QTemporaryDir>();
+        m_registro = std::make_unique<Registro>(m_dir->path());
+        InstalarRegistro(m_registro.get());
+        m_lineas.clear();
+        connect(m_registro.get(), &Registro::lineaEscrita, this,
+                [this](const QString& linea) { m_lineas.append(Mensaje(linea)); });
+    }
+
+    void cleanup()
+    {
+        InstalarRegistro(nullptr);
+        m_registro.reset();
+        m_dir.reset();
+    }
+
+    // The profile's line settings really reach the device: read back from the other side of the pair.
+    void ajustesAplicados_data()
+    {
+        QTest::addColumn<QString>("protocolo");
+        QTest::addColumn<QString>("linea");
+        QTest::newRow("KRETZ dos bits de parada") << "KRETZ"
+                                                  << "9600,n,8,2";
+        QTest::newRow("Systel1") << "Systel1"
+                                 << "9600,n,8,1";
+        QTest::newRow("systel3") << "systel3"
+                                 << "9600,n,8,1";
+        QTest::newRow("desconocido") << "Bal100KG"
+                                     << "9600,n,8,1";
+    }
+
+    void ajustesAplicados()
+    {
+        QFETCH(QString, protocolo);
+        Pseudoterminal pty;
+        QString error;
+        QVERIFY2(pty.Abrir(error), qPrintable(error));
+        QVERIFY(pty.AjustesLinea() != QStringLiteral("9600,n,8,2")); // what a fresh pair starts with differs
+        auto balanza = Crear(Cfg(pty.Dispositivo(), protocolo));
+        QVERIFY(balanza->AbrirPuerto(3, protocolo));
+        QTEST(pty.AjustesLinea(), "linea");
+        QCOMPARE(m_lineas.last(), QStringLiteral("? Puerto COM3 abierto con protocolo: ") + protocolo);
+        QVERIFY(balanza->CerrarPuerto());
+        QVERIFY(!balanza->PuertoAbierto());
+    }
+
+    void lecturaCompleta()
+    {
+        Pseudoterminal pty;
+        QString error;
+        QVERIFY2(pty.Abrir(error), qPrintable(error));
+        Otroextremo balanzaReal(pty);
+        balanzaReal.responder = [&pty](const QByteArray& llegado) {
+            if (llegado.contains('\x07')) {
+                QTimer::singleShot(30, [&pty] { pty.Escribir("00012345"); });
+            }
+        };
+        auto balanza = Crear(Cfg(pty.Dispositivo(), QStringLiteral("Systel1")));
+        QVERIFY(balanza->AbrirPuerto(3, QStringLiteral("Systel1")));
+        QCOMPARE(Pesar(*balanza, QStringLiteral("Systel1")), QStringLiteral("12.345"));
+        QCOMPARE(balanzaReal.recibido, QByteArray("\x07"));
+        QCOMPARE(m_lineas.last(), QStringLiteral("?? Peso devuelto: 12.345"));
+    }
+
+    // What the scale sent while nobody was reading is dropped, even when it is still in the driver.
+    void bytesViejosDescartados()
+    {
+        Pseudoterminal pty;
+        QString error;
+        QVERIFY2(pty.Abrir(error), qPrintable(error));
+        Otroextremo balanzaReal(pty);
+        Configuracion cfg = Cfg(pty.Dispositivo(), QStringLiteral("Systel1"));
+        auto puerto = std::make_unique<PuertoSerieQt>(pty.Dispositivo());
+        QSignalSpy llegadas(puerto.get(), &PuertoSerie::datosRecibidos);
+        Balanza balanza(cfg, std::move(puerto));
+        QVERIFY(balanza.AbrirPuerto(3, cfg.ProtocoloBalanza));
+        QVERIFY(pty.Escribir("99999999"));
+        QTRY_VERIFY(llegadas.count() > 0);
+        QVERIFY(pty.Escribir("88888888")); // still in the driver when the reading starts
+        balanzaReal.responder = [&pty](const QByteArray&) {
+            QTimer::singleShot(20, [&pty] { pty.Escribir("00000001"); });
+        };
+        QCOMPARE(Pesar(balanza, cfg.ProtocoloBalanza), QStringLiteral("0.001"));
+    }
+
+    // The other side goes away in the middle of a reply: the reading fails, the port is closed, and the next
+    // reading opens it again once the device is back.
+    void cuelgaDuranteLaLectura()
+    {
+        auto pty = std::make_unique<Pseudoterminal>();
+        QString error;
+        QVERIFY2(pty->Abrir(error), qPrintable(error));
+        const QString enlace = m_dir->filePath(QStringLiteral("ttyBalanza"));
+        QVERIFY(QFile::link(pty->Dispositivo(), enlace));
+        auto balanzaReal = std::make_unique<Otroextremo>(*pty);
+        Pseudoterminal* crudo = pty.get();
+        Otroextremo* extremo = balanzaReal.get();
+        balanzaReal->responder = [crudo, extremo](const QByteArray&) {
+            crudo->Escribir("0001");
+            QTimer::singleShot(20, [crudo, extremo] {
+                extremo->Apagar();
+                crudo->Cerrar();
+            });
+        };
+        Configuracion cfg = Cfg(enlace, QStringLiteral("Systel1"));
+        cfg.PausaIntento = 1000;
+        cfg.Intentos = 25;
+        auto balanza = Crear(cfg);
+        QVERIFY(balanza->AbrirPuerto(3, cfg.ProtocoloBalanza));
+        m_lineas.clear();
+        QCOMPARE(Pesar(*balanza, cfg.ProtocoloBalanza), QStringLiteral("ERROR"));
+        QCOMPARE(m_lineas.size(), 1);
+        QVERIFY2(m_lineas[0].startsWith(QStringLiteral("? Error en PedirPeso: ")), qPrintable(m_lineas[0]));
+        QVERIFY(m_lineas[0].size() > QStringLiteral("? Error en PedirPeso: ").size());
+        QVERIFY(!balanza->PuertoAbierto());
+
+        // The device comes back under the same name.
+        balanzaReal.reset();
+        pty.reset();
+        QFile::remove(enlace);
+        Pseudoterminal nuevo;
+        QVERIFY2(nuevo.Abrir(error), qPrintable(error));
+        QVERIFY(QFile::link(nuevo.Dispositivo(), enlace));
+        Otroextremo otro(nuevo);
+        otro.responder = [&nuevo](const QByteArray&) { nuevo.Escribir("00004321"); };
+        m_lineas.clear();
+        QCOMPARE(Pesar(*balanza, cfg.ProtocoloBalanza), QStringLiteral("4.321"));
+        QCOMPARE(m_lineas, (QStringList{"? Puerto COM3 abierto con protocolo: Systel1", "?? Peso devuelto: 4.321"}));
+    }
+
+    void dispositivoInexistente()
+    {
+        const QString ruta = m_dir->filePath(QStringLiteral("no-existe"));
+        auto balanza = Crear(Cfg(ruta, QStringLiteral("Systel1")));
+        QVERIFY(!balanza->AbrirPuerto(3, QStringLiteral("Systel1")));
+        QCOMPARE(m_lineas.size(), 1);
+        QVERIFY2(m_lineas[0].startsWith(QStringLiteral("? Error al abrir puerto COM3: ")), qPrintable(m_lineas[0]));
+        QVERIFY(m_lineas[0].contains(ruta));
+        QCOMPARE(Pesar(*balanza, QStringLiteral("Systel1")), QStringLiteral("ERROR"));
+    }
+
+    // Each protocol through the simulator: its request bytes, its line settings and its decoded answer.
+    void conElSimulador_data()
+    {
+        QTest::addColumn<QString>("protocolo");
+        QTest::addColumn<QString>("resultado");
+        QTest::addColumn<QString>("bytes");
+        QTest::addColumn<QString>("linea");
+
+        QTest::newRow("SYSTEL1") << "Systel1"
+                                 << "12.340"
+                                 << "07"
+                                 << "9600,n,8,1";
+        QTest::newRow("SYSTEL2") << "SYSTEL2"
+                                 << "12.340"
+                                 << "07 07"
+                                 << "9600,n,8,1";
+        QTest::newRow("SYSTEL3") << "SYSTEL3"
+                                 << "12.340"
+                                 << "07"
+                                 << "9600,n,8,1";
+        QTest::newRow("KRETZ") << "KRETZ"
+                               << "12.340"
+                               << "50"
+                               << "9600,n,8,2";
+        QTest::newRow("100KG envía solo") << "Bal100KG"
+                                          << "012.34"
+                                          << ""
+                                          << "9600,n,8,1";
+        QTest::newRow("otro envía solo") << "Libre"
+                                         << "0012.340"
+                                         << ""
+                                         << "9600,n,8,1";
+    }
+
+    void conElSimulador()
+    {
+        QFETCH(QString, protocolo);
+        QFETCH(QString, resultado);
+        QFETCH(QString, bytes);
+        QFETCH(QString, linea);
+        const QString informe = m_dir->filePath(QStringLiteral("informe.txt"));
+        QProcess simulador;
+        const QString dispositivo = IniciarSimulador(
+            simulador, {"--protocolo", protocolo, "--peso", "12.34", "--intervalo", "20", "--informe", informe});
+        QVERIFY2(dispositivo.startsWith(u'/'), qPrintable(dispositivo));
+        Configuracion cfg = Cfg(dispositivo, protocolo);
+        cfg.Intentos = 50;
+        auto balanza = Crear(cfg);
+        QVERIFY(balanza->AbrirPuerto(3, protocolo));
+        QTRY_COMPARE(Campo(informe, QStringLiteral("linea")), linea);
+        QCOMPARE(Pesar(*balanza, protocolo), resultado);
+        QTRY_COMPARE(Campo(informe, QStringLiteral("bytes")), bytes);
+        simulador.kill();
+        simulador.waitForFinished();
+    }
+
+    // Not a check: how long a reading takes when the scale answers after 30 ms.
+    void tiempoConDemora30()
+    {
+        QProcess simulador;
+        const QString dispositivo = IniciarSimulador(simulador, {"--protocolo", "SYSTEL1", "--demora", "30"});
+        QVERIFY(!dispositivo.isEmpty());
+        Configuracion cfg = Cfg(dispositivo, QStringLiteral("SYSTEL1"));
+        cfg.PausaIntento = 50;
+        auto balanza = Crear(cfg);
+        QVERIFY(balanza->AbrirPuerto(3, cfg.ProtocoloBalanza));
+        QList<qint64> tiempos;
+        for (int i = 0; i < 20; ++i) {
+            qint64 us = 0;
+            QCOMPARE(Pesar(*balanza, cfg.ProtocoloBalanza, &us), QStringLiteral("1.234"));
+            tiempos << us;
+        }
+        std::sort(tiempos.begin(), tiempos.end());
+        qInfo("lectura con demora de 30 ms: mediana %lld us, mínimo %lld us, máximo %lld us", tiempos[10],
+              tiempos.first(), tiempos.last());
+        simulador.kill();
+        simulador.waitForFinished();
+    }
+};
+
+QTEST_GUILESS_MAIN(TestBalanzaPty)
+#include "tst_balanza_pty.moc"
