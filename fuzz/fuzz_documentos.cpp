@@ -1,0 +1,176 @@
+// The checks on POST bodies: the JSON body, the Base64 decoder and file writer, the file-name check, and the JSON
+// escaping of texts that go back to the page. Input: a request body.
+#include "comun.h"
+
+#include "handoff/base64.h"
+#include "handoff/cuerpo_json.h"
+#include "handoff/entrega_csv.h"
+#include "settings/texto.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonDocument>
+#include <QRegularExpression>
+
+#include <cstdint>
+
+namespace {
+
+bool EsAlfabetoBase64(char c)
+{
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9') || c == '+' || c == '/';
+}
+
+QByteArray LeerArchivo(const QString& ruta)
+{
+    QFile archivo(ruta);
+    return archivo.open(QIODevice::ReadOnly) ? archivo.readAll() : QByteArray("<no se puede leer>");
+}
+
+QStringList Entradas(const QString& carpeta)
+{
+    return QDir(carpeta).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
+}
+
+void ComprobarBase64(const QString& texto, const QString& carpeta)
+{
+    QByteArray bytes;
+    const bool valido = DecodificarBase64(texto, bytes);
+    const QString ruta = carpeta + QStringLiteral("/documento.bin");
+
+    // A failed write leaves the earlier file as it was; a good one leaves exactly the decoded bytes.
+    const QByteArray anterior = "contenido anterior";
+    {
+        QFile archivo(ruta);
+        FUZZ_COMPROBAR(archivo.open(QIODevice::WriteOnly | QIODevice::Truncate) && archivo.write(anterior) > 0,
+                       QStringLiteral("cannot write the earlier file"));
+    }
+    const bool guardado = GuardarBase64(texto, ruta);
+    FUZZ_COMPROBAR(guardado == valido,
+                   QStringLiteral("decoding %1 but saving %2 for ").arg(valido).arg(guardado) + fuzz::Mostrar(texto));
+    FUZZ_COMPROBAR(LeerArchivo(ruta) == (guardado ? bytes : anterior),
+                   QStringLiteral("the file does not hold what it should after saving ") + fuzz::Mostrar(texto));
+    FUZZ_COMPROBAR(Entradas(carpeta) == QStringList{QStringLiteral("documento.bin")},
+                   QStringLiteral("left behind: ") + Entradas(carpeta).join(u' '));
+    FUZZ_COMPROBAR(!GuardarBase64(texto, carpeta + QStringLiteral("/no-existe/documento.bin")),
+                   QStringLiteral("saved into a folder that does not exist"));
+    QFile::remove(ruta);
+    if (!valido) {
+        return;
+    }
+
+    // Only bare standard Base64 decodes, and it gives the bytes it encodes.
+    const QByteArray ascii = texto.toLatin1();
+    qsizetype sinRelleno = ascii.size();
+    while (sinRelleno > 0 && ascii[sinRelleno - 1] == '=') {
+        --sinRelleno;
+    }
+    const QString detalle = fuzz::Mostrar(texto);
+    FUZZ_COMPROBAR(sinRelleno > 0, QStringLiteral("decoded a text without data: ") + detalle);
+    for (qsizetype i = 0; i < sinRelleno; ++i) {
+        FUZZ_COMPROBAR(EsAlfabetoBase64(ascii[i]),
+                       QStringLiteral("decoded a text with a foreign character: ") + detalle);
+    }
+    const qsizetype relleno = ascii.size() - sinRelleno;
+    FUZZ_COMPROBAR(relleno == 0 || (relleno <= 2 && ascii.size() % 4 == 0),
+                   QStringLiteral("decoded a text with wrong padding: ") + detalle);
+    FUZZ_COMPROBAR(sinRelleno % 4 != 1, QStringLiteral("decoded a dangling character: ") + detalle);
+    FUZZ_COMPROBAR(bytes.size() == sinRelleno * 3 / 4,
+                   QStringLiteral("%1 bytes from %2 characters: ").arg(bytes.size()).arg(sinRelleno) + detalle);
+    const QByteArray otraVez = bytes.toBase64(QByteArray::OmitTrailingEquals);
+    FUZZ_COMPROBAR(otraVez.size() == sinRelleno && otraVez.first(sinRelleno - 1) == ascii.first(sinRelleno - 1),
+                   QStringLiteral("the bytes encode to another text: ") + fuzz::Mostrar(otraVez) +
+                       QStringLiteral(" for ") + detalle);
+}
+
+void ComprobarNombre(const QString& nombre, const QString& carpeta)
+{
+    if (!NombreArchivoValido(nombre)) {
+        return;
+    }
+    const QString detalle = fuzz::Mostrar(nombre);
+    FUZZ_COMPROBAR(!nombre.isEmpty() && nombre != QLatin1String(".") && nombre != QLatin1String(".."),
+                   QStringLiteral("accepted the name ") + detalle);
+    for (const QChar c : nombre) {
+        FUZZ_COMPROBAR(c != u'/' && c != u'\\' && c != u':' && c.unicode() >= 0x20 && c.unicode() != 0x7F,
+                       QStringLiteral("accepted a name with a separator or control character: ") + detalle);
+    }
+    static const QRegularExpression kDispositivo(
+        QStringLiteral("^\\s*(CON|PRN|AUX|NUL|COM[1-9]|LPT[1-9])\\s*(\\..*)?$"),
+        QRegularExpression::CaseInsensitiveOption);
+    FUZZ_COMPROBAR(!kDispositivo.match(nombre).hasMatch(), QStringLiteral("accepted a device name: ") + detalle);
+
+    // A file saved under an accepted name is that one file, inside the folder.
+    const QString ruta = carpeta + u'/' + nombre;
+    if (GuardarBytes("x", ruta)) {
+        FUZZ_COMPROBAR(Entradas(carpeta) == QStringList{nombre},
+                       QStringLiteral("saving ") + detalle + QStringLiteral(" gave ") + Entradas(carpeta).join(u'|'));
+        FUZZ_COMPROBAR(QFile::remove(ruta), QStringLiteral("cannot remove ") + detalle);
+    }
+    FUZZ_COMPROBAR(Entradas(carpeta).isEmpty(), QStringLiteral("left behind: ") + Entradas(carpeta).join(u'|'));
+}
+
+void ComprobarEscape(const QString& texto)
+{
+    if (!texto.isValidUtf16()) {
+        return; // a lone surrogate has no UTF-8 form to travel in
+    }
+    const QString documento = QStringLiteral("{\"v\":\"") + EscaparJSON(texto) + QStringLiteral("\"}");
+    const std::optional<QJsonObject> objeto = ParsearJSON(documento);
+    FUZZ_COMPROBAR(objeto.has_value(), QStringLiteral("escaped text breaks JSON: ") + fuzz::Mostrar(documento));
+    FUZZ_COMPROBAR(LeerTexto(*objeto, QStringLiteral("v")) == texto,
+                   QStringLiteral("escaped text reads back otherwise: ") + fuzz::Mostrar(texto));
+}
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***)
+{
+    fuzz::Preparar();
+    QDir().mkpath(fuzz::CarpetaRaiz() + QStringLiteral("/base64"));
+    QDir().mkpath(fuzz::CarpetaRaiz() + QStringLiteral("/nombres"));
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano)
+{
+    const QByteArray bytes(reinterpret_cast<const char*>(datos), qsizetype(tamano));
+    const QString cuerpo = DecodificarTexto(bytes);
+    const QString carpetaBase64 = fuzz::CarpetaRaiz() + QStringLiteral("/base64");
+    const QString carpetaNombres = fuzz::CarpetaRaiz() + QStringLiteral("/nombres");
+
+    QStringList textos{cuerpo};
+    const std::optional<QJsonObject> objeto = ParsearJSON(cuerpo);
+    if (objeto) {
+        // What the endpoints read, and every other member too.
+        for (const QString& miembro : objeto->keys()) {
+            textos << LeerTexto(*objeto, miembro);
+        }
+        textos << LeerTexto(*objeto, QStringLiteral("no-esta"));
+        FUZZ_COMPROBAR(LeerTexto(*objeto, QStringLiteral("no-esta")).isEmpty(),
+                       QStringLiteral("a missing member reads as text"));
+        // An object written out again parses to the same object.
+        const QString otraVez = QString::fromUtf8(QJsonDocument(*objeto).toJson(QJsonDocument::Compact));
+        const std::optional<QJsonObject> segundo = ParsearJSON(otraVez);
+        FUZZ_COMPROBAR(segundo.has_value() && *segundo == *objeto,
+                       QStringLiteral("the object does not survive being written out: ") + fuzz::Mostrar(otraVez));
+    } else if (cuerpo.toUtf8() == bytes) {
+        // A body sent as UTF-8 that holds a JSON object is never refused.
+        const QByteArray recortado = bytes.trimmed();
+        FUZZ_COMPROBAR(
+            !(recortado.startsWith('{') && recortado.endsWith('}') && QJsonDocument::fromJson(recortado).isObject()),
+            QStringLiteral("a JSON object refused: ") + fuzz::Mostrar(bytes));
+    }
+    // Lines of a body that is not JSON stand for names and Base64 texts too.
+    const QStringList lineas = cuerpo.split(u'\n');
+    for (qsizetype i = 0; i < lineas.size() && i < 4; ++i) {
+        textos << lineas[i];
+    }
+
+    for (const QString& texto : textos) {
+        ComprobarBase64(texto, carpetaBase64);
+        ComprobarNombre(texto, carpetaNombres);
+        ComprobarEscape(texto);
+    }
+    return 0;
+}
