@@ -1,15 +1,12 @@
-// The scale link against real pseudo-terminals: the in-process pair and the balanza-simulada program.
+// The scale link against a real pseudo-terminal pair opened in-process.
 #include "pseudoterminal.h"
 
 #include "scale/balanza.h"
 #include "scale/puerto_serie_qt.h"
 #include "settings/registro.h"
-#include "soporte.h"
 
-#include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
-#include <QProcess>
 #include <QSignalSpy>
 #include <QSocketNotifier>
 #include <QTemporaryDir>
@@ -77,9 +74,8 @@ private:
         return std::make_unique<Balanza>(cfg, CrearPuertoSerie(cfg));
     }
 
-    // Runs one weight request to its end in a local event loop (QTRY's polling would add its own delay to the
-    // timing figure), with a generous limit.
-    static QString Pesar(Balanza& balanza, const QString& protocolo, qint64* microsegundos = nullptr)
+    // Runs one weight request to its end in a local event loop, with a generous limit.
+    static QString Pesar(Balanza& balanza, const QString& protocolo)
     {
         QString resultado = QStringLiteral("<sin respuesta>");
         QEventLoop bucle;
@@ -87,13 +83,8 @@ private:
         limite.setSingleShot(true);
         connect(&limite, &QTimer::timeout, &bucle, &QEventLoop::quit);
         limite.start(15000);
-        QElapsedTimer reloj;
-        reloj.start();
         bool terminado = false;
         balanza.PedirPeso(protocolo, [&](const QString& r) {
-            if (microsegundos) {
-                *microsegundos = reloj.nsecsElapsed() / 1000;
-            }
             resultado = r;
             terminado = true;
             bucle.quit();
@@ -102,36 +93,6 @@ private:
             bucle.exec();
         }
         return resultado;
-    }
-
-    // Starts balanza-simulada and returns the device it prints first.
-    static QString IniciarSimulador(QProcess& proceso, const QStringList& argumentos)
-    {
-        proceso.setProgram(soporte::CarpetaBinarios() + QStringLiteral("/balanza-simulada"));
-        proceso.setArguments(argumentos);
-        proceso.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        proceso.start();
-        if (!proceso.waitForStarted(10000)) {
-            return QString();
-        }
-        while (!proceso.canReadLine() && proceso.waitForReadyRead(10000)) {
-        }
-        return QString::fromLocal8Bit(proceso.readLine()).trimmed();
-    }
-
-    static QString Campo(const QString& archivoInforme, const QString& clave)
-    {
-        QFile archivo(archivoInforme);
-        if (!archivo.open(QIODevice::ReadOnly)) {
-            return QString();
-        }
-        const QString prefijo = clave + QStringLiteral(": ");
-        for (const QString& linea : QString::fromUtf8(archivo.readAll()).split(u'\n')) {
-            if (linea.startsWith(prefijo)) {
-                return linea.mid(prefijo.size());
-            }
-        }
-        return QString();
     }
 
 private slots:
@@ -275,85 +236,6 @@ private slots:
         QVERIFY2(m_lineas[0].startsWith(QStringLiteral("? Error al abrir puerto COM3: ")), qPrintable(m_lineas[0]));
         QVERIFY(m_lineas[0].contains(ruta));
         QCOMPARE(Pesar(*balanza, QStringLiteral("Systel1")), QStringLiteral("ERROR"));
-    }
-
-    // Each protocol through the simulator: its request bytes, its line settings and its decoded answer.
-    void conElSimulador_data()
-    {
-        QTest::addColumn<QString>("protocolo");
-        QTest::addColumn<QString>("resultado");
-        QTest::addColumn<QString>("bytes");
-        QTest::addColumn<QString>("linea");
-
-        QTest::newRow("SYSTEL1") << "Systel1"
-                                 << "12.340"
-                                 << "07"
-                                 << "9600,n,8,1";
-        QTest::newRow("SYSTEL2") << "SYSTEL2"
-                                 << "12.340"
-                                 << "07 07"
-                                 << "9600,n,8,1";
-        QTest::newRow("SYSTEL3") << "SYSTEL3"
-                                 << "12.340"
-                                 << "07"
-                                 << "9600,n,8,1";
-        QTest::newRow("KRETZ") << "KRETZ"
-                               << "12.340"
-                               << "50"
-                               << "9600,n,8,2";
-        QTest::newRow("100KG envía solo") << "Bal100KG"
-                                          << "012.34"
-                                          << ""
-                                          << "9600,n,8,1";
-        QTest::newRow("otro envía solo") << "Libre"
-                                         << "0012.340"
-                                         << ""
-                                         << "9600,n,8,1";
-    }
-
-    void conElSimulador()
-    {
-        QFETCH(QString, protocolo);
-        QFETCH(QString, resultado);
-        QFETCH(QString, bytes);
-        QFETCH(QString, linea);
-        const QString informe = m_dir->filePath(QStringLiteral("informe.txt"));
-        QProcess simulador;
-        const QString dispositivo = IniciarSimulador(
-            simulador, {"--protocolo", protocolo, "--peso", "12.34", "--intervalo", "20", "--informe", informe});
-        QVERIFY2(dispositivo.startsWith(u'/'), qPrintable(dispositivo));
-        Configuracion cfg = Cfg(dispositivo, protocolo);
-        cfg.Intentos = 50;
-        auto balanza = Crear(cfg);
-        QVERIFY(balanza->AbrirPuerto(3, protocolo));
-        QTRY_COMPARE(Campo(informe, QStringLiteral("linea")), linea);
-        QCOMPARE(Pesar(*balanza, protocolo), resultado);
-        QTRY_COMPARE(Campo(informe, QStringLiteral("bytes")), bytes);
-        simulador.kill();
-        simulador.waitForFinished();
-    }
-
-    // Not a check: how long a reading takes when the scale answers after 30 ms.
-    void tiempoConDemora30()
-    {
-        QProcess simulador;
-        const QString dispositivo = IniciarSimulador(simulador, {"--protocolo", "SYSTEL1", "--demora", "30"});
-        QVERIFY(!dispositivo.isEmpty());
-        Configuracion cfg = Cfg(dispositivo, QStringLiteral("SYSTEL1"));
-        cfg.PausaIntento = 50;
-        auto balanza = Crear(cfg);
-        QVERIFY(balanza->AbrirPuerto(3, cfg.ProtocoloBalanza));
-        QList<qint64> tiempos;
-        for (int i = 0; i < 20; ++i) {
-            qint64 us = 0;
-            QCOMPARE(Pesar(*balanza, cfg.ProtocoloBalanza, &us), QStringLiteral("1.234"));
-            tiempos << us;
-        }
-        std::sort(tiempos.begin(), tiempos.end());
-        qInfo("lectura con demora de 30 ms: mediana %lld us, mínimo %lld us, máximo %lld us", tiempos[10],
-              tiempos.first(), tiempos.last());
-        simulador.kill();
-        simulador.waitForFinished();
     }
 };
 
