@@ -1,5 +1,7 @@
 #include "principal.h"
 
+#include "avisos_ventana.h"
+
 #include <QCloseEvent>
 #include <QFontDatabase>
 #include <QIcon>
@@ -124,6 +126,10 @@ void Principal::VolcarLineas()
 
 void Principal::MostrarIconoBandeja()
 {
+    // Where nothing can be shown there is no notification area to wait for either.
+    if (PlataformaSinPantalla()) {
+        return;
+    }
     if (m_bandeja == nullptr) {
         m_bandeja = new QSystemTrayIcon(windowIcon(), this);
         m_bandeja->setToolTip(QStringLiteral("Plugin Tornavo"));
