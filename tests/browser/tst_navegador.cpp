@@ -1,0 +1,671 @@
+// The agent with its real client: headless Chromium opens the web developer's kit page from the web application's
+// host and calls every endpoint with fetch, against a simulated scale, a private CUPS and a stand-in Qendra.
+#include "agente_prueba.h"
+#include "cups_de_prueba.h"
+#include "navegador.h"
+#include "servidor_paginas.h"
+#include "soporte.h"
+
+#include <QDir>
+#include <QFile>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <csignal>
+#include <sys/prctl.h>
+#include <unistd.h>
+
+using soporte::AgenteDePrueba;
+
+namespace {
+
+const QString kAplicacion = QStringLiteral("app.tornavo.com");
+const QString kTiendaAjena = QStringLiteral("shop.example");
+const QString kReglasNombres = QStringLiteral("--host-resolver-rules=MAP app.tornavo.com 127.0.0.1, MAP shop.example "
+                                              "127.0.0.1");
+
+// A one-page PDF showing `texto`, with a correct cross-reference table.
+QByteArray PdfDePrueba(const QByteArray& texto)
+{
+    const QByteArray contenido = "BT /F1 18 Tf 20 60 Td (" + texto + ") Tj ET\n";
+    const QList<QByteArray> objetos{
+        "<</Type/Catalog/Pages 2 0 R>>",
+        "<</Type/Pages/Kids[3 0 R]/Count 1>>",
+        "<</Type/Page/Parent 2 0 R/MediaBox[0 0 300 144]/Contents 4 0 R/Resources<</Font<</F1 5 0 R>>>>>>",
+        "<</Length " + QByteArray::number(contenido.size()) + ">>stream\n" + contenido + "endstream",
+        "<</Type/Font/Subtype/Type1/BaseFont/Helvetica>>",
+    };
+    QByteArray pdf = "%PDF-1.4\n";
+    QList<qsizetype> posiciones;
+    for (qsizetype i = 0; i < objetos.size(); ++i) {
+        posiciones << pdf.size();
+        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objetos[i] + "\nendobj\n";
+    }
+    const qsizetype tabla = pdf.size();
+    pdf += "xref\n0 " + QByteArray::number(objetos.size() + 1) + "\n0000000000 65535 f \n";
+    for (const qsizetype posicion : posiciones) {
+        pdf += QByteArray::number(posicion).rightJustified(10, '0') + " 00000 n \n";
+    }
+    pdf += "trailer\n<</Size " + QByteArray::number(objetos.size() + 1) + "/Root 1 0 R>>\nstartxref\n" +
+           QByteArray::number(tabla) + "\n%%EOF\n";
+    return pdf;
+}
+
+// `texto` as a JavaScript string literal.
+QString Js(const QString& texto)
+{
+    const QByteArray arreglo = QJsonDocument(QJsonArray{texto}).toJson(QJsonDocument::Compact);
+    return QString::fromUtf8(arreglo.mid(1, arreglo.size() - 2));
+}
+
+// JavaScript that puts a file into a file field, as a user choosing it would, and fires its change event.
+QString ElegirArchivo(const QString& campo, const QString& nombre, const QByteArray& bytes, const QString& tipo)
+{
+    return QStringLiteral(
+               "(() => { const campo = document.getElementById(%1); const t = new DataTransfer();"
+               " t.items.add(new File([Uint8Array.from(atob(%2), (c) => c.charCodeAt(0))], %3, {type: %4}));"
+               " campo.files = t.files; campo.dispatchEvent(new Event('change')); return campo.files.length; "
+               "})()")
+        .arg(Js(campo), Js(QString::fromLatin1(bytes.toBase64())), Js(nombre), Js(tipo));
+}
+
+QByteArray Leer(const QString& ruta)
+{
+    QFile archivo(ruta);
+    return archivo.open(QIODevice::ReadOnly) ? archivo.readAll() : QByteArray();
+}
+
+int Contar(const QStringList& lineas, const QString& texto)
+{
+    int n = 0;
+    for (const QString& linea : lineas) {
+        n += linea.contains(texto) ? 1 : 0;
+    }
+    return n;
+}
+
+// Children must not outlive a test that crashes.
+void MorirConElPadre()
+{
+    ::prctl(PR_SET_PDEATHSIG, SIGTERM);
+}
+
+} // namespace
+
+class TstNavegador : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void estado();
+    void impresoras();
+    void peso_data();
+    void peso();
+    void pesoContinuo();
+    void imprimir_data();
+    void imprimir();
+    void impresoraDesconocida();
+    void csv_data();
+    void csv();
+    void origenNoPermitido_data();
+    void origenNoPermitido();
+    void redLocal_data();
+    void redLocal();
+
+private:
+    QUrl UrlBanco(const QString& esquema, const QString& host, quint16 puerto) const;
+    bool AbrirBanco(Navegador& navegador, const QUrl& url, QString& error);
+    QJsonObject Ejecutar(Navegador& navegador, const QString& expresion, QString& error);
+    QString Texto(Navegador& navegador, const QString& id);
+    bool FijarPeso(const QString& kilos);
+    QStringList ArchivosCSV() const;
+    QStringList LlamadasQendra() const;
+
+    QTemporaryDir m_datos;
+    CupsDePrueba m_cups;
+    QString m_sinCups;
+    QProcess m_balanza;
+    AgenteDePrueba m_agente;
+    ServidorPaginas m_http;
+    ServidorPaginas m_https;
+    Navegador m_navegador;
+};
+
+QUrl TstNavegador::UrlBanco(const QString& esquema, const QString& host, quint16 puerto) const
+{
+    return QUrl(QStringLiteral("%1://%2:%3/banco-de-pruebas.html?agente=http://localhost:%4")
+                    .arg(esquema, host)
+                    .arg(puerto)
+                    .arg(m_agente.Puerto()));
+}
+
+bool TstNavegador::AbrirBanco(Navegador& navegador, const QUrl& url, QString& error)
+{
+    if (!navegador.Abrir(url, &error)) {
+        return false;
+    }
+    // The page is ours only when its script ran.
+    const QJsonValue listo = navegador.Evaluar(QStringLiteral("typeof Banco === 'object'"), &error);
+    if (!listo.toBool()) {
+        error = QStringLiteral("la página no cargó su programa: ") + error;
+        return false;
+    }
+    return true;
+}
+
+QJsonObject TstNavegador::Ejecutar(Navegador& navegador, const QString& expresion, QString& error)
+{
+    error.clear();
+    const QJsonValue valor = navegador.Evaluar(expresion, &error);
+    if (error.isEmpty() && !valor.isObject()) {
+        error = QStringLiteral("la página no devolvió un resultado: ") +
+                QString::fromUtf8(QJsonDocument(QJsonArray{valor}).toJson(QJsonDocument::Compact));
+    }
+    return valor.toObject();
+}
+
+QString TstNavegador::Texto(Navegador& navegador, const QString& id)
+{
+    return navegador.Evaluar(QStringLiteral("document.getElementById(%1).textContent").arg(Js(id))).toString();
+}
+
+bool TstNavegador::FijarPeso(const QString& kilos)
+{
+    m_balanza.readAllStandardOutput();
+    m_balanza.write("peso " + kilos.toUtf8() + '\n');
+    QByteArray respuesta;
+    while (!respuesta.contains('\n') && m_balanza.waitForReadyRead(15000)) {
+        respuesta += m_balanza.readAllStandardOutput();
+    }
+    return respuesta.startsWith("ok");
+}
+
+QStringList TstNavegador::ArchivosCSV() const
+{
+    return QDir(m_datos.filePath(QStringLiteral("csv"))).entryList(QDir::Files | QDir::Hidden, QDir::Name);
+}
+
+QStringList TstNavegador::LlamadasQendra() const
+{
+    return QString::fromUtf8(Leer(m_datos.filePath(QStringLiteral("Qendra/llamadas.txt"))))
+        .split(u'\n', Qt::SkipEmptyParts);
+}
+
+void TstNavegador::initTestCase()
+{
+    QVERIFY2(m_datos.isValid(), "carpeta temporal");
+    QVERIFY2(!Navegador::Programa().isEmpty(), "falta Chromium (paquete chromium)");
+
+    const QByteArray banco =
+        Leer(qEnvironmentVariable("TORNAVO_SOURCE_DIR") + QStringLiteral("/examples/banco-de-pruebas.html"));
+    QVERIFY2(!banco.isEmpty(), "no se encontró examples/banco-de-pruebas.html");
+    m_http.Publicar(QStringLiteral("/banco-de-pruebas.html"), banco, "text/html; charset=utf-8");
+    m_https.Publicar(QStringLiteral("/banco-de-pruebas.html"), banco, "text/html; charset=utf-8");
+
+    // The printers: a private scheduler whose queues write PostScript into files.
+    if (::geteuid() != 0) {
+        m_sinCups = QStringLiteral("el CUPS privado necesita root (sus filtros corren como otro usuario)");
+    } else {
+        m_sinCups = m_cups.Iniciar();
+        if (m_sinCups.isEmpty() &&
+            (!m_cups.AgregarCola(QStringLiteral("Caja"), QStringLiteral("caja.ps")) ||
+             !m_cups.AgregarCola(QStringLiteral("Etiquetas-Año"), QStringLiteral("etiquetas.ps")) ||
+             !m_cups.FijarPredeterminada(QStringLiteral("Caja")))) {
+            m_sinCups = QStringLiteral("no se pudieron crear las colas: ") + m_cups.UltimoError();
+        }
+    }
+    if (!m_sinCups.isEmpty()) {
+        qWarning("Sin impresoras: %s", qPrintable(m_sinCups));
+    }
+
+    // The scale: the simulator prints the device to use on its first line.
+    m_balanza.setChildProcessModifier(MorirConElPadre);
+    m_balanza.start(
+        QDir(soporte::CarpetaBinarios()).filePath(QStringLiteral("balanza-simulada")),
+        {QStringLiteral("--protocolo"), QStringLiteral("SYSTEL1"), QStringLiteral("--peso"), QStringLiteral("2.345")});
+    QVERIFY2(m_balanza.waitForStarted(15000), qPrintable(m_balanza.errorString()));
+    QByteArray primera;
+    while (!primera.contains('\n') && m_balanza.waitForReadyRead(15000)) {
+        primera += m_balanza.readAllStandardOutput();
+    }
+    const QString dispositivo = QString::fromLocal8Bit(primera.left(primera.indexOf('\n'))).trimmed();
+    QVERIFY2(!dispositivo.isEmpty(), m_balanza.readAllStandardError().constData());
+
+    // Qendra: a script that notes its folder and arguments.
+    const QString qendra = m_datos.filePath(QStringLiteral("Qendra/Qendra"));
+    QVERIFY(soporte::EscribirArchivo(
+        qendra, "#!/bin/sh\nprintf '%s|%s\\n' \"$(pwd)\" \"$*\" >> \"$(dirname \"$0\")/llamadas.txt\"\n"));
+    QVERIFY(QFile::setPermissions(qendra, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
+    QVERIFY(QDir().mkpath(m_datos.filePath(QStringLiteral("csv"))));
+
+    m_agente.Configurar(QStringLiteral("MODE=PRO\r\nComportamiento=NORMAL\r\nProtocoloBalanza=Systel1\r\n"
+                                       "DispositivoBalanza=%1\r\nCarpetaCSV=%2/\r\nProgramaQendra=%3\r\n")
+                            .arg(dispositivo, m_datos.filePath(QStringLiteral("csv")), qendra));
+    m_agente.Proceso().setChildProcessModifier(MorirConElPadre);
+    QStringList entorno;
+    if (m_sinCups.isEmpty()) {
+        entorno << QStringLiteral("CUPS_SERVER=") + m_cups.Socket();
+    } else {
+        // Never the machine's own printers.
+        entorno << QStringLiteral("CUPS_SERVER=") + m_datos.filePath(QStringLiteral("sin-cups.sock"));
+    }
+    QVERIFY2(m_agente.Iniciar(entorno), m_agente.SalidaDeError().constData());
+
+    QString error;
+    QVERIFY2(m_http.Iniciar({}, {}, &error), qPrintable(error));
+    error = m_navegador.Iniciar({kReglasNombres});
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+}
+
+void TstNavegador::cleanupTestCase()
+{
+    m_navegador.Cerrar();
+    m_agente.Detener();
+    if (m_balanza.state() != QProcess::NotRunning) {
+        m_balanza.terminate();
+        if (!m_balanza.waitForFinished(10000)) {
+            m_balanza.kill();
+            m_balanza.waitForFinished(5000);
+        }
+    }
+    m_cups.Detener();
+}
+
+void TstNavegador::estado()
+{
+    QString error;
+    QVERIFY2(AbrirBanco(m_navegador, UrlBanco(QStringLiteral("http"), kAplicacion, m_http.Puerto()), error),
+             qPrintable(error));
+    const QJsonObject r = Ejecutar(m_navegador, QStringLiteral("Banco.consultarEstado()"), error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QVERIFY2(r.value(QLatin1String("ok")).toBool(), qPrintable(r.value(QLatin1String("error")).toString()));
+    QCOMPARE(r.value(QLatin1String("estado")).toInt(), 200);
+    const QJsonObject estado = r.value(QLatin1String("json")).toObject();
+    QCOMPARE(estado.value(QLatin1String("status")).toString(), QStringLiteral("ok"));
+    QCOMPARE(estado.value(QLatin1String("servidor")).toString(), QStringLiteral("Tornavo"));
+    QCOMPARE(estado.value(QLatin1String("MODE")).toString(), QStringLiteral("PRO"));
+    QCOMPARE(estado.value(QLatin1String("puerto")).toString(), QString::number(m_agente.Puerto()));
+    QCOMPARE(estado.value(QLatin1String("protocolo_balanza")).toString(), QStringLiteral("Systel1"));
+
+    // What the page shows.
+    const QString tabla = Texto(m_navegador, QStringLiteral("estado"));
+    QVERIFY2(tabla.contains(QStringLiteral("Versión") + estado.value(QLatin1String("version")).toString()),
+             qPrintable(tabla));
+    QCOMPARE(Texto(m_navegador, QStringLiteral("resultado-estado")), QStringLiteral("El agente responde."));
+}
+
+void TstNavegador::impresoras()
+{
+    if (!m_sinCups.isEmpty()) {
+        QSKIP(qPrintable(m_sinCups));
+    }
+    QString error;
+    QVERIFY2(AbrirBanco(m_navegador, UrlBanco(QStringLiteral("http"), kAplicacion, m_http.Puerto()), error),
+             qPrintable(error));
+    const QJsonObject r = Ejecutar(m_navegador, QStringLiteral("Banco.listarImpresoras()"), error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QVERIFY2(r.value(QLatin1String("ok")).toBool(), qPrintable(r.value(QLatin1String("error")).toString()));
+    QStringList lista;
+    for (const QJsonValue& nombre :
+         r.value(QLatin1String("json")).toObject().value(QLatin1String("impresoras")).toArray()) {
+        lista << nombre.toString();
+    }
+    QVERIFY2(!lista.isEmpty() && lista.takeFirst() == QLatin1String("PREDETERMINADA"), qPrintable(lista.join(u',')));
+    lista.sort();
+    QCOMPARE(lista, (QStringList{QStringLiteral("Caja"), QStringLiteral("Etiquetas-Año")}));
+
+    // The drop-down offers exactly the list, in its order.
+    const QJsonValue opciones = m_navegador.Evaluar(
+        QStringLiteral("Array.from(document.getElementById('impresora').options, (o) => o.value)"), &error);
+    QCOMPARE(opciones.toArray(),
+             r.value(QLatin1String("json")).toObject().value(QLatin1String("impresoras")).toArray());
+    QCOMPARE(Texto(m_navegador, QStringLiteral("resultado-impresoras")), QStringLiteral("2 impresoras instaladas."));
+}
+
+void TstNavegador::peso_data()
+{
+    QTest::addColumn<QString>("kilos");
+    QTest::addColumn<QString>("esperado");
+    QTest::newRow("con gramos") << QStringLiteral("2.345") << QStringLiteral("2.345");
+    QTest::newRow("entero") << QStringLiteral("7") << QStringLiteral("7.000");
+    QTest::newRow("menos de un kilo") << QStringLiteral("0.125") << QStringLiteral("0.125");
+}
+
+void TstNavegador::peso()
+{
+    QFETCH(QString, kilos);
+    QFETCH(QString, esperado);
+    QVERIFY(FijarPeso(kilos));
+    QString error;
+    QVERIFY2(AbrirBanco(m_navegador, UrlBanco(QStringLiteral("http"), kAplicacion, m_http.Puerto()), error),
+             qPrintable(error));
+    const QJsonObject r = Ejecutar(m_navegador, QStringLiteral("Banco.leerPeso()"), error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QVERIFY2(r.value(QLatin1String("ok")).toBool(), qPrintable(r.value(QLatin1String("error")).toString()));
+    QCOMPARE(r.value(QLatin1String("texto")).toString(), esperado);
+    QCOMPARE(Texto(m_navegador, QStringLiteral("peso")), esperado);
+}
+
+void TstNavegador::pesoContinuo()
+{
+    QVERIFY(FijarPeso(QStringLiteral("1.5")));
+    QString error;
+    QVERIFY2(AbrirBanco(m_navegador, UrlBanco(QStringLiteral("http"), kAplicacion, m_http.Puerto()), error),
+             qPrintable(error));
+    m_navegador.Evaluar(QStringLiteral("document.getElementById('peso-intervalo').value = 200; "
+                                       "Banco.pesoContinuo(true)"),
+                        &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QTRY_COMPARE_WITH_TIMEOUT(Texto(m_navegador, QStringLiteral("peso")), QStringLiteral("1.500"), 30000);
+
+    // A new weight on the scale shows up without another click.
+    QVERIFY(FijarPeso(QStringLiteral("3.25")));
+    QTRY_COMPARE_WITH_TIMEOUT(Texto(m_navegador, QStringLiteral("peso")), QStringLiteral("3.250"), 30000);
+    m_navegador.Evaluar(QStringLiteral("Banco.pesoContinuo(false)"));
+    QVERIFY(!m_navegador.Evaluar(QStringLiteral("document.getElementById('peso-continuo').checked")).toBool());
+}
+
+void TstNavegador::imprimir_data()
+{
+    QTest::addColumn<QString>("impresora");
+    QTest::addColumn<QString>("salida");
+    QTest::newRow("predeterminada") << QStringLiteral("PREDETERMINADA") << QStringLiteral("caja.ps");
+    QTest::newRow("por nombre") << QStringLiteral("Caja") << QStringLiteral("caja.ps");
+    QTest::newRow("nombre con tilde") << QStringLiteral("Etiquetas-Año") << QStringLiteral("etiquetas.ps");
+}
+
+void TstNavegador::imprimir()
+{
+    if (!m_sinCups.isEmpty()) {
+        QSKIP(qPrintable(m_sinCups));
+    }
+    QFETCH(QString, impresora);
+    QFETCH(QString, salida);
+    QString error;
+    QVERIFY2(AbrirBanco(m_navegador, UrlBanco(QStringLiteral("http"), kAplicacion, m_http.Puerto()), error),
+             qPrintable(error));
+    Ejecutar(m_navegador, QStringLiteral("Banco.listarImpresoras()"), error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const QString elegida = m_navegador
+                                .Evaluar(QStringLiteral("document.getElementById('impresora').value = %1; "
+                                                        "document.getElementById('impresora').value")
+                                             .arg(Js(impresora)))
+                                .toString();
+    QCOMPARE(elegida, impresora);
+
+    const QByteArray pdf = PdfDePrueba("Ticket " + QByteArray(QTest::currentDataTag()).toPercentEncoding());
+    QCOMPARE(m_navegador
+                 .Evaluar(ElegirArchivo(QStringLiteral("pdf"), QStringLiteral("ticket.pdf"), pdf,
+                                        QStringLiteral("application/pdf")))
+                 .toInt(),
+             1);
+    const QString archivoSalida = QDir(m_cups.CarpetaSalida()).filePath(salida);
+    QFile::remove(archivoSalida);
+    const int documentos = int(m_cups.Documentos().size());
+    const int preflights = Contar(m_agente.LineasLog(), QStringLiteral("Solicitud recibida: OPTIONS /print-base64"));
+
+    const QJsonObject r = Ejecutar(m_navegador, QStringLiteral("Banco.imprimir()"), error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QVERIFY2(r.value(QLatin1String("ok")).toBool(), qPrintable(r.value(QLatin1String("error")).toString()));
+    const QJsonObject esperado{{QStringLiteral("success"), true}, {QStringLiteral("impresora"), impresora}};
+    QCOMPARE(r.value(QLatin1String("json")).toObject(), esperado);
+    QCOMPARE(Texto(m_navegador, QStringLiteral("resultado-imprimir")),
+             QStringLiteral("Impresión enviada a %1.").arg(impresora));
+    // The browser asked first, as it must for a JSON body (the page's 'no-store' also skips its preflight cache).
+    QVERIFY(Contar(m_agente.LineasLog(), QStringLiteral("Solicitud recibida: OPTIONS /print-base64")) > preflights);
+
+    // The scheduler got exactly the page's file, and the queue rendered it.
+    QTRY_COMPARE_WITH_TIMEOUT(int(m_cups.Documentos().size()), documentos + 1, 60000);
+    QCOMPARE(Leer(m_cups.Documentos().constLast()), pdf);
+    QTRY_VERIFY2_WITH_TIMEOUT(Leer(archivoSalida).contains("%%EOF"), qPrintable(m_cups.Bitacora()), 60000);
+    QVERIFY(Leer(archivoSalida).startsWith("%!PS"));
+}
+
+void TstNavegador::impresoraDesconocida()
+{
+    if (!m_sinCups.isEmpty()) {
+        QSKIP(qPrintable(m_sinCups));
+    }
+    QString error;
+    QVERIFY2(AbrirBanco(m_navegador, UrlBanco(QStringLiteral("http"), kAplicacion, m_http.Puerto()), error),
+             qPrintable(error));
+    // A printer that went away after the list was loaded.
+    m_navegador.Evaluar(QStringLiteral("const s = document.getElementById('impresora'); "
+                                       "s.add(new Option('Cocina-Ñandú', 'Cocina-Ñandú')); s.value = 'Cocina-Ñandú'"));
+    QCOMPARE(m_navegador
+                 .Evaluar(ElegirArchivo(QStringLiteral("pdf"), QStringLiteral("ticket.pdf"), PdfDePrueba("Cocina"),
+                                        QStringLiteral("application/pdf")))
+                 .toInt(),
+             1);
+    const int documentos = int(m_cups.Documentos().size());
+
+    const QJsonObject r = Ejecutar(m_navegador, QStringLiteral("Banco.imprimir()"), error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QVERIFY(!r.value(QLatin1String("ok")).toBool());
+    const QJsonObject json = r.value(QLatin1String("json")).toObject();
+    QCOMPARE(json.value(QLatin1String("success")), QJsonValue(false));
+    QCOMPARE(json.value(QLatin1String("error")).toString(), QStringLiteral("Impresora no encontrada: Cocina-Ñandú"));
+    const QJsonArray disponibles =
+        json.value(QLatin1String("impresorasDisponibles")).toObject().value(QLatin1String("impresoras")).toArray();
+    QVERIFY(disponibles.contains(QStringLiteral("Etiquetas-Año")));
+    QVERIFY(Texto(m_navegador, QStringLiteral("resultado-imprimir"))
+                .startsWith(QStringLiteral("Impresora no encontrada: Cocina-Ñandú\nDisponibles: ")));
+    // The answer came after the decision, so nothing can be on its way to the scheduler.
+    QCOMPARE(int(m_cups.Documentos().size()), documentos);
+}
+
+void TstNavegador::csv_data()
+{
+    QTest::addColumn<QString>("nombre");
+    QTest::addColumn<QString>("guardado");
+    QTest::addColumn<QString>("fallo");
+    QTest::newRow("nombre con tildes") << QStringLiteral("precios-señal.csv") << QStringLiteral("precios-señal.csv")
+                                       << QString();
+    QTest::newRow("sin nombre") << QString() << QStringLiteral("archivo.csv") << QString();
+    QTest::newRow("nombre con carpeta") << QStringLiteral("../fuera.csv") << QString()
+                                        << QStringLiteral("Nombre de archivo inválido");
+}
+
+void TstNavegador::csv()
+{
+    QFETCH(QString, nombre);
+    QFETCH(QString, guardado);
+    QFETCH(QString, fallo);
+    QString error;
+    QVERIFY2(AbrirBanco(m_navegador, UrlBanco(QStringLiteral("http"), kAplicacion, m_http.Puerto()), error),
+             qPrintable(error));
+    const QByteArray contenido = QStringLiteral("código;descripción;precio\r\n1;Jamón ibérico;12,50\r\n2;%1;3\r\n")
+                                     .arg(QString::fromUtf8(QTest::currentDataTag()))
+                                     .toUtf8();
+    QCOMPARE(m_navegador
+                 .Evaluar(ElegirArchivo(QStringLiteral("csv"), QStringLiteral("lista.csv"), contenido,
+                                        QStringLiteral("text/csv")))
+                 .toInt(),
+             1);
+    // Choosing the file proposes its name; the row's name replaces it.
+    QCOMPARE(m_navegador.Evaluar(QStringLiteral("document.getElementById('nombre-csv').value")).toString(),
+             QStringLiteral("lista.csv"));
+    m_navegador.Evaluar(QStringLiteral("document.getElementById('nombre-csv').value = %1").arg(Js(nombre)));
+    if (!guardado.isEmpty()) {
+        QFile::remove(QDir(m_datos.filePath(QStringLiteral("csv"))).filePath(guardado));
+    }
+    const QStringList antes = ArchivosCSV();
+    const int llamadas = int(LlamadasQendra().size());
+
+    const QJsonObject r = Ejecutar(m_navegador, QStringLiteral("Banco.enviarCSV()"), error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const QJsonObject json = r.value(QLatin1String("json")).toObject();
+    if (!fallo.isEmpty()) {
+        QVERIFY(!r.value(QLatin1String("ok")).toBool());
+        QCOMPARE(json, (QJsonObject{{QStringLiteral("success"), false}, {QStringLiteral("error"), fallo}}));
+        QCOMPARE(Texto(m_navegador, QStringLiteral("resultado-csv")), fallo);
+        QCOMPARE(ArchivosCSV(), antes);
+        QVERIFY(!QFile::exists(m_datos.filePath(QStringLiteral("fuera.csv"))));
+        QCOMPARE(int(LlamadasQendra().size()), llamadas);
+        return;
+    }
+    QVERIFY2(r.value(QLatin1String("ok")).toBool(), qPrintable(r.value(QLatin1String("error")).toString()));
+    QCOMPARE(json, (QJsonObject{{QStringLiteral("success"), true},
+                                {QStringLiteral("mensaje"), QStringLiteral("CSV recibido y ejecutado")}}));
+    QCOMPARE(Texto(m_navegador, QStringLiteral("resultado-csv")), QStringLiteral("CSV recibido y ejecutado"));
+    QCOMPARE(Leer(QDir(m_datos.filePath(QStringLiteral("csv"))).filePath(guardado)), contenido);
+    // Qendra was started in its own folder with its import switch.
+    QTRY_COMPARE_WITH_TIMEOUT(int(LlamadasQendra().size()), llamadas + 1, 30000);
+    QCOMPARE(LlamadasQendra().constLast(), m_datos.filePath(QStringLiteral("Qendra")) + QStringLiteral("|-i"));
+}
+
+void TstNavegador::origenNoPermitido_data()
+{
+    QTest::addColumn<QString>("preparar");
+    QTest::addColumn<QString>("accion");
+    QTest::addColumn<QString>("resultado");
+    QTest::addColumn<bool>("envio");
+    QTest::newRow("estado") << QString() << QStringLiteral("Banco.consultarEstado()")
+                            << QStringLiteral("resultado-estado") << false;
+    QTest::newRow("impresoras") << QString() << QStringLiteral("Banco.listarImpresoras()")
+                                << QStringLiteral("resultado-impresoras") << false;
+    QTest::newRow("peso") << QString() << QStringLiteral("Banco.leerPeso()") << QStringLiteral("resultado-peso")
+                          << false;
+    QTest::newRow("imprimir") << ElegirArchivo(QStringLiteral("pdf"), QStringLiteral("ajeno.pdf"), PdfDePrueba("Ajeno"),
+                                               QStringLiteral("application/pdf"))
+                              << QStringLiteral("Banco.imprimir()") << QStringLiteral("resultado-imprimir") << true;
+    QTest::newRow("csv") << ElegirArchivo(QStringLiteral("csv"), QStringLiteral("ajeno.csv"), "a;b\r\n",
+                                          QStringLiteral("text/csv"))
+                         << QStringLiteral("Banco.enviarCSV()") << QStringLiteral("resultado-csv") << true;
+}
+
+void TstNavegador::origenNoPermitido()
+{
+    QFETCH(QString, preparar);
+    QFETCH(QString, accion);
+    QFETCH(QString, resultado);
+    QFETCH(bool, envio);
+    QString error;
+    QVERIFY2(AbrirBanco(m_navegador, UrlBanco(QStringLiteral("http"), kTiendaAjena, m_http.Puerto()), error),
+             qPrintable(error));
+    if (!preparar.isEmpty()) {
+        QCOMPARE(m_navegador.Evaluar(preparar).toInt(), 1);
+    }
+    const QString rechazo =
+        QStringLiteral("Origen denegado: http://%1:%2 | MODE: PRO").arg(kTiendaAjena).arg(m_http.Puerto());
+    const QStringList lineas = m_agente.LineasLog();
+    const int rechazos = Contar(lineas, rechazo);
+    const int envios = Contar(lineas, QStringLiteral("Solicitud recibida: POST"));
+    const int documentos = m_sinCups.isEmpty() ? int(m_cups.Documentos().size()) : 0;
+    const QStringList csv = ArchivosCSV();
+    const int llamadas = int(LlamadasQendra().size());
+
+    const QJsonObject r = Ejecutar(m_navegador, accion, error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QVERIFY(!r.value(QLatin1String("ok")).toBool());
+    if (envio) {
+        // The preflight is refused, so the browser never sends the body: fetch fails.
+        QVERIFY(r.value(QLatin1String("red")).toBool());
+        QCOMPARE(r.value(QLatin1String("estado")).toInt(), 0);
+    } else {
+        // A refused GET still carries Access-Control-Allow-Origin, so the page can read why.
+        QCOMPARE(r.value(QLatin1String("estado")).toInt(), 403);
+        QCOMPARE(
+            r.value(QLatin1String("json")).toObject(),
+            (QJsonObject{{QStringLiteral("error"), QStringLiteral("Acceso denegado desde origen no autorizado")}}));
+    }
+    QVERIFY(
+        m_navegador.Evaluar(QStringLiteral("document.getElementById(%1).classList.contains('mal')").arg(Js(resultado)))
+            .toBool());
+    QVERIFY(!Texto(m_navegador, resultado).isEmpty());
+
+    QTRY_VERIFY_WITH_TIMEOUT(Contar(m_agente.LineasLog(), rechazo) > rechazos, 15000);
+    QCOMPARE(Contar(m_agente.LineasLog(), QStringLiteral("Solicitud recibida: POST")), envios);
+    if (m_sinCups.isEmpty()) {
+        QCOMPARE(int(m_cups.Documentos().size()), documentos);
+    }
+    QCOMPARE(ArchivosCSV(), csv);
+    QCOMPARE(int(LlamadasQendra().size()), llamadas);
+}
+
+void TstNavegador::redLocal_data()
+{
+    QTest::addColumn<QString>("esquema");
+    QTest::addColumn<bool>("publica");
+    QTest::addColumn<bool>("conceder");
+    QTest::addColumn<bool>("funciona");
+    QTest::newRow("https local") << QStringLiteral("https") << false << false << true;
+    QTest::newRow("https pública sin permiso") << QStringLiteral("https") << true << false << false;
+    QTest::newRow("https pública con permiso") << QStringLiteral("https") << true << true << true;
+    QTest::newRow("http pública") << QStringLiteral("http") << true << false << false;
+}
+
+void TstNavegador::redLocal()
+{
+    QFETCH(QString, esquema);
+    QFETCH(bool, publica);
+    QFETCH(bool, conceder);
+    QFETCH(bool, funciona);
+
+    if (m_https.Puerto() == 0) {
+        // A self-signed certificate for the web application's host, made for this run.
+        QTemporaryDir claves;
+        QProcess openssl;
+        openssl.start(QStringLiteral("openssl"),
+                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                       QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-keyout"),
+                       claves.filePath(QStringLiteral("clave.pem")), QStringLiteral("-out"),
+                       claves.filePath(QStringLiteral("certificado.pem")), QStringLiteral("-days"), QStringLiteral("2"),
+                       QStringLiteral("-subj"), QStringLiteral("/CN=") + kAplicacion, QStringLiteral("-addext"),
+                       QStringLiteral("subjectAltName=DNS:") + kAplicacion});
+        QVERIFY2(openssl.waitForFinished(60000) && openssl.exitCode() == 0,
+                 qPrintable(QStringLiteral("openssl (paquete openssl): ") + openssl.errorString() +
+                            QString::fromLocal8Bit(openssl.readAllStandardError())));
+        QString error;
+        QVERIFY2(m_https.Iniciar(Leer(claves.filePath(QStringLiteral("certificado.pem"))),
+                                 Leer(claves.filePath(QStringLiteral("clave.pem"))), &error),
+                 qPrintable(error));
+    }
+    const quint16 puerto = esquema == QLatin1String("https") ? m_https.Puerto() : m_http.Puerto();
+    QStringList argumentos{kReglasNombres, QStringLiteral("--ignore-certificate-errors")};
+    if (publica) {
+        argumentos << QStringLiteral("--ip-address-space-overrides=127.0.0.1:%1=public").arg(puerto);
+    }
+    Navegador navegador;
+    QString error = navegador.Iniciar(argumentos);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    if (conceder) {
+        QVERIFY2(navegador.Conceder(QStringLiteral("%1://%2:%3").arg(esquema, kAplicacion).arg(puerto),
+                                    {QStringLiteral("loopbackNetwork")}, &error),
+                 qPrintable(error));
+    }
+    QVERIFY2(AbrirBanco(navegador, UrlBanco(esquema, kAplicacion, puerto), error), qPrintable(error));
+
+    const QJsonObject estado = Ejecutar(navegador, QStringLiteral("Banco.consultarEstado()"), error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const QString guardado = QStringLiteral("red-local-%1.csv").arg(QTest::currentDataTag()).replace(u' ', u'-');
+    QCOMPARE(navegador.Evaluar(ElegirArchivo(QStringLiteral("csv"), guardado, "x;y\r\n", QStringLiteral("text/csv")))
+                 .toInt(),
+             1);
+    const QJsonObject envio = Ejecutar(navegador, QStringLiteral("Banco.enviarCSV()"), error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const QString rutaGuardado = QDir(m_datos.filePath(QStringLiteral("csv"))).filePath(guardado);
+
+    if (funciona) {
+        QVERIFY2(estado.value(QLatin1String("ok")).toBool(),
+                 qPrintable(estado.value(QLatin1String("error")).toString()));
+        QCOMPARE(estado.value(QLatin1String("json")).toObject().value(QLatin1String("status")).toString(),
+                 QStringLiteral("ok"));
+        QVERIFY2(envio.value(QLatin1String("ok")).toBool(), qPrintable(envio.value(QLatin1String("error")).toString()));
+        QCOMPARE(Leer(rutaGuardado), QByteArray("x;y\r\n"));
+    } else {
+        // The browser blocks the call before it reaches the agent.
+        QVERIFY(estado.value(QLatin1String("red")).toBool());
+        QVERIFY(envio.value(QLatin1String("red")).toBool());
+        QVERIFY(!QFile::exists(rutaGuardado));
+    }
+}
+
+QTEST_GUILESS_MAIN(TstNavegador)
+#include "tst_navegador.moc"
