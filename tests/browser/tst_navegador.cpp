@@ -242,8 +242,8 @@ void TstNavegador::initTestCase()
     QVERIFY(soporte::EscribirArchivo(
         qendra, "#!/bin/sh\nprintf '%s|%s\\n' \"$(pwd)\" \"$*\" >> \"$(dirname \"$0\")/llamadas.txt\"\n"));
     QVERIFY(QFile::setPermissions(qendra, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner));
-    QVERIFY(QDir().mkpath(m_datos.filePath(QStringLiteral("csv"))));
 
+    // The CSV folder does not exist yet: the agent makes it.
     m_agente.Configurar(QStringLiteral("MODE=PRO\r\nComportamiento=NORMAL\r\nProtocoloBalanza=Systel1\r\n"
                                        "DispositivoBalanza=%1\r\nCarpetaCSV=%2/\r\nProgramaQendra=%3\r\n")
                             .arg(dispositivo, m_datos.filePath(QStringLiteral("csv")), qendra));
@@ -436,8 +436,9 @@ void TstNavegador::impresoraDesconocida()
     QVERIFY2(AbrirBanco(m_navegador, UrlBanco(QStringLiteral("http"), kAplicacion, m_http.Puerto()), error),
              qPrintable(error));
     // A printer that went away after the list was loaded.
-    m_navegador.Evaluar(QStringLiteral("const s = document.getElementById('impresora'); "
-                                       "s.add(new Option('Cocina-Ñandú', 'Cocina-Ñandú')); s.value = 'Cocina-Ñandú'"));
+    m_navegador.Evaluar(
+        QStringLiteral("(() => { const s = document.getElementById('impresora'); "
+                       "s.add(new Option('Cocina-Ñandú', 'Cocina-Ñandú')); s.value = 'Cocina-Ñandú'; })()"));
     QCOMPARE(m_navegador
                  .Evaluar(ElegirArchivo(QStringLiteral("pdf"), QStringLiteral("ticket.pdf"), PdfDePrueba("Cocina"),
                                         QStringLiteral("application/pdf")))
