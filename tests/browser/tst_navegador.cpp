@@ -12,6 +12,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -117,6 +118,8 @@ private slots:
     void origenNoPermitido();
     void redLocal_data();
     void redLocal();
+    void unaSolaFamilia_data();
+    void unaSolaFamilia();
 
 private:
     QUrl UrlBanco(const QString& esquema, const QString& host, quint16 puerto) const;
@@ -666,6 +669,62 @@ void TstNavegador::redLocal()
         QVERIFY(envio.value(QLatin1String("red")).toBool());
         QVERIFY(!QFile::exists(rutaGuardado));
     }
+}
+
+void TstNavegador::unaSolaFamilia_data()
+{
+    QTest::addColumn<QString>("direccion");
+    QTest::newRow("solo IPv6") << QStringLiteral("::1");
+    QTest::newRow("solo IPv4") << QStringLiteral("127.0.0.1");
+}
+
+void TstNavegador::unaSolaFamilia()
+{
+    // "localhost" in the page reaches an agent that listens on one address family only.
+    QFETCH(QString, direccion);
+    QTemporaryDir carpeta;
+    QVERIFY(carpeta.isValid());
+    const quint16 puerto = soporte::PuertoLibre();
+    const QString programa = carpeta.filePath(QStringLiteral("plugin-tornavo"));
+    QVERIFY(QFile::copy(QDir(soporte::CarpetaBinarios()).filePath(QStringLiteral("plugin-tornavo")), programa));
+    QVERIFY(soporte::EscribirArchivo(carpeta.filePath(QStringLiteral("config.ini")),
+                                     QStringLiteral("[Configuracion]\r\nPuertoHTTP=%1\r\nDireccionEscucha=%2\r\n"
+                                                    "DispositivoBalanza=%3/no-hay-balanza\r\n")
+                                         .arg(puerto)
+                                         .arg(direccion, carpeta.path())
+                                         .toUtf8()));
+    QProcess agente;
+    QProcessEnvironment entorno = QProcessEnvironment::systemEnvironment();
+    entorno.insert(QStringLiteral("XDG_RUNTIME_DIR"), carpeta.path());
+    entorno.insert(QStringLiteral("CUPS_SERVER"), carpeta.filePath(QStringLiteral("sin-cups.sock")));
+    agente.setProcessEnvironment(entorno);
+    agente.setWorkingDirectory(carpeta.path());
+    agente.setChildProcessModifier(MorirConElPadre);
+    agente.start(programa, {});
+    QVERIFY2(agente.waitForStarted(15000), qPrintable(agente.errorString()));
+    const auto escucha = [&] {
+        QTcpSocket sonda;
+        sonda.connectToHost(QHostAddress(direccion), puerto);
+        return sonda.waitForConnected(200);
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(escucha() || agente.state() != QProcess::Running, 15000);
+    QVERIFY2(agente.state() == QProcess::Running, agente.readAllStandardError().constData());
+
+    QString error;
+    QVERIFY2(AbrirBanco(m_navegador,
+                        QUrl(QStringLiteral("http://%1:%2/banco-de-pruebas.html?agente=http://localhost:%3")
+                                 .arg(kAplicacion)
+                                 .arg(m_http.Puerto())
+                                 .arg(puerto)),
+                        error),
+             qPrintable(error));
+    const QJsonObject r = Ejecutar(m_navegador, QStringLiteral("Banco.consultarEstado()"), error);
+    agente.terminate();
+    agente.waitForFinished(10000);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QVERIFY2(r.value(QLatin1String("ok")).toBool(), qPrintable(r.value(QLatin1String("error")).toString()));
+    QCOMPARE(r.value(QLatin1String("json")).toObject().value(QLatin1String("puerto")).toString(),
+             QString::number(puerto));
 }
 
 QTEST_GUILESS_MAIN(TstNavegador)
