@@ -71,7 +71,6 @@ void ServidorPaginas::Atender()
             }
             socket->setProperty("respondido", true);
             const QByteArray linea = recibido.left(recibido.indexOf("\r\n"));
-            m_pedidos << QString::fromUtf8(linea);
             const QList<QByteArray> partes = linea.split(' ');
             QString ruta = partes.size() >= 2 ? QString::fromUtf8(partes[1]) : QString();
             ruta = ruta.section(u'?', 0, 0);

@@ -4,7 +4,6 @@
 #include <QHash>
 #include <QObject>
 #include <QString>
-#include <QStringList>
 #include <QTcpServer>
 
 #include <memory>
@@ -23,8 +22,6 @@ public:
     // Plain HTTP without a certificate; HTTPS with one (PEM). False when the port cannot be opened.
     bool Iniciar(const QByteArray& certificadoPem = {}, const QByteArray& clavePem = {}, QString* error = nullptr);
     quint16 Puerto() const;
-    // The request lines received so far.
-    QStringList Pedidos() const { return m_pedidos; }
 
 private:
     void Atender();
@@ -36,5 +33,4 @@ private:
     };
     std::unique_ptr<QTcpServer> m_servidor;
     QHash<QString, Archivo> m_archivos;
-    QStringList m_pedidos;
 };
