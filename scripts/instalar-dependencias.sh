@@ -5,7 +5,7 @@ set -euo pipefail
 
 paquetes=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libqt6printsupport6 cups-client)
 if [[ "${1:-}" == "--pruebas" ]]; then
-    paquetes+=(cups cups-ipp-utils ghostscript socat xvfb)
+    paquetes+=(cups cups-ipp-utils ghostscript chromium openssl)
 fi
 
 faltan=()
