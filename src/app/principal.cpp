@@ -1,6 +1,7 @@
 #include "principal.h"
 
 #include "avisos_ventana.h"
+#include "settings/texto.h"
 
 #include <QCloseEvent>
 #include <QFontDatabase>
@@ -85,7 +86,8 @@ Principal::Principal(QWidget* parent)
 
 void Principal::AgregarLinea(const QString& linea)
 {
-    m_pendientes << linea;
+    // The day's file keeps every line whole; the box shows the start of very long ones.
+    m_pendientes << Recortar(linea, kLargoMaximoLinea);
     if (!m_refresco.isActive()) {
         m_refresco.start(kIntervaloRefrescoMs);
     }

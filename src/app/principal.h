@@ -20,6 +20,7 @@ class Principal final : public QWidget
 public:
     static constexpr int kLineasVisibles = 10000;
     static constexpr int kIntervaloRefrescoMs = 100;
+    static constexpr int kLargoMaximoLinea = 4096;
 
     explicit Principal(QWidget* parent = nullptr);
 

@@ -18,7 +18,8 @@ void ManejadorSolicitudes::Manejar(const QByteArray& datos, Enviar enviar) const
 
     if (!OrigenPermitido(partes.cabecera, m_cfg.MODE, m_cfg.DominioWeb)) {
         enviar(Respuesta403());
-        EscribirLog(QStringLiteral("Origen denegado: ") + ObtenerHeader(partes.cabecera, QStringLiteral("Origin")) +
+        EscribirLog(QStringLiteral("Origen denegado: ") +
+                    Recortar(ObtenerHeader(partes.cabecera, QStringLiteral("Origin")), kLargoMaximoEnLog) +
                     QStringLiteral(" | MODE: ") + m_cfg.MODE);
         return;
     }

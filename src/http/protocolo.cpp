@@ -1,5 +1,7 @@
 #include "protocolo.h"
 
+#include "settings/texto.h"
+
 #include <QStringView>
 #include <QUrl>
 
@@ -37,7 +39,7 @@ QString ResumenSolicitud(const QString& texto)
 {
     const qsizetype fin = texto.indexOf(QLatin1String("\r\n"));
     const QStringView primera = fin < 0 ? QStringView(texto) : QStringView(texto).left(fin);
-    return QStringLiteral("Solicitud recibida: ") + SinEspacios(primera).toString();
+    return QStringLiteral("Solicitud recibida: ") + Recortar(SinEspacios(primera).toString(), kLargoMaximoEnLog);
 }
 
 PartesSolicitud SepararSolicitud(const QString& texto)

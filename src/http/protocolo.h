@@ -5,7 +5,10 @@
 
 // The request and answer texts of the HTTP service, as pure functions.
 
-// "Solicitud recibida: " + the first line of the request, spaces trimmed.
+// Longest request line or header value written to the log as it is.
+inline constexpr qsizetype kLargoMaximoEnLog = 2048;
+
+// "Solicitud recibida: " + the first line of the request, spaces trimmed (and cut past kLargoMaximoEnLog).
 QString ResumenSolicitud(const QString& texto);
 
 struct PartesSolicitud

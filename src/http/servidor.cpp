@@ -4,6 +4,7 @@
 #include "settings/avisos.h"
 #include "settings/registro.h"
 
+#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -14,11 +15,17 @@ struct ServidorWeb::Ranura
     EnsambladorSolicitud ensamblador;
     QTimer silencio;
     QTimer inactividad;
+    QElapsedTimer actividad; // since the last byte arrived (or the connection, before any)
     quint64 generacion = 0;
     bool atendida = false; // its request is being handled: later bytes are not another request
 };
 
 namespace {
+
+// With every slot busy and connections waiting, a slot quiet for this long gives way to the next connection: idle
+// connections (a browser's spare sockets, or someone holding slots on purpose) must not keep requests out.
+constexpr qint64 kQuietudDesalojoMs = 1000;
+constexpr int kReintentoDesalojoMs = 250;
 
 // A socket whose answer is on its way closes itself; this bounds how long a peer that never reads can keep it.
 constexpr int kEsperaCierreMs = 30000;
@@ -48,6 +55,8 @@ ServidorWeb::ServidorWeb(const Configuracion& cfg, Endpoints endpoints, QObject*
 {
     // Slot 0 exists for the whole process; 1 to 100 come and go with the listener.
     m_ranuras[0] = std::make_unique<Ranura>();
+    m_reintento.setSingleShot(true);
+    connect(&m_reintento, &QTimer::timeout, this, &ServidorWeb::AceptarPendientes);
 }
 
 ServidorWeb::~ServidorWeb()
@@ -178,6 +187,23 @@ void ServidorWeb::DetenerServidor()
     }
 }
 
+int ServidorWeb::Desalojar()
+{
+    int elegida = -1;
+    qint64 quietud = kQuietudDesalojoMs - 1;
+    for (int i = 0; i < kRanuras; ++i) {
+        const Ranura* ranura = m_ranuras[i].get();
+        if (ranura != nullptr && ranura->socket && !ranura->atendida && ranura->actividad.elapsed() > quietud) {
+            quietud = ranura->actividad.elapsed();
+            elegida = i;
+        }
+    }
+    if (elegida >= 0) {
+        Liberar(elegida, true);
+    }
+    return elegida;
+}
+
 int ServidorWeb::RanuraLibre() const
 {
     for (int i = 0; i < kRanuras; ++i) {
@@ -192,15 +218,19 @@ void ServidorWeb::AceptarPendientes()
 {
     for (QTcpServer* oyente : std::as_const(m_oyentes)) {
         while (oyente->hasPendingConnections()) {
-            const int indice = RanuraLibre();
+            int indice = RanuraLibre();
             if (indice < 0) {
-                // Every slot is busy: the rest wait, in order, until one frees.
+                indice = Desalojar();
+            }
+            if (indice < 0) {
+                // Every slot is busy: the rest wait, in order, until one frees or falls quiet.
                 if (!m_aceptacionPausada) {
                     for (QTcpServer* o : std::as_const(m_oyentes)) {
                         o->pauseAccepting();
                     }
                     m_aceptacionPausada = true;
                 }
+                m_reintento.start(kReintentoDesalojoMs);
                 return;
             }
             Ocupar(indice, oyente->nextPendingConnection());
@@ -235,6 +265,7 @@ void ServidorWeb::Ocupar(int indice, QTcpSocket* socket)
     connect(socket, &QTcpSocket::readyRead, this, [this, indice, generacion] { AlLlegarDatos(indice, generacion); });
     connect(socket, &QTcpSocket::disconnected, this, [this, indice, generacion] { AlCerrarElPar(indice, generacion); });
     ranura.inactividad.start(m_inactividadMs);
+    ranura.actividad.start();
     if (socket->bytesAvailable() > 0) {
         AlLlegarDatos(indice, generacion);
     }
@@ -272,6 +303,7 @@ void ServidorWeb::AlLlegarDatos(int indice, quint64 generacion)
         break;
     case EnsambladorSolicitud::Estado::Incompleta:
         ranura->inactividad.start(m_inactividadMs);
+        ranura->actividad.start();
         if (!ranura->ensamblador.CabeceraCompleta()) {
             ranura->silencio.start(m_silencioCabeceraMs);
         } else {

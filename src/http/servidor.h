@@ -9,13 +9,13 @@
 #include <QList>
 #include <QObject>
 #include <QPointer>
+#include <QTimer>
 
 #include <array>
 #include <memory>
 
 class QTcpServer;
 class QTcpSocket;
-class QTimer;
 
 // The listener (`Pimp`) and its connection slots (`Hoe`, 0 to 100). Each connection lives on the lowest free slot,
 // gathers one request, gets one answer and is closed. When every slot is busy, new connections wait in the queue.
@@ -47,6 +47,7 @@ private:
     QList<QHostAddress> Direcciones(QString& error) const;
     void AceptarPendientes();
     int RanuraLibre() const;
+    int Desalojar();
     void Ocupar(int indice, QTcpSocket* socket);
     void AlLlegarDatos(int indice, quint64 generacion);
     void AlCerrarElPar(int indice, quint64 generacion);
@@ -66,4 +67,5 @@ private:
     int m_silencioCabeceraMs = 500;
     int m_inactividadMs = 30000;
     bool m_aceptacionPausada = false;
+    QTimer m_reintento;
 };

@@ -65,3 +65,11 @@ QString EscaparJSON(const QString& texto)
     }
     return salida;
 }
+
+QString Recortar(const QString& texto, qsizetype maximo)
+{
+    if (texto.size() <= maximo) {
+        return texto;
+    }
+    return texto.left(maximo) + QStringLiteral("… (%1 caracteres más)").arg(texto.size() - maximo);
+}

@@ -11,3 +11,7 @@ QString DecodificarWindows1252(const QByteArray& bytes);
 
 // Text as JSON string content: backslash, quote and control characters escaped, everything else as it is.
 QString EscaparJSON(const QString& texto);
+
+// The text as it is when it has at most `maximo` characters; otherwise its first `maximo` characters followed by
+// "… (N caracteres más)". Keeps a hostile request from writing megabytes into a log line.
+QString Recortar(const QString& texto, qsizetype maximo);

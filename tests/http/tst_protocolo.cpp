@@ -270,6 +270,12 @@ void TstProtocolo::summaryAndSplit()
     QCOMPARE(ResumenSolicitud(QStringLiteral("  GET /status HTTP/1.1  \r\nHost: x")),
              QStringLiteral("Solicitud recibida: GET /status HTTP/1.1"));
     QCOMPARE(ResumenSolicitud(QString()), QStringLiteral("Solicitud recibida: "));
+    // A megabyte-long request line does not become a megabyte-long log line.
+    const QString larga = QStringLiteral("GET /") + QString(1024 * 1024, u'a') + QStringLiteral(" HTTP/1.1");
+    const QString resumen = ResumenSolicitud(larga + QStringLiteral("\r\n"));
+    QVERIFY(resumen.startsWith(QStringLiteral("Solicitud recibida: GET /aaa")));
+    QVERIFY(resumen.size() < kLargoMaximoEnLog + 64);
+    QVERIFY(resumen.endsWith(QStringLiteral("(%1 caracteres más)").arg(larga.size() - kLargoMaximoEnLog)));
 
     const PartesSolicitud partes =
         SepararSolicitud(QStringLiteral("POST / HTTP/1.1\r\nA: b\r\n\r\n{\"x\":1}\r\n\r\nz"));

@@ -22,6 +22,7 @@ private slots:
     void cleanup();
     void lowestFreeSlotWins();
     void connectionBeyondTheLastSlotWaitsItsTurn();
+    void quietConnectionsGiveWayToWaitingOnes();
     void idleAndHalfSentConnectionsAreFreed();
     void peerCloseFreesSlot();
     void requestsAreServedWhileAWeightReadingRuns();
@@ -145,6 +146,33 @@ void TstServidor::connectionBeyondTheLastSlotWaitsItsTurn()
     ocupantes[37]->abort();
     QTRY_VERIFY(m_servidor->RanuraDe(ultimo->localPort()) >= 0 || ultimo->bytesAvailable() > 0);
     QVERIFY(LeerHastaCierre(*ultimo).endsWith("\r\n\r\nvivo"));
+}
+
+void TstServidor::quietConnectionsGiveWayToWaitingOnes()
+{
+    m_servidor->FijarTiempos(100, 60000);
+    std::vector<std::unique_ptr<QTcpSocket>> ocupantes;
+    for (int i = 0; i < ServidorWeb::kRanuras; ++i) {
+        ocupantes.push_back(Conectar());
+        QVERIFY(ocupantes.back());
+        QTRY_COMPARE(m_servidor->RanurasOcupadas(), i + 1);
+    }
+    // Nobody leaves, yet the waiting requests are served: the quietest slot gives way (and each answered request
+    // frees its own slot for the next).
+    std::vector<std::unique_ptr<QTcpSocket>> esperando;
+    for (int i = 0; i < 3; ++i) {
+        esperando.push_back(Conectar());
+        esperando.back()->write(kStatus);
+    }
+    for (auto& socket : esperando) {
+        QVERIFY(LeerHastaCierre(*socket).endsWith("\r\n\r\nvivo"));
+    }
+    int cerrados = 0;
+    for (auto& socket : ocupantes) {
+        QTest::qWait(0);
+        cerrados += socket->state() == QAbstractSocket::UnconnectedState ? 1 : 0;
+    }
+    QVERIFY2(cerrados >= 1 && cerrados < ServidorWeb::kRanuras, qPrintable(QString::number(cerrados)));
 }
 
 void TstServidor::idleAndHalfSentConnectionsAreFreed()
