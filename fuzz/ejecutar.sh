@@ -37,11 +37,15 @@ for objetivo in $objetivos; do
     hallazgos="$build/hallazgos/$objetivo"
     mkdir -p "$corpus" "$hallazgos" "$TMPDIR"
     registro="$hallazgos/ultimo.log"
+    diccionario=()
+    if [[ -f "$raiz/fuzz/$objetivo.dict" ]]; then
+        diccionario=(-dict="$raiz/fuzz/$objetivo.dict")
+    fi
     echo "== $objetivo: $segundos s"
     estado=0
     # One process, one thread: the machine is shared (libFuzzer's -jobs would fork and redirect the output).
     "$build/$objetivo" -max_total_time="$segundos" -timeout=10 -rss_limit_mb=2048 \
-        -max_len=8192 -print_final_stats=1 -artifact_prefix="$hallazgos/" \
+        -max_len=8192 -print_final_stats=1 "${diccionario[@]}" -artifact_prefix="$hallazgos/" \
         "$corpus" "$raiz/fuzz/corpus/$objetivo" >"$registro" 2>&1 || estado=$?
     rm -rf "$TMPDIR"/tornavo-fuzz-*
     ejecuciones=$(sed -n 's/^stat::number_of_executed_units: *//p' "$registro" | tail -n 1)
