@@ -313,6 +313,33 @@ def medir_huella(binario):
         agente.detener()
 
 
+def medir_resistencia(binario, total):
+    print(f"Soak ({total:,} requests; log files from past days in the folder)", flush=True)
+    agente = Agente(binario)
+    try:
+        logs = os.path.join(agente.dir, "logs")
+        os.makedirs(logs)
+        ahora = time.time()
+        for dias in range(1, 21):
+            ruta = os.path.join(logs, time.strftime("log_%Y-%m-%d.log", time.localtime(ahora - dias * 86400)))
+            with open(ruta, "w") as f:
+                f.write("[old] line\r\n")
+            os.utime(ruta, (ahora - dias * 86400, ahora - dias * 86400))
+        agente.iniciar()
+        medidas = []
+        tanda = total // 10
+        for _ in range(10):
+            rafaga(agente.puerto, tanda)
+            medidas.append(rss_kb(agente.proc.pid) / 1024)
+        deriva = (medidas[-1] - medidas[0]) / medidas[0] * 100
+        fila(f"memoria tras {tanda:,} … {total:,}", medidas, "MB", "plana", True)
+        fila("deriva de la primera a la última tanda", deriva, "%", "±5", abs(deriva) <= 5)
+        archivos = len([n for n in os.listdir(logs) if n.lower().startswith("log_") and n.lower().endswith(".log")])
+        fila("archivos de log que quedan", archivos, "archivos", "≤ 8", archivos <= 8)
+    finally:
+        agente.detener()
+
+
 def medir_arranque(binario, veces):
     print("Start-up (exec to the first answered /status)", flush=True)
     tiempos = []
@@ -330,7 +357,9 @@ def main():
     p.add_argument("--binario", default=os.path.join(RAIZ, "build/release/bin/plugin-tornavo"))
     p.add_argument("--simulada", default=os.path.join(RAIZ, "build/release/bin/balanza-simulada"))
     p.add_argument("--repeticiones", type=int, default=3)
-    p.add_argument("--solo", nargs="*", default=["rendimiento", "peso", "documentos", "huella", "arranque"])
+    p.add_argument("--solo", nargs="*", default=["rendimiento", "peso", "documentos", "huella", "arranque"],
+                   help="which to run; 'resistencia' (1,000,000 requests) only runs when named")
+    p.add_argument("--total", type=int, default=1000000, help="requests of the soak run")
     a = p.parse_args()
     if "rendimiento" in a.solo:
         medir_rendimiento(a.binario, a.repeticiones)
@@ -342,6 +371,8 @@ def main():
         medir_huella(a.binario)
     if "arranque" in a.solo:
         medir_arranque(a.binario, 10)
+    if "resistencia" in a.solo:
+        medir_resistencia(a.binario, a.total)
 
     print()
     print("| Medida | min | mediana | max | unidad | objetivo | cumple |")

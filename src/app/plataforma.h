@@ -9,8 +9,9 @@ class QObject;
 // True when a screen can be reached (on Linux: DISPLAY or WAYLAND_DISPLAY is set).
 bool HayPantalla();
 
-// Settings of the process made before Qt starts: with TZ unset, the C library re-reads the system's time zone file
-// on every local-time conversion (several per request); naming that file once lets it read it once.
+// Settings of the process made before Qt starts: the time zone named once (with TZ unset, the C library re-reads
+// the system's zone file on every local-time conversion, several per request), and how large buffers are returned
+// to the system.
 void PrepararProceso();
 
 // Runs `alTerminar` from the event loop when the service manager asks the process to end (SIGTERM, SIGINT,

@@ -5,6 +5,9 @@
 #include <QtGlobal>
 
 #include <csignal>
+#if defined(__GLIBC__)
+#include <malloc.h>
+#endif
 #include <fcntl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -33,6 +36,12 @@ bool HayPantalla()
 
 void PrepararProceso()
 {
+#if defined(__GLIBC__)
+    // glibc raises its mmap threshold after the first large buffer is freed (a log batch, a 20 MB print), so later
+    // large buffers land on the heap and leave it fragmented: a resident agent would keep ~15 MB it no longer uses.
+    // A fixed threshold hands large buffers back to the system as soon as they are freed.
+    ::mallopt(M_MMAP_THRESHOLD, 64 * 1024);
+#endif
     if (qEnvironmentVariableIsEmpty("TZ") && ::access("/etc/localtime", R_OK) == 0) {
         qputenv("TZ", ":/etc/localtime");
     }
