@@ -45,10 +45,10 @@ Endpoints Agente::CrearEndpoints()
         m_balanza->PedirPeso(m_cfg.ProtocoloBalanza, std::move(responder));
     };
     endpoints.impresoras = [this] { return m_impresion->ListarImpresoras(); };
-    endpoints.imprimir = [this](const QString& cuerpo, Endpoints::Responder responder) {
-        m_impresion->Imprimir(cuerpo, std::move(responder));
+    endpoints.imprimir = [this](QString cuerpo, Endpoints::Responder responder) {
+        m_impresion->Imprimir(std::move(cuerpo), std::move(responder));
     };
-    endpoints.csv = [this](const QString& cuerpo) { return m_csv->RecibirCSV(cuerpo); };
+    endpoints.csv = [this](QString cuerpo) { return m_csv->RecibirCSV(std::move(cuerpo)); };
     return endpoints;
 }
 

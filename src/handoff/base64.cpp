@@ -2,7 +2,7 @@
 
 #include <QSaveFile>
 
-bool DecodificarBase64(const QString& texto, QByteArray& bytes)
+bool DecodificarBase64(QString texto, QByteArray& bytes)
 {
     if (texto.isEmpty()) {
         return false;
@@ -13,6 +13,7 @@ bool DecodificarBase64(const QString& texto, QByteArray& bytes)
         }
     }
     const QByteArray ascii = texto.toLatin1();
+    texto = QString();
     qsizetype datos = ascii.size();
     while (datos > 0 && ascii[datos - 1] == '=') {
         --datos;
@@ -42,8 +43,8 @@ bool GuardarBytes(const QByteArray& bytes, const QString& ruta)
     return archivo.commit();
 }
 
-bool GuardarBase64(const QString& texto, const QString& ruta)
+bool GuardarBase64(QString texto, const QString& ruta)
 {
     QByteArray bytes;
-    return DecodificarBase64(texto, bytes) && GuardarBytes(bytes, ruta);
+    return DecodificarBase64(std::move(texto), bytes) && GuardarBytes(bytes, ruta);
 }

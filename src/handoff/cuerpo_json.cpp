@@ -5,10 +5,13 @@
 #include <QJsonValue>
 #include <QLocale>
 
-std::optional<QJsonObject> ParsearJSON(const QString& cuerpo)
+std::optional<QJsonObject> ParsearJSON(QString cuerpo)
 {
+    QByteArray utf8 = cuerpo.toUtf8();
+    cuerpo = QString();
     QJsonParseError error{};
-    const QJsonDocument documento = QJsonDocument::fromJson(cuerpo.toUtf8(), &error);
+    const QJsonDocument documento = QJsonDocument::fromJson(utf8, &error);
+    utf8 = QByteArray();
     if (error.error != QJsonParseError::NoError || !documento.isObject()) {
         return std::nullopt;
     }

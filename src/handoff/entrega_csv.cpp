@@ -72,9 +72,9 @@ bool NombreArchivoValido(const QString& nombre)
 }
 
 EntregaCSV::EntregaCSV(const Configuracion& cfg, Lanzador& lanzador)
-    : m_lanzador(lanzador),
-      m_carpetaDatos(ConSeparadorFinal(cfg.CarpetaCSV.isEmpty() ? CarpetaDatosPorDefecto() : cfg.CarpetaCSV)),
-      m_programaQendra(
+    : m_lanzador(lanzador)
+    , m_carpetaDatos(ConSeparadorFinal(cfg.CarpetaCSV.isEmpty() ? CarpetaDatosPorDefecto() : cfg.CarpetaCSV))
+    , m_programaQendra(
           QDir::fromNativeSeparators(cfg.ProgramaQendra.isEmpty() ? ProgramaQendraPorDefecto() : cfg.ProgramaQendra))
 {
 }
@@ -84,15 +84,16 @@ QString EntregaCSV::CarpetaQendra() const
     return ConSeparadorFinal(QFileInfo(m_programaQendra).absolutePath());
 }
 
-QString EntregaCSV::RecibirCSV(const QString& cuerpo)
+QString EntregaCSV::RecibirCSV(QString cuerpo)
 {
-    const std::optional<QJsonObject> objeto = ParsearJSON(cuerpo);
+    std::optional<QJsonObject> objeto = ParsearJSON(std::move(cuerpo));
     if (!objeto) {
         EscribirLog(QStringLiteral("? JSON inválido recibido en /csv-base64"));
         return kJsonInvalido;
     }
-    const QString base64 = LeerTexto(*objeto, QStringLiteral("base64"));
+    QString base64 = LeerTexto(*objeto, QStringLiteral("base64"));
     QString nombre = LeerTexto(*objeto, QStringLiteral("nombreArchivo"));
+    objeto.reset();
     if (nombre.isEmpty()) {
         nombre = QStringLiteral("archivo.csv");
     }
@@ -107,7 +108,7 @@ QString EntregaCSV::RecibirCSV(const QString& cuerpo)
         return kNoGuardado;
     }
     const QString ruta = m_carpetaDatos + nombre;
-    if (!GuardarBase64(base64, ruta)) {
+    if (!GuardarBase64(std::move(base64), ruta)) {
         EscribirLog(QStringLiteral("? Error al guardar CSV"));
         return kNoGuardado;
     }

@@ -18,7 +18,7 @@ public:
     explicit EntregaCSV(const Configuracion& cfg, Lanzador& lanzador);
 
     // The JSON answer for a request body; every outcome is logged.
-    QString RecibirCSV(const QString& cuerpo);
+    QString RecibirCSV(QString cuerpo);
 
     // Data folder with its closing "/", and Qendra's program file and working folder.
     QString CarpetaDatos() const { return m_carpetaDatos; }

@@ -7,7 +7,10 @@
 #include <QProcess>
 #include <QStandardPaths>
 
-LanzadorQt::LanzadorQt(QObject* parent) : QObject(parent) {}
+LanzadorQt::LanzadorQt(QObject* parent)
+    : QObject(parent)
+{
+}
 
 QString LanzadorQt::BuscarPrograma(const QString& nombre) const
 {

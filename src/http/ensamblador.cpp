@@ -12,6 +12,7 @@ void EnsambladorSolicitud::Reiniciar()
     m_datos.clear();
     m_finCabecera = -1;
     m_largoCuerpo = 0;
+    m_pideContinuar = false;
 }
 
 QByteArray EnsambladorSolicitud::TomarDatos()
@@ -21,9 +22,8 @@ QByteArray EnsambladorSolicitud::TomarDatos()
     return datos;
 }
 
-qint64 EnsambladorSolicitud::LargoDeclarado(QByteArrayView cabecera)
+QByteArrayView EnsambladorSolicitud::ValorCabecera(QByteArrayView cabecera, QByteArrayView nombre)
 {
-    static constexpr QByteArrayView kNombre("content-length:");
     qsizetype inicio = 0;
     while (inicio <= cabecera.size()) {
         qsizetype fin = cabecera.indexOf(QByteArrayView("\r\n"), inicio);
@@ -31,23 +31,28 @@ qint64 EnsambladorSolicitud::LargoDeclarado(QByteArrayView cabecera)
             fin = cabecera.size();
         }
         const QByteArrayView linea = cabecera.sliced(inicio, fin - inicio);
-        if (linea.size() >= kNombre.size() && linea.first(kNombre.size()).compare(kNombre, Qt::CaseInsensitive) == 0) {
-            const QByteArrayView valor = linea.sliced(kNombre.size()).trimmed();
-            if (valor.isEmpty() || valor.size() > 18) {
-                return -1;
-            }
-            qint64 largo = 0;
-            for (const char c : valor) {
-                if (c < '0' || c > '9') {
-                    return -1;
-                }
-                largo = largo * 10 + (c - '0');
-            }
-            return largo;
+        if (linea.size() >= nombre.size() && linea.first(nombre.size()).compare(nombre, Qt::CaseInsensitive) == 0) {
+            return linea.sliced(nombre.size()).trimmed();
         }
         inicio = fin + 2;
     }
-    return -1;
+    return {};
+}
+
+qint64 EnsambladorSolicitud::LargoDeclarado(QByteArrayView cabecera)
+{
+    const QByteArrayView valor = ValorCabecera(cabecera, "content-length:");
+    if (valor.isEmpty() || valor.size() > 18) {
+        return -1;
+    }
+    qint64 largo = 0;
+    for (const char c : valor) {
+        if (c < '0' || c > '9') {
+            return -1;
+        }
+        largo = largo * 10 + (c - '0');
+    }
+    return largo;
 }
 
 EnsambladorSolicitud::Estado EnsambladorSolicitud::Agregar(const QByteArray& bytes)
@@ -67,6 +72,8 @@ EnsambladorSolicitud::Estado EnsambladorSolicitud::Agregar(const QByteArray& byt
         m_finCabecera = blanco + 4;
         const qint64 declarado = LargoDeclarado(QByteArrayView(m_datos).first(blanco));
         m_largoCuerpo = declarado < 0 ? 0 : declarado;
+        m_pideContinuar = ValorCabecera(QByteArrayView(m_datos).first(blanco), "expect:")
+                              .compare(QByteArrayView("100-continue"), Qt::CaseInsensitive) == 0;
         if (m_largoCuerpo > m_limite - m_finCabecera) {
             return Estado::DemasiadoGrande;
         }

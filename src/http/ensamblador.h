@@ -26,6 +26,9 @@ public:
     Estado Silencio();
 
     bool CabeceraCompleta() const { return m_finCabecera >= 0; }
+    // The head is complete, its body is still to come, and the client waits for "100 Continue" before sending it
+    // (curl does so for large bodies).
+    bool PideContinuar() const { return m_pideContinuar && CabeceraCompleta(); }
     bool Vacia() const { return m_datos.isEmpty(); }
     const QByteArray& Datos() const { return m_datos; }
     QByteArray TomarDatos();
@@ -33,6 +36,8 @@ public:
 
     // The value of Content-Length in a head (CR LF separated), or -1 when absent or not a plain decimal number.
     static qint64 LargoDeclarado(QByteArrayView cabecera);
+    // The value of the first head line named `nombre` (lower case, colon included), blanks trimmed.
+    static QByteArrayView ValorCabecera(QByteArrayView cabecera, QByteArrayView nombre);
 
 private:
     Estado Evaluar();
@@ -41,4 +46,5 @@ private:
     QByteArray m_datos;
     qsizetype m_finCabecera = -1; // index just past CR LF CR LF
     qint64 m_largoCuerpo = 0;
+    bool m_pideContinuar = false;
 };

@@ -10,11 +10,11 @@ ManejadorSolicitudes::ManejadorSolicitudes(const Configuracion& cfg, Endpoints e
 {
 }
 
-void ManejadorSolicitudes::Manejar(const QByteArray& datos, Enviar enviar) const
+void ManejadorSolicitudes::Manejar(QByteArray datos, Enviar enviar) const
 {
-    const QString texto = DecodificarTexto(datos);
-    EscribirLog(ResumenSolicitud(texto));
-    const PartesSolicitud partes = SepararSolicitud(texto);
+    PartesSolicitud partes = DecodificarSolicitud(datos);
+    datos = QByteArray();
+    EscribirLog(ResumenSolicitud(partes.cabecera));
 
     if (!OrigenPermitido(partes.cabecera, m_cfg.MODE, m_cfg.DominioWeb)) {
         enviar(Respuesta403());
@@ -23,7 +23,7 @@ void ManejadorSolicitudes::Manejar(const QByteArray& datos, Enviar enviar) const
                     QStringLiteral(" | MODE: ") + m_cfg.MODE);
         return;
     }
-    if (texto.startsWith(QLatin1String("OPTIONS"))) {
+    if (partes.cabecera.startsWith(QLatin1String("OPTIONS"))) {
         const bool redPrivada = ObtenerHeader(partes.cabecera, QStringLiteral("Access-Control-Request-Private-Network"))
                                     .compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
         enviar(Respuesta204(redPrivada));
@@ -36,7 +36,7 @@ void ManejadorSolicitudes::Manejar(const QByteArray& datos, Enviar enviar) const
         enviar(QByteArray());
         return;
     }
-    Enrutar(m_endpoints, linea.metodo, linea.ruta, partes.cuerpo, [enviar](const QString& cuerpo) {
+    Enrutar(m_endpoints, linea.metodo, linea.ruta, std::move(partes.cuerpo), [enviar](const QString& cuerpo) {
         if (enviar(Respuesta200(cuerpo))) {
             EscribirLog(QStringLiteral("Respuesta enviada: ") + cuerpo);
         }

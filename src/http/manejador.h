@@ -19,7 +19,8 @@ public:
     ManejadorSolicitudes(const Configuracion& cfg, Endpoints endpoints);
 
     // `enviar` is called exactly once, now or (for the weight and printing) later from the event loop.
-    void Manejar(const QByteArray& datos, Enviar enviar) const;
+    // The bytes are taken by value and released once decoded.
+    void Manejar(QByteArray datos, Enviar enviar) const;
 
 private:
     const Configuracion& m_cfg;

@@ -2,6 +2,7 @@
 
 #include "settings/texto.h"
 
+#include <QStringDecoder>
 #include <QStringView>
 #include <QUrl>
 
@@ -49,6 +50,19 @@ PartesSolicitud SepararSolicitud(const QString& texto)
         return {texto, QString()};
     }
     return {texto.left(blanco), texto.mid(blanco + 4)};
+}
+
+PartesSolicitud DecodificarSolicitud(const QByteArray& bytes)
+{
+    const qsizetype blanco = bytes.indexOf("\r\n\r\n");
+    const QByteArrayView cabeza = blanco < 0 ? QByteArrayView(bytes) : QByteArrayView(bytes).first(blanco);
+    const QByteArrayView cuerpo = blanco < 0 ? QByteArrayView() : QByteArrayView(bytes).sliced(blanco + 4);
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    PartesSolicitud partes{utf8.decode(cabeza), utf8.decode(cuerpo)};
+    if (utf8.hasError()) {
+        partes = {DecodificarWindows1252(cabeza.toByteArray()), DecodificarWindows1252(cuerpo.toByteArray())};
+    }
+    return partes;
 }
 
 QString ObtenerHeader(const QString& cabecera, const QString& nombre)

@@ -17,6 +17,9 @@ struct PartesSolicitud
     QString cuerpo;   // after it
 };
 PartesSolicitud SepararSolicitud(const QString& texto);
+// The same split made on the bytes, each part then decoded: UTF-8 when the whole request is valid UTF-8, otherwise
+// Windows-1252 byte for byte. Saves turning a large body into text twice.
+PartesSolicitud DecodificarSolicitud(const QByteArray& bytes);
 
 // The value of the first head line that starts with `nombre` (any case), minus the name and the one character
 // after it, with spaces trimmed; empty when no line starts with it.

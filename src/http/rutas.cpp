@@ -1,6 +1,6 @@
 #include "rutas.h"
 
-void Enrutar(const Endpoints& endpoints, const QString& metodo, const QString& ruta, const QString& cuerpo,
+void Enrutar(const Endpoints& endpoints, const QString& metodo, const QString& ruta, QString cuerpo,
              const Endpoints::Responder& responder)
 {
     if (metodo == QLatin1String("GET")) {
@@ -14,9 +14,9 @@ void Enrutar(const Endpoints& endpoints, const QString& metodo, const QString& r
             responder(kRutaNoValida);
         }
     } else if (metodo == QLatin1String("POST") && ruta == QLatin1String("/print-base64") && endpoints.imprimir) {
-        endpoints.imprimir(cuerpo, responder);
+        endpoints.imprimir(std::move(cuerpo), responder);
     } else if (metodo == QLatin1String("POST") && ruta == QLatin1String("/csv-base64") && endpoints.csv) {
-        responder(endpoints.csv(cuerpo));
+        responder(endpoints.csv(std::move(cuerpo)));
     } else {
         responder(kMetodoORutaNoValida);
     }

@@ -10,11 +10,11 @@ struct Endpoints
 {
     using Responder = std::function<void(const QString& cuerpo)>;
 
-    std::function<QString()> estado;                                // GET /status
-    std::function<QString()> impresoras;                            // GET /impresoras
-    std::function<void(Responder)> peso;                            // GET /pesoBalanza; answers when the reading ends
-    std::function<void(const QString& cuerpo, Responder)> imprimir; // POST /print-base64; answers once printing started
-    std::function<QString(const QString& cuerpo)> csv;              // POST /csv-base64
+    std::function<QString()> estado;                         // GET /status
+    std::function<QString()> impresoras;                     // GET /impresoras
+    std::function<void(Responder)> peso;                     // GET /pesoBalanza; answers when the reading ends
+    std::function<void(QString cuerpo, Responder)> imprimir; // POST /print-base64; answers once printing started
+    std::function<QString(QString cuerpo)> csv;              // POST /csv-base64
 };
 
 inline const QString kRutaNoValida = QStringLiteral("Ruta no válida");
@@ -23,5 +23,6 @@ inline const QString kMetodoORutaNoValida = QStringLiteral("{\"success\":false,\
 // Chooses the answer body for a request that passed the origin check and is not a preflight. `responder` is called
 // exactly once: at once, or later for the weight (when its reading ends) and printing (when the print
 // program has started).
-void Enrutar(const Endpoints& endpoints, const QString& metodo, const QString& ruta, const QString& cuerpo,
+// The body is moved on to the endpoint that takes it, so a large one is not kept twice.
+void Enrutar(const Endpoints& endpoints, const QString& metodo, const QString& ruta, QString cuerpo,
              const Endpoints::Responder& responder);

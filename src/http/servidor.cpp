@@ -18,6 +18,7 @@ struct ServidorWeb::Ranura
     QElapsedTimer actividad; // since the last byte arrived (or the connection, before any)
     quint64 generacion = 0;
     bool atendida = false; // its request is being handled: later bytes are not another request
+    bool continuarEnviado = false;
 };
 
 namespace {
@@ -252,6 +253,7 @@ void ServidorWeb::Ocupar(int indice, QTcpSocket* socket)
     ranura.socket = socket;
     ranura.generacion = ++m_generacion;
     ranura.atendida = false;
+    ranura.continuarEnviado = false;
     ranura.ensamblador.Reiniciar();
     const quint64 generacion = ranura.generacion;
 
@@ -302,6 +304,10 @@ void ServidorWeb::AlLlegarDatos(int indice, quint64 generacion)
         EnviarYCerrar(indice, Respuesta413());
         break;
     case EnsambladorSolicitud::Estado::Incompleta:
+        if (ranura->ensamblador.PideContinuar() && !ranura->continuarEnviado) {
+            ranura->continuarEnviado = true;
+            ranura->socket->write("HTTP/1.1 100 Continue\r\n\r\n");
+        }
         ranura->inactividad.start(m_inactividadMs);
         ranura->actividad.start();
         if (!ranura->ensamblador.CabeceraCompleta()) {

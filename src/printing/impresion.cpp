@@ -18,8 +18,9 @@ const QString kNoImpreso = QStringLiteral("{\"success\":false,\"error\":\"No se 
 } // namespace
 
 Impresion::Impresion(const QString& carpetaPrograma, const ListaImpresoras& impresoras, std::unique_ptr<VisorPDF> visor)
-    : m_rutaPDF(QDir::fromNativeSeparators(carpetaPrograma) + QStringLiteral("/archivo_recibido.pdf")),
-      m_impresoras(impresoras), m_visor(std::move(visor))
+    : m_rutaPDF(QDir::fromNativeSeparators(carpetaPrograma) + QStringLiteral("/archivo_recibido.pdf"))
+    , m_impresoras(impresoras)
+    , m_visor(std::move(visor))
 {
 }
 
@@ -35,16 +36,19 @@ bool Impresion::ExisteImpresora(const QString& nombre) const
     return ExisteImpresoraEn(m_impresoras.Nombres(), nombre);
 }
 
-void Impresion::Imprimir(const QString& cuerpo, Responder responder)
+void Impresion::Imprimir(QString cuerpo, Responder responder)
 {
-    const std::optional<QJsonObject> objeto = ParsearJSON(cuerpo);
+    // A PDF of megabytes passes through several forms (JSON text, the parsed object, Base64 text, bytes); each is
+    // let go as soon as the next exists, so the body is never held many times over.
+    std::optional<QJsonObject> objeto = ParsearJSON(std::move(cuerpo));
     if (!objeto) {
         EscribirLog(QStringLiteral("? JSON inválido recibido en /print-base64"));
         responder(kJsonInvalido);
         return;
     }
-    const QString base64 = LeerTexto(*objeto, QStringLiteral("base64"));
+    QString base64 = LeerTexto(*objeto, QStringLiteral("base64"));
     const QString nombre = LeerTexto(*objeto, QStringLiteral("nombreImpresora"));
+    objeto.reset();
 
     // The exact keyword needs no printer at all; any other name must be installed. One reading of the list serves
     // both the check and the catalogue of the refusal.
@@ -59,7 +63,7 @@ void Impresion::Imprimir(const QString& cuerpo, Responder responder)
     }
 
     QByteArray contenido;
-    if (!DecodificarBase64(base64, contenido) || !GuardarBytes(contenido, m_rutaPDF)) {
+    if (!DecodificarBase64(std::move(base64), contenido) || !GuardarBytes(contenido, m_rutaPDF)) {
         EscribirLog(QStringLiteral("? Error al guardar PDF"));
         responder(kNoGuardado);
         return;

@@ -25,7 +25,7 @@ public:
 
     // Answers a print request through `responder`, exactly once: at once for every refusal, and as soon as the
     // printing program has started (or failed to) otherwise, without waiting for the print itself.
-    void Imprimir(const QString& cuerpo, Responder responder);
+    void Imprimir(QString cuerpo, Responder responder);
 
     QString RutaPDF() const { return m_rutaPDF; }
 

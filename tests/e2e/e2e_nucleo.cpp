@@ -42,6 +42,7 @@ private slots:
     void headWithoutBlankLineIsAnsweredAfterQuiet();
     void bodyInPiecesIsGatheredBeforeAnswering();
     void tooLargeIsRefusedWith413();
+    void expectContinueIsHonoured();
     void devModeInLowerCaseIsNotDev();
     void missingConfigEndsWithMessage();
     void badNumberInConfigEndsBeforeListening_data();
@@ -217,6 +218,29 @@ void E2eNucleo::tooLargeIsRefusedWith413()
     QVERIFY(m_agente.EsperarLineaLog(QStringLiteral("] ? Solicitud demasiado grande")));
     // The agent goes on serving.
     QCOMPARE(m_agente.Get(QStringLiteral("/status")).estado, 200);
+}
+
+void E2eNucleo::expectContinueIsHonoured()
+{
+    // curl asks before sending a large body and waits a second for the go-ahead if none comes.
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), m_agente.Puerto());
+    QVERIFY(socket.waitForConnected(5000));
+    const QByteArray cuerpo = "{\"x\":1}";
+    socket.write("POST /otra HTTP/1.1\r\nOrigin: https://app.tornavo.com\r\nExpect: 100-continue\r\nContent-Length: " +
+                 QByteArray::number(cuerpo.size()) + "\r\n\r\n");
+    QByteArray recibido;
+    while (!recibido.contains("\r\n\r\n") && socket.waitForReadyRead(5000)) {
+        recibido += socket.readAll();
+    }
+    QCOMPARE(recibido, QByteArray("HTTP/1.1 100 Continue\r\n\r\n"));
+    socket.write(cuerpo);
+    while (socket.state() == QAbstractSocket::ConnectedState && socket.waitForReadyRead(5000)) {
+        recibido += socket.readAll();
+    }
+    recibido += socket.readAll();
+    QCOMPARE(recibido, "HTTP/1.1 100 Continue\r\n\r\n" +
+                           Framed200("{\"success\":false,\"error\":\"M\xc3\xa9todo o ruta no v\xc3\xa1lida\"}"));
 }
 
 void E2eNucleo::devModeInLowerCaseIsNotDev()

@@ -281,6 +281,15 @@ void TstProtocolo::summaryAndSplit()
         SepararSolicitud(QStringLiteral("POST / HTTP/1.1\r\nA: b\r\n\r\n{\"x\":1}\r\n\r\nz"));
     QCOMPARE(partes.cabecera, QStringLiteral("POST / HTTP/1.1\r\nA: b"));
     QCOMPARE(partes.cuerpo, QStringLiteral("{\"x\":1}\r\n\r\nz"));
+    // Split on the bytes: UTF-8 when all of it is, Windows-1252 for both parts when any part is not.
+    const PartesSolicitud utf8 = DecodificarSolicitud("POST / HTTP/1.1\r\nA: \xc3\xb1\r\n\r\n{\"n\":\"\xc3\xb1\"}");
+    QCOMPARE(utf8.cabecera, QStringLiteral("POST / HTTP/1.1\r\nA: ñ"));
+    QCOMPARE(utf8.cuerpo, QStringLiteral("{\"n\":\"ñ\"}"));
+    const PartesSolicitud mezcla = DecodificarSolicitud("POST / HTTP/1.1\r\nA: \xc3\xb1\r\n\r\n{\"n\":\"\xf1\"}");
+    QCOMPARE(mezcla.cabecera, QStringLiteral("POST / HTTP/1.1\r\nA: Ã±"));
+    QCOMPARE(mezcla.cuerpo, QStringLiteral("{\"n\":\"ñ\"}"));
+    QCOMPARE(DecodificarSolicitud("GET / HTTP/1.1").cabecera, QStringLiteral("GET / HTTP/1.1"));
+
     const PartesSolicitud sinBlanco = SepararSolicitud(QStringLiteral("GET / HTTP/1.1\r\nA: b"));
     QCOMPARE(sinBlanco.cabecera, QStringLiteral("GET / HTTP/1.1\r\nA: b"));
     QVERIFY(sinBlanco.cuerpo.isEmpty());
