@@ -8,19 +8,6 @@
 
 namespace {
 
-QStringView SinEspacios(QStringView texto)
-{
-    qsizetype inicio = 0;
-    qsizetype fin = texto.size();
-    while (inicio < fin && texto[inicio] == u' ') {
-        ++inicio;
-    }
-    while (fin > inicio && texto[fin - 1] == u' ') {
-        --fin;
-    }
-    return texto.mid(inicio, fin - inicio);
-}
-
 QByteArray Enmarcar(QByteArrayView estado, const QString& cuerpo)
 {
     const QByteArray bytes = cuerpo.toUtf8();

@@ -31,16 +31,7 @@ QString CatalogoImpresoras(const QStringList& nombres)
 
 QString PrepararNombre(const QString& nombre)
 {
-    const QString mayusculas = nombre.toUpper();
-    qsizetype inicio = 0;
-    qsizetype fin = mayusculas.size();
-    while (inicio < fin && mayusculas[inicio] == u' ') {
-        ++inicio;
-    }
-    while (fin > inicio && mayusculas[fin - 1] == u' ') {
-        --fin;
-    }
-    return mayusculas.mid(inicio, fin - inicio);
+    return SinEspacios(nombre.toUpper()).toString();
 }
 
 bool ExisteImpresoraEn(const QStringList& nombres, const QString& nombre)

@@ -1,5 +1,7 @@
 #include "visor_lp.h"
 
+#include "settings/texto.h"
+
 #include "catalogo.h"
 #include "handoff/lanzador.h"
 #include "settings/registro.h"
@@ -30,19 +32,6 @@ QString ParaShell(const QString& texto)
     return u'\'' + citado + u'\'';
 }
 
-QString QuitarEspacios(const QString& texto)
-{
-    qsizetype inicio = 0;
-    qsizetype fin = texto.size();
-    while (inicio < fin && texto[inicio] == u' ') {
-        ++inicio;
-    }
-    while (fin > inicio && texto[fin - 1] == u' ') {
-        --fin;
-    }
-    return texto.mid(inicio, fin - inicio);
-}
-
 // lp's error output as one log line.
 QString EnUnaLinea(const QString& texto)
 {
@@ -56,12 +45,16 @@ QString EnUnaLinea(const QString& texto)
 
 } // namespace
 
-VisorLp::VisorLp(Lanzador& lanzador, const ListaImpresoras& impresoras) : m_lanzador(lanzador), m_impresoras(impresoras)
+VisorLp::VisorLp(Lanzador& lanzador, const ListaImpresoras& impresoras)
+    : m_lanzador(lanzador)
+    , m_impresoras(impresoras)
 {
 }
 
 VisorLp::VisorLp(Lanzador& lanzador, std::unique_ptr<ListaImpresoras> impresoras)
-    : m_lanzador(lanzador), m_propia(std::move(impresoras)), m_impresoras(*m_propia)
+    : m_lanzador(lanzador)
+    , m_propia(std::move(impresoras))
+    , m_impresoras(*m_propia)
 {
 }
 
@@ -72,7 +65,7 @@ QStringList VisorLp::Argumentos(const QString& impresora, const QStringList& ins
     if (EsPredeterminada(impresora)) {
         return {QStringLiteral("-o"), QStringLiteral("fit-to-page")};
     }
-    QString destino = QuitarEspacios(impresora);
+    QString destino = SinEspacios(impresora).toString();
     const QString buscado = PrepararNombre(impresora);
     for (const QString& instalada : instaladas) {
         if (PrepararNombre(instalada) == buscado) {

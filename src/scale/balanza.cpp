@@ -9,25 +9,10 @@
 
 #include <algorithm>
 
-namespace {
-
-QString SinEspaciosExtremos(const QString& texto)
-{
-    qsizetype inicio = 0;
-    qsizetype fin = texto.size();
-    while (inicio < fin && texto.at(inicio) == u' ') {
-        ++inicio;
-    }
-    while (fin > inicio && texto.at(fin - 1) == u' ') {
-        --fin;
-    }
-    return texto.mid(inicio, fin - inicio);
-}
-
-} // namespace
-
 Balanza::Balanza(const Configuracion& cfg, std::unique_ptr<PuertoSerie> puerto, QObject* parent)
-    : QObject(parent), m_cfg(cfg), m_puerto(std::move(puerto))
+    : QObject(parent)
+    , m_cfg(cfg)
+    , m_puerto(std::move(puerto))
 {
     Q_ASSERT(m_puerto);
     m_pausa.setSingleShot(true);
@@ -135,7 +120,7 @@ bool Balanza::TomarRespuesta()
         if (trozo.isEmpty()) {
             break;
         }
-        m_respuesta += SinEspaciosExtremos(DecodificarWindows1252(trozo));
+        m_respuesta += SinEspacios(DecodificarWindows1252(trozo)).toString();
     }
     return m_respuesta.size() >= m_sondeo.longitudEsperada;
 }

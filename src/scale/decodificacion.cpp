@@ -1,5 +1,7 @@
 #include "decodificacion.h"
 
+#include "settings/texto.h"
+
 #include <QByteArray>
 
 #include <algorithm>
@@ -40,19 +42,6 @@ QString FormatoFijo(double valor, int enteros, int decimales)
         texto.prepend(u'-');
     }
     return texto;
-}
-
-QString SinEspaciosExtremos(const QString& texto)
-{
-    qsizetype inicio = 0;
-    qsizetype fin = texto.size();
-    while (inicio < fin && texto.at(inicio) == u' ') {
-        ++inicio;
-    }
-    while (fin > inicio && texto.at(fin - 1) == u' ') {
-        --fin;
-    }
-    return texto.mid(inicio, fin - inicio);
 }
 
 } // namespace
@@ -189,7 +178,7 @@ QString InfoRecepcionBascula(const QString& datos, const QString& protocolo)
     } else if (nombre.endsWith(QLatin1String("100KG"))) {
         resultado = FormatoFijo(numero / 100.0, 3, 2);
     } else {
-        return SinEspaciosExtremos(datos);
+        return SinEspacios(datos).toString();
     }
     // The number rules never produce a comma, but the decimal separator is a point in every case.
     resultado.replace(u',', u'.');

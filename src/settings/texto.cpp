@@ -73,3 +73,16 @@ QString Recortar(const QString& texto, qsizetype maximo)
     }
     return texto.left(maximo) + QStringLiteral("… (%1 caracteres más)").arg(texto.size() - maximo);
 }
+
+QStringView SinEspacios(QStringView texto)
+{
+    qsizetype inicio = 0;
+    qsizetype fin = texto.size();
+    while (inicio < fin && texto[inicio] == u' ') {
+        ++inicio;
+    }
+    while (fin > inicio && texto[fin - 1] == u' ') {
+        --fin;
+    }
+    return texto.mid(inicio, fin - inicio);
+}

@@ -2,12 +2,16 @@
 
 #include <QByteArray>
 #include <QString>
+#include <QStringView>
 
 // Bytes from the wire or from config.ini: UTF-8 when they are valid UTF-8, otherwise Windows-1252 byte for byte.
 QString DecodificarTexto(const QByteArray& bytes);
 
 // Windows-1252 decoding, byte for byte (bytes the code page leaves undefined map to the same code point).
 QString DecodificarWindows1252(const QByteArray& bytes);
+
+// The text without the spaces (U+0020 only; tabs and other blanks stay) at both ends.
+QStringView SinEspacios(QStringView texto);
 
 // Text as JSON string content: backslash, quote and control characters escaped, everything else as it is.
 QString EscaparJSON(const QString& texto);
