@@ -78,11 +78,8 @@ bool AgenteDePrueba::CopiarEjecutable()
     return !error || QFile::copy(origen, destino);
 }
 
-bool AgenteDePrueba::Iniciar(const QStringList& entornoExtra, int msEspera)
+void AgenteDePrueba::Arrancar(const QStringList& entornoExtra)
 {
-    if (!CopiarEjecutable()) {
-        return false;
-    }
     QProcessEnvironment entorno = QProcessEnvironment::systemEnvironment();
     if (!entorno.contains(QStringLiteral("XDG_RUNTIME_DIR"))) {
         entorno.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_carpeta.path());
@@ -93,6 +90,14 @@ bool AgenteDePrueba::Iniciar(const QStringList& entornoExtra, int msEspera)
     }
     m_proceso.setProcessEnvironment(entorno);
     m_proceso.start(QDir(m_carpeta.path()).filePath(QStringLiteral("plugin-tornavo")), {});
+}
+
+bool AgenteDePrueba::Iniciar(const QStringList& entornoExtra, int msEspera)
+{
+    if (!CopiarEjecutable()) {
+        return false;
+    }
+    Arrancar(entornoExtra);
     if (!m_proceso.waitForStarted(msEspera)) {
         return false;
     }
@@ -118,16 +123,7 @@ int AgenteDePrueba::EjecutarHastaFin(const QStringList& entornoExtra, int msEspe
     if (!CopiarEjecutable()) {
         return -1;
     }
-    QProcessEnvironment entorno = QProcessEnvironment::systemEnvironment();
-    if (!entorno.contains(QStringLiteral("XDG_RUNTIME_DIR"))) {
-        entorno.insert(QStringLiteral("XDG_RUNTIME_DIR"), m_carpeta.path());
-    }
-    for (const QString& par : entornoExtra) {
-        const qsizetype igual = par.indexOf(u'=');
-        entorno.insert(par.left(igual), par.mid(igual + 1));
-    }
-    m_proceso.setProcessEnvironment(entorno);
-    m_proceso.start(QDir(m_carpeta.path()).filePath(QStringLiteral("plugin-tornavo")), {});
+    Arrancar(entornoExtra);
     if (!m_proceso.waitForFinished(msEspera) || m_proceso.exitStatus() != QProcess::NormalExit) {
         return -1;
     }

@@ -57,6 +57,7 @@ public:
 
 private:
     bool CopiarEjecutable();
+    void Arrancar(const QStringList& entornoExtra);
 
     QTemporaryDir m_carpeta;
     quint16 m_puerto;
