@@ -60,7 +60,9 @@ QString ConSeparadorFinal(const QString& carpeta)
 
 bool NombreArchivoValido(const QString& nombre)
 {
-    if (nombre.isEmpty() || nombre == QLatin1String(".") || nombre == QLatin1String("..")) {
+    // A lone surrogate (JSON allows "\ud800") has no file name on any file system: it would be stored as
+    // something else.
+    if (nombre.isEmpty() || nombre == QLatin1String(".") || nombre == QLatin1String("..") || !nombre.isValidUtf16()) {
         return false;
     }
     for (const QChar c : nombre) {

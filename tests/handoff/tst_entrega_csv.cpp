@@ -289,6 +289,7 @@ void TstEntregaCSV::NombresRechazados_data()
     QTest::newRow("COM9") << "COM9";
     QTest::newRow("lpt1") << "lpt1.csv";
     QTest::newRow("LPT9") << "LPT9.txt";
+    QTest::newRow("surrogado suelto") << QString(QStringLiteral("a") + QChar(0xD800) + QStringLiteral(".csv"));
 }
 
 void TstEntregaCSV::NombresRechazados()
@@ -302,7 +303,8 @@ void TstEntregaCSV::NombresRechazados()
                                         .replace(u'\\', QStringLiteral("\\\\"))
                                         .replace(u'\t', QStringLiteral("\\t"))
                                         .replace(u'\n', QStringLiteral("\\n"))
-                                        .replace(QChar(0x7f), QStringLiteral("\\u007f")));
+                                        .replace(QChar(0x7f), QStringLiteral("\\u007f"))
+                                        .replace(QChar(0xD800), QStringLiteral("\\ud800")));
     QCOMPARE(entrega.RecibirCSV(cuerpo),
              QStringLiteral("{\"success\":false,\"error\":\"Nombre de archivo inválido\"}"));
     QCOMPARE(bitacora.Mensajes().size(), 1);
