@@ -43,10 +43,12 @@ for objetivo in $objetivos; do
     fi
     echo "== $objetivo: $segundos s"
     estado=0
+    inicio=$SECONDS
     # One process, one thread: the machine is shared (libFuzzer's -jobs would fork and redirect the output).
     "$build/$objetivo" -max_total_time="$segundos" -timeout=10 -rss_limit_mb=2048 \
         -max_len=8192 -print_final_stats=1 "${diccionario[@]}" -artifact_prefix="$hallazgos/" \
         "$corpus" "$raiz/fuzz/corpus/$objetivo" >"$registro" 2>&1 || estado=$?
+    duracion=$((SECONDS - inicio))
     rm -rf "$TMPDIR"/tornavo-fuzz-*
     ejecuciones=$(sed -n 's/^stat::number_of_executed_units: *//p' "$registro" | tail -n 1)
     cobertura=$(grep -o 'cov: [0-9]*' "$registro" | tail -n 1 | cut -d" " -f2 || true)
@@ -58,7 +60,7 @@ for objetivo in $objetivos; do
         veredicto="FALLO (código $estado, ver $registro y $hallazgos)"
         fallos=1
     fi
-    linea="$objetivo: ${segundos}s, ${ejecuciones:-?} ejecuciones, cov ${cobertura:-?}, ft ${rasgos:-?}, corpus $unidades: $veredicto"
+    linea="$objetivo: ${duracion}s, ${ejecuciones:-?} ejecuciones, cov ${cobertura:-?}, ft ${rasgos:-?}, corpus $unidades: $veredicto"
     echo "$linea"
     resumen="$resumen$linea
 "

@@ -353,6 +353,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano)
             pieza = entrada.size() - entregados;
         }
         resultado = ensamblador.Agregar(entrada.sliced(entregados, pieza));
+        if (resultado == EnsambladorSolicitud::Estado::Incompleta && ensamblador.PideContinuar()) {
+            // The client waits for "100 Continue" only when its complete head asked for it.
+            const QByteArray cabeza = ensamblador.Datos().first(ensamblador.Datos().indexOf("\r\n\r\n"));
+            FUZZ_COMPROBAR(cabeza.toLower().contains("100-continue"),
+                           QStringLiteral("asks for 100 Continue: ") + fuzz::Mostrar(cabeza));
+        }
         if (resultado != EnsambladorSolicitud::Estado::DemasiadoGrande) {
             entregados += pieza;
             FUZZ_COMPROBAR(ensamblador.Datos() == entrada.first(entregados),
