@@ -170,17 +170,16 @@ QString InfoRecepcionBascula(const QString& datos, const QString& protocolo)
         return QStringLiteral("ERR");
     }
     const QString nombre = protocolo.toUpper();
-    QString resultado;
+    // Kretz characters go out exactly as the scale sent them, a comma included; the number rules format with a
+    // point whatever the locale, so they never produce a comma either.
     if (nombre.startsWith(QLatin1String("KRETZ"))) {
-        resultado = datos.mid(1, 6);
-    } else if (nombre.startsWith(QLatin1String("SYSTEL"))) {
-        resultado = FormatoFijo(numero / 1000.0, 1, 3);
-    } else if (nombre.endsWith(QLatin1String("100KG"))) {
-        resultado = FormatoFijo(numero / 100.0, 3, 2);
-    } else {
-        return SinEspacios(datos).toString();
+        return datos.mid(1, 6);
     }
-    // The number rules never produce a comma, but the decimal separator is a point in every case.
-    resultado.replace(u',', u'.');
-    return resultado;
+    if (nombre.startsWith(QLatin1String("SYSTEL"))) {
+        return FormatoFijo(numero / 1000.0, 1, 3);
+    }
+    if (nombre.endsWith(QLatin1String("100KG"))) {
+        return FormatoFijo(numero / 100.0, 3, 2);
+    }
+    return SinEspacios(datos).toString();
 }

@@ -43,6 +43,9 @@ private slots:
         QTest::newRow("kretz posiciones 2 a 7") << "KRETZ"
                                                 << "X012.50kg"
                                                 << "012.50";
+        QTest::newRow("kretz coma sin cambiar") << "KRETZ"
+                                                << "X012,50kg"
+                                                << "012,50";
         QTest::newRow("kretz solo un carácter") << "KRETZ"
                                                 << "P"
                                                 << "";
