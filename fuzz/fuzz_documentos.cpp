@@ -36,7 +36,7 @@ QStringList Entradas(const QString& carpeta)
 void ComprobarBase64(const QString& texto, const QString& carpeta)
 {
     QByteArray bytes;
-    const bool valido = DecodificarBase64(texto, bytes);
+    const bool valido = DecodificarBase64(texto.toUtf8(), bytes);
     const QString ruta = carpeta + QStringLiteral("/documento.bin");
 
     // A failed write leaves the earlier file as it was; a good one leaves exactly the decoded bytes.
@@ -46,14 +46,14 @@ void ComprobarBase64(const QString& texto, const QString& carpeta)
         FUZZ_COMPROBAR(archivo.open(QIODevice::WriteOnly | QIODevice::Truncate) && archivo.write(anterior) > 0,
                        QStringLiteral("cannot write the earlier file"));
     }
-    const bool guardado = GuardarBase64(texto, ruta);
+    const bool guardado = GuardarBase64(texto.toUtf8(), ruta);
     FUZZ_COMPROBAR(guardado == valido,
                    QStringLiteral("decoding %1 but saving %2 for ").arg(valido).arg(guardado) + fuzz::Mostrar(texto));
     FUZZ_COMPROBAR(LeerArchivo(ruta) == (guardado ? bytes : anterior),
                    QStringLiteral("the file does not hold what it should after saving ") + fuzz::Mostrar(texto));
     FUZZ_COMPROBAR(Entradas(carpeta) == QStringList{QStringLiteral("documento.bin")},
                    QStringLiteral("left behind: ") + Entradas(carpeta).join(u' '));
-    FUZZ_COMPROBAR(!GuardarBase64(texto, carpeta + QStringLiteral("/no-existe/documento.bin")),
+    FUZZ_COMPROBAR(!GuardarBase64(texto.toUtf8(), carpeta + QStringLiteral("/no-existe/documento.bin")),
                    QStringLiteral("saved into a folder that does not exist"));
     QFile::remove(ruta);
     if (!valido) {
@@ -111,13 +111,44 @@ void ComprobarNombre(const QString& nombre, const QString& carpeta)
     FUZZ_COMPROBAR(Entradas(carpeta).isEmpty(), QStringLiteral("left behind: ") + Entradas(carpeta).join(u'|'));
 }
 
+// The reader that decodes a document while its body arrives must come to exactly what parsing the whole body and
+// decoding the member afterwards gives, however the body is cut.
+void ComprobarLector(const QByteArray& cuerpo, const std::optional<QJsonObject>& esperado, uint8_t semilla)
+{
+    QByteArray bytesEsperados;
+    const bool validoEsperado =
+        esperado && DecodificarBase64(LeerTexto(*esperado, QStringLiteral("base64")).toUtf8(), bytesEsperados);
+    for (const qsizetype paso : {qsizetype(0), qsizetype(1 + semilla % 7), qsizetype(1 + semilla)}) {
+        LectorBase64JSON lector(QByteArrayLiteral("base64"), cuerpo.size());
+        for (qsizetype n = paso; paso > 0 && n < cuerpo.size(); n += paso) {
+            lector.Avanzar(QByteArrayView(cuerpo).first(n));
+        }
+        const std::optional<QJsonObject> objeto = lector.Terminar(cuerpo);
+        FUZZ_COMPROBAR(objeto.has_value() == esperado.has_value(),
+                       QStringLiteral("the reader judges the JSON otherwise: ") + fuzz::Mostrar(cuerpo));
+        if (!objeto) {
+            continue;
+        }
+        for (const QString& miembro : esperado->keys()) {
+            FUZZ_COMPROBAR(miembro == QLatin1String("base64") ||
+                               LeerTexto(*objeto, miembro) == LeerTexto(*esperado, miembro),
+                           QStringLiteral("the reader reads another %1: ").arg(miembro) + fuzz::Mostrar(cuerpo));
+        }
+        QByteArray bytes;
+        FUZZ_COMPROBAR(lector.TomarBase64(*objeto, bytes) == validoEsperado,
+                       QStringLiteral("the reader decodes the document otherwise: ") + fuzz::Mostrar(cuerpo));
+        FUZZ_COMPROBAR(!validoEsperado || bytes == bytesEsperados,
+                       QStringLiteral("the reader decodes other bytes: ") + fuzz::Mostrar(cuerpo));
+    }
+}
+
 void ComprobarEscape(const QString& texto)
 {
     if (!texto.isValidUtf16()) {
         return; // a lone surrogate has no UTF-8 form to travel in
     }
     const QString documento = QStringLiteral("{\"v\":\"") + EscaparJSON(texto) + QStringLiteral("\"}");
-    const std::optional<QJsonObject> objeto = ParsearJSON(documento);
+    const std::optional<QJsonObject> objeto = ParsearJSON(documento.toUtf8());
     FUZZ_COMPROBAR(objeto.has_value(), QStringLiteral("escaped text breaks JSON: ") + fuzz::Mostrar(documento));
     FUZZ_COMPROBAR(LeerTexto(*objeto, QStringLiteral("v")) == texto,
                    QStringLiteral("escaped text reads back otherwise: ") + fuzz::Mostrar(texto));
@@ -141,7 +172,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano)
     const QString carpetaNombres = fuzz::CarpetaRaiz() + QStringLiteral("/nombres");
 
     QStringList textos{cuerpo};
-    const std::optional<QJsonObject> objeto = ParsearJSON(cuerpo);
+    const std::optional<QJsonObject> objeto = ParsearJSON(cuerpo.toUtf8());
+    ComprobarLector(cuerpo.toUtf8(), objeto, tamano > 0 ? datos[0] : 0);
     if (objeto) {
         // What the endpoints read, and every other member too.
         for (const QString& miembro : objeto->keys()) {
@@ -156,7 +188,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano)
             return static_cast<unsigned char>(c) < 0x20 && c != '\t' && c != '\n' && c != '\r';
         });
         const QString otraVez = QString::fromUtf8(QJsonDocument(*objeto).toJson(QJsonDocument::Compact));
-        const std::optional<QJsonObject> segundo = ParsearJSON(otraVez);
+        const std::optional<QJsonObject> segundo = ParsearJSON(otraVez.toUtf8());
         FUZZ_COMPROBAR(controlCrudo || (segundo.has_value() && *segundo == *objeto),
                        QStringLiteral("the object does not survive being written out: ") + fuzz::Mostrar(otraVez));
     } else if (cuerpo.toUtf8() == bytes) {

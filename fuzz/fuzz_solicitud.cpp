@@ -289,9 +289,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano)
             responder(kPeso);
         }
     };
-    endpoints.imprimir = [&](const QString& cuerpo, Endpoints::Responder responder) {
+    endpoints.imprimir = [&](QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> lector,
+                             Endpoints::Responder responder) {
         const int inicios = lanzador.conEntrada;
-        impresion.Imprimir(cuerpo, [&, cuerpo, inicios, responder](const QString& respuesta) {
+        impresion.Imprimir(cuerpo, std::move(lector), [&, cuerpo, inicios, responder](const QString& respuesta) {
             const QJsonObject objeto = ObjetoJSON(respuesta, "POST /print-base64");
             FUZZ_COMPROBAR(objeto.value(QStringLiteral("success")).isBool(),
                            QStringLiteral("print answer without success: ") + fuzz::Mostrar(respuesta));
@@ -304,15 +305,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano)
                 FUZZ_COMPROBAR(pdf.open(QIODevice::ReadOnly) && pdf.readAll() == lanzador.entrada,
                                QStringLiteral("lp was given other bytes than the saved PDF"));
                 QByteArray esperado;
-                FUZZ_COMPROBAR(DecodificarBase64(LeerTexto(*ParsearJSON(cuerpo), QStringLiteral("base64")), esperado) &&
-                                   esperado == lanzador.entrada,
-                               QStringLiteral("lp was given other bytes than the request's document"));
+                FUZZ_COMPROBAR(
+                    DecodificarBase64(LeerTexto(*ParsearJSON(cuerpo), QStringLiteral("base64")).toUtf8(), esperado) &&
+                        esperado == lanzador.entrada,
+                    QStringLiteral("lp was given other bytes than the request's document"));
             }
             dados << respuesta.toUtf8();
             responder(respuesta);
         });
     };
-    endpoints.csv = [&](const QString& cuerpo) {
+    endpoints.csv = [&](const QByteArray& cuerpo) {
         const int inicios = lanzador.desligados;
         const QString respuesta = csv.RecibirCSV(cuerpo);
         const QJsonObject objeto = ObjetoJSON(respuesta, "POST /csv-base64");
@@ -331,7 +333,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano)
             }
             FUZZ_COMPROBAR(NombreArchivoValido(csvNombre),
                            QStringLiteral("saved under a refused name: ") + fuzz::Mostrar(csvNombre));
-            FUZZ_COMPROBAR(DecodificarBase64(LeerTexto(*pedido, QStringLiteral("base64")), csvContenido),
+            FUZZ_COMPROBAR(DecodificarBase64(LeerTexto(*pedido, QStringLiteral("base64")).toUtf8(), csvContenido),
                            QStringLiteral("Qendra started for content that is not Base64"));
             csvGuardado = true;
         }
@@ -347,6 +349,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano)
                                                       : EnsambladorSolicitud::kLimitePorDefecto);
     qsizetype entregados = 0;
     EnsambladorSolicitud::Estado resultado = EnsambladorSolicitud::Estado::Incompleta;
+    // As the slot does: once the head is in, a reader for the body, fed as it arrives.
+    std::unique_ptr<LectorBase64JSON> lector;
+    bool lectorDecidido = false;
     while (entregados < entrada.size() && resultado == EnsambladorSolicitud::Estado::Incompleta) {
         qsizetype pieza = corte.Siguiente();
         if (pieza == 0 || pieza > entrada.size() - entregados) {
@@ -363,6 +368,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano)
             entregados += pieza;
             FUZZ_COMPROBAR(ensamblador.Datos() == entrada.first(entregados),
                            QStringLiteral("the gathered bytes are not what arrived"));
+        }
+        if (resultado == EnsambladorSolicitud::Estado::Incompleta && ensamblador.CabeceraCompleta()) {
+            if (!lectorDecidido) {
+                lectorDecidido = true;
+                lector = manejador.LectorPara(ensamblador.Cabecera());
+            }
+            if (lector) {
+                lector->Avanzar(ensamblador.Cuerpo());
+            }
         }
     }
     {
@@ -400,12 +414,15 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano)
     int envios = 0;
     QByteArray respuesta;
     const bool conexionViva = (datos[1] & 0x40) == 0;
-    manejador.Manejar(solicitud, [&](const QByteArray& r) {
-        ++envios;
-        FUZZ_COMPROBAR(envios == 1, QStringLiteral("a second answer for one request"));
-        respuesta = r;
-        return conexionViva;
-    });
+    manejador.Manejar(
+        solicitud,
+        [&](const QByteArray& r) {
+            ++envios;
+            FUZZ_COMPROBAR(envios == 1, QStringLiteral("a second answer for one request"));
+            respuesta = r;
+            return conexionViva;
+        },
+        std::move(lector));
     for (int vuelta = 0; vuelta < 100 && g_pendientes > 0; ++vuelta) {
         QCoreApplication::processEvents();
     }

@@ -45,10 +45,11 @@ Endpoints Agente::CrearEndpoints()
         m_balanza->PedirPeso(m_cfg.ProtocoloBalanza, std::move(responder));
     };
     endpoints.impresoras = [this] { return m_impresion->ListarImpresoras(); };
-    endpoints.imprimir = [this](QString cuerpo, Endpoints::Responder responder) {
-        m_impresion->Imprimir(std::move(cuerpo), std::move(responder));
+    endpoints.imprimir = [this](QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> lector,
+                                Endpoints::Responder responder) {
+        m_impresion->Imprimir(std::move(cuerpo), std::move(lector), std::move(responder));
     };
-    endpoints.csv = [this](QString cuerpo) { return m_csv->RecibirCSV(std::move(cuerpo)); };
+    endpoints.csv = [this](QByteArray cuerpo) { return m_csv->RecibirCSV(std::move(cuerpo)); };
     return endpoints;
 }
 

@@ -2,26 +2,26 @@
 
 #include <QSaveFile>
 
-bool DecodificarBase64(QString texto, QByteArray& bytes)
+bool DecodificarBase64(QByteArrayView texto, QByteArray& bytes)
 {
     if (texto.isEmpty()) {
         return false;
     }
-    for (const QChar c : texto) {
-        if (c.unicode() > 0x7F) {
+    for (const char c : texto) {
+        if (static_cast<unsigned char>(c) > 0x7F) {
             return false;
         }
     }
-    const QByteArray ascii = texto.toLatin1();
-    texto = QString();
-    qsizetype datos = ascii.size();
-    while (datos > 0 && ascii[datos - 1] == '=') {
+    qsizetype datos = texto.size();
+    while (datos > 0 && texto[datos - 1] == '=') {
         --datos;
     }
     // One character of a four-character group carries only six bits: no byte can come from it.
     if (datos % 4 == 1) {
         return false;
     }
+    // Read where it lies, without a copy (a const array: the decoder never writes into it).
+    const QByteArray ascii = QByteArray::fromRawData(texto.data(), texto.size());
     auto resultado = QByteArray::fromBase64Encoding(ascii, QByteArray::AbortOnBase64DecodingErrors);
     if (resultado.decodingStatus != QByteArray::Base64DecodingStatus::Ok) {
         return false;
@@ -43,8 +43,8 @@ bool GuardarBytes(const QByteArray& bytes, const QString& ruta)
     return archivo.commit();
 }
 
-bool GuardarBase64(QString texto, const QString& ruta)
+bool GuardarBase64(QByteArrayView texto, const QString& ruta)
 {
     QByteArray bytes;
-    return DecodificarBase64(std::move(texto), bytes) && GuardarBytes(bytes, ruta);
+    return DecodificarBase64(texto, bytes) && GuardarBytes(bytes, ruta);
 }

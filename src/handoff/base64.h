@@ -1,17 +1,17 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 #include <QString>
 
 // Bare standard Base64 (RFC 4648 alphabet, "=" padding optional). Anything else fails: white space, a data-URL
-// prefix, characters outside the alphabet, a dangling single character, and the empty text (a request without
-// content is a fault of the page, not an empty document).
-// Taken by value, like ParsearJSON: moved in, the text is released once converted.
-bool DecodificarBase64(QString texto, QByteArray& bytes);
+// prefix, characters outside the alphabet (any byte past ASCII included), a dangling single character, and the
+// empty text (a request without content is a fault of the page, not an empty document).
+bool DecodificarBase64(QByteArrayView texto, QByteArray& bytes);
 
 // Writes `bytes` as the whole content of `ruta` through a temporary file renamed into place, so a reader never sees
 // a half-written file and a failed write leaves the earlier file as it was. The folder must exist.
 bool GuardarBytes(const QByteArray& bytes, const QString& ruta);
 
 // DecodificarBase64 then GuardarBytes; false on any failure, with nothing written.
-bool GuardarBase64(QString texto, const QString& ruta);
+bool GuardarBase64(QByteArrayView texto, const QString& ruta);

@@ -1,16 +1,82 @@
 #pragma once
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QJsonObject>
 #include <QString>
 
 #include <optional>
 
-// The JSON object of a POST body, or nothing when the text is not one (not JSON at all, a bare number, string,
-// true, false, null, or an array).
-// The text is taken by value: moved in, it is released as soon as it has been converted for the parser, so a large
-// body is not held twice.
-std::optional<QJsonObject> ParsearJSON(QString cuerpo);
+// The JSON object of a POST body (UTF-8), or nothing when the bytes are not one (not JSON at all, a bare number,
+// string, true, false, null, or an array).
+std::optional<QJsonObject> ParsearJSON(const QByteArray& cuerpo);
 
 // A member read as text: a string gives its characters, a number its shortest decimal text, true and false their
 // names. A missing member, null, an object or an array read as empty text.
 QString LeerTexto(const QJsonObject& objeto, const QString& miembro);
+
+// Reads a JSON body whose object carries a document as Base64 text in one member, and decodes that text on the way:
+// fed while the body is still arriving, most of the work is done by the time the last byte comes. The outcome is
+// exactly that of ParsearJSON, LeerTexto and DecodificarBase64 one after the other. Whenever the body strays from
+// the plain case (the member not a plain Base64 string of the top-level object, a key written with escapes, the
+// member twice), the reader stops early and Terminar falls back to that sequence.
+class LectorBase64JSON final
+{
+public:
+    // `largoPrevisto`, the declared length of the body, sizes the decoded document once.
+    explicit LectorBase64JSON(QByteArray miembro, qsizetype largoPrevisto = 0);
+
+    // `recibido` is the body so far: the same bytes as in earlier calls, plus those that arrived since.
+    void Avanzar(QByteArrayView recibido);
+
+    // The whole body, of which the earlier calls saw a beginning. Gives the JSON object, in which the member decoded
+    // on the way reads as empty text: take it with TomarBase64.
+    std::optional<QJsonObject> Terminar(QByteArray cuerpo);
+
+    // The member's document: decoded on the way, or now from `objeto`. False when it is not valid Base64.
+    bool TomarBase64(const QJsonObject& objeto, QByteArray& bytes);
+
+    // Terminar took the document decoded on the way rather than parsing the whole body.
+    bool DecodificadoAlVuelo() const { return m_adelantado; }
+
+private:
+    enum class Estado
+    {
+        Inicio,     // before the top-level "{"
+        Fuera,      // between tokens
+        Clave,      // in a key of the top-level object
+        Cadena,     // in any other string
+        Documento,  // in the member's Base64 text
+        Relleno,    // in its closing "=" signs
+        Abandonado, // the body is not the plain case: Terminar parses it whole
+    };
+
+    void Abandonar();
+    void CerrarDocumento(qsizetype cierre);
+    const char* LeerDocumento(const char* base, const char* p, const char* fin);
+    void DecodificarGrupo(const unsigned char* grupo);
+
+    QByteArray m_miembro;
+    Estado m_estado = Estado::Inicio;
+    qsizetype m_leidos = 0;
+    int m_profundidad = 0;
+    bool m_esperaClave = false;
+    bool m_esperaValor = false;
+    bool m_escape = false;
+    QByteArray m_clave; // the last key of the top-level object, raw
+    bool m_claveEsMiembro = false;
+    bool m_visto = false; // the member's value has begun
+
+    // The member's text: where it lies in the body, and what has been decoded of it.
+    qsizetype m_inicioDocumento = -1;
+    qsizetype m_finDocumento = -1;
+    QByteArray m_decodificado;
+    qsizetype m_largoDecodificado = 0;
+    unsigned char m_pendiente[4] = {}; // a group not yet complete
+    int m_nPendiente = 0;
+    unsigned char m_ultimoGrupo[4] = {}; // the last group decoded, taken back when padding follows it
+    bool m_hayUltimoGrupo = false;
+    int m_relleno = 0;
+    bool m_documentoValido = false;
+    bool m_adelantado = false; // Terminar used the decoded document
+};

@@ -86,16 +86,15 @@ QString EntregaCSV::CarpetaQendra() const
     return ConSeparadorFinal(QFileInfo(m_programaQendra).absolutePath());
 }
 
-QString EntregaCSV::RecibirCSV(QString cuerpo)
+QString EntregaCSV::RecibirCSV(QByteArray cuerpo)
 {
-    std::optional<QJsonObject> objeto = ParsearJSON(std::move(cuerpo));
+    LectorBase64JSON lector(QByteArrayLiteral("base64"));
+    const std::optional<QJsonObject> objeto = lector.Terminar(std::move(cuerpo));
     if (!objeto) {
         EscribirLog(QStringLiteral("? JSON inválido recibido en /csv-base64"));
         return kJsonInvalido;
     }
-    QString base64 = LeerTexto(*objeto, QStringLiteral("base64"));
     QString nombre = LeerTexto(*objeto, QStringLiteral("nombreArchivo"));
-    objeto.reset();
     if (nombre.isEmpty()) {
         nombre = QStringLiteral("archivo.csv");
     }
@@ -110,7 +109,8 @@ QString EntregaCSV::RecibirCSV(QString cuerpo)
         return kNoGuardado;
     }
     const QString ruta = m_carpetaDatos + nombre;
-    if (!GuardarBase64(std::move(base64), ruta)) {
+    QByteArray contenido;
+    if (!lector.TomarBase64(*objeto, contenido) || !GuardarBytes(contenido, ruta)) {
         EscribirLog(QStringLiteral("? Error al guardar CSV"));
         return kNoGuardado;
     }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include <QByteArray>
 #include <QString>
 
 struct Configuracion;
@@ -18,7 +19,7 @@ public:
     explicit EntregaCSV(const Configuracion& cfg, Lanzador& lanzador);
 
     // The JSON answer for a request body; every outcome is logged.
-    QString RecibirCSV(QString cuerpo);
+    QString RecibirCSV(QByteArray cuerpo);
 
     // Data folder with its closing "/", and Qendra's program file and working folder.
     QString CarpetaDatos() const { return m_carpetaDatos; }

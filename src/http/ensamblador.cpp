@@ -77,6 +77,8 @@ EnsambladorSolicitud::Estado EnsambladorSolicitud::Agregar(const QByteArray& byt
         if (m_largoCuerpo > m_limite - m_finCabecera) {
             return Estado::DemasiadoGrande;
         }
+        // One allocation for the whole request rather than one per doubling.
+        m_datos.reserve(m_finCabecera + m_largoCuerpo);
     }
     return Evaluar();
 }

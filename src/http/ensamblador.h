@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QByteArrayView>
 
 // Gathers the bytes of one request as they arrive. Pure: no socket, no timer; the caller feeds bytes and reports
 // the peer's end or a quiet spell, and acts on the state returned.
@@ -29,6 +30,9 @@ public:
     // The head is complete, its body is still to come, and the client waits for "100 Continue" before sending it
     // (curl does so for large bodies).
     bool PideContinuar() const { return m_pideContinuar && CabeceraCompleta(); }
+    // Once the head is complete: the head without its blank line, and the body so far.
+    QByteArrayView Cabecera() const { return QByteArrayView(m_datos).first(m_finCabecera - 4); }
+    QByteArrayView Cuerpo() const { return QByteArrayView(m_datos).sliced(m_finCabecera); }
     bool Vacia() const { return m_datos.isEmpty(); }
     const QByteArray& Datos() const { return m_datos; }
     QByteArray TomarDatos();

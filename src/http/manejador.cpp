@@ -1,5 +1,6 @@
 #include "manejador.h"
 
+#include "ensamblador.h"
 #include "protocolo.h"
 #include "settings/registro.h"
 #include "settings/texto.h"
@@ -10,10 +11,25 @@ ManejadorSolicitudes::ManejadorSolicitudes(const Configuracion& cfg, Endpoints e
 {
 }
 
-void ManejadorSolicitudes::Manejar(QByteArray datos, Enviar enviar) const
+std::unique_ptr<LectorBase64JSON> ManejadorSolicitudes::LectorPara(QByteArrayView cabecera) const
 {
-    PartesSolicitud partes = DecodificarSolicitud(datos);
-    datos = QByteArray();
+    const QString texto = DecodificarTexto(cabecera.toByteArray());
+    LineaSolicitud linea;
+    QString error;
+    if (!OrigenPermitido(texto, m_cfg.MODE, m_cfg.DominioWeb) || texto.startsWith(QLatin1String("OPTIONS")) ||
+        !AnalizarLineaSolicitud(texto, linea, error)) {
+        return nullptr;
+    }
+    return LectorAnticipado(m_endpoints, linea.metodo, linea.ruta,
+                            std::max<qint64>(EnsambladorSolicitud::LargoDeclarado(cabecera), 0));
+}
+
+void ManejadorSolicitudes::Manejar(QByteArray datos, Enviar enviar, std::unique_ptr<LectorBase64JSON> lector) const
+{
+    SolicitudDecodificada partes = DecodificarSolicitud(std::move(datos));
+    if (!partes.utf8) {
+        lector.reset(); // it read the bytes, the endpoint gets their conversion
+    }
     EscribirLog(ResumenSolicitud(partes.cabecera));
 
     if (!OrigenPermitido(partes.cabecera, m_cfg.MODE, m_cfg.DominioWeb)) {
@@ -36,9 +52,10 @@ void ManejadorSolicitudes::Manejar(QByteArray datos, Enviar enviar) const
         enviar(QByteArray());
         return;
     }
-    Enrutar(m_endpoints, linea.metodo, linea.ruta, std::move(partes.cuerpo), [enviar](const QString& cuerpo) {
-        if (enviar(Respuesta200(cuerpo))) {
-            EscribirLog(QStringLiteral("Respuesta enviada: ") + cuerpo);
-        }
-    });
+    Enrutar(m_endpoints, linea.metodo, linea.ruta, std::move(partes.cuerpo), std::move(lector),
+            [enviar](const QString& cuerpo) {
+                if (enviar(Respuesta200(cuerpo))) {
+                    EscribirLog(QStringLiteral("Respuesta enviada: ") + cuerpo);
+                }
+            });
 }

@@ -6,6 +6,7 @@
 #include <QByteArray>
 
 #include <functional>
+#include <memory>
 
 // Turns the bytes of one complete request into its answer bytes: logs the request line, applies the origin check,
 // answers preflights, routes the rest. Knows no socket.
@@ -19,8 +20,13 @@ public:
     ManejadorSolicitudes(const Configuracion& cfg, Endpoints endpoints);
 
     // `enviar` is called exactly once, now or (for the weight and printing) later from the event loop.
-    // The bytes are taken by value and released once decoded.
-    void Manejar(QByteArray datos, Enviar enviar) const;
+    // The bytes are taken by value and released once decoded. `lector` is the one LectorPara gave for this request,
+    // fed with its body so far.
+    void Manejar(QByteArray datos, Enviar enviar, std::unique_ptr<LectorBase64JSON> lector = nullptr) const;
+
+    // Once the head of a request is in (without its blank line), a reader to feed its body to as it arrives, when
+    // the request will reach an endpoint that takes one; none otherwise.
+    std::unique_ptr<LectorBase64JSON> LectorPara(QByteArrayView cabecera) const;
 
 private:
     const Configuracion& m_cfg;

@@ -39,16 +39,24 @@ PartesSolicitud SepararSolicitud(const QString& texto)
     return {texto.left(blanco), texto.mid(blanco + 4)};
 }
 
-PartesSolicitud DecodificarSolicitud(const QByteArray& bytes)
+SolicitudDecodificada DecodificarSolicitud(QByteArray bytes)
 {
     const qsizetype blanco = bytes.indexOf("\r\n\r\n");
     const QByteArrayView cabeza = blanco < 0 ? QByteArrayView(bytes) : QByteArrayView(bytes).first(blanco);
-    const QByteArrayView cuerpo = blanco < 0 ? QByteArrayView() : QByteArrayView(bytes).sliced(blanco + 4);
-    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
-    PartesSolicitud partes{utf8.decode(cabeza), utf8.decode(cuerpo)};
-    if (utf8.hasError()) {
-        partes = {DecodificarWindows1252(cabeza.toByteArray()), DecodificarWindows1252(cuerpo.toByteArray())};
+    SolicitudDecodificada partes;
+    partes.utf8 = bytes.isValidUtf8();
+    if (partes.utf8) {
+        QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+        partes.cabecera = utf8.decode(cabeza);
+    } else {
+        partes.cabecera = DecodificarWindows1252(cabeza.toByteArray());
     }
+    if (blanco < 0) {
+        return partes;
+    }
+    // Dropping the head from the front moves no bytes.
+    bytes.remove(0, blanco + 4);
+    partes.cuerpo = partes.utf8 ? std::move(bytes) : DecodificarWindows1252(bytes).toUtf8();
     return partes;
 }
 

@@ -17,9 +17,16 @@ struct PartesSolicitud
     QString cuerpo;   // after it
 };
 PartesSolicitud SepararSolicitud(const QString& texto);
-// The same split made on the bytes, each part then decoded: UTF-8 when the whole request is valid UTF-8, otherwise
-// Windows-1252 byte for byte. Saves turning a large body into text twice.
-PartesSolicitud DecodificarSolicitud(const QByteArray& bytes);
+struct SolicitudDecodificada
+{
+    QString cabecera;
+    QByteArray cuerpo; // as UTF-8
+    bool utf8 = true;  // the request came as UTF-8, so the body is its own bytes, not a conversion
+};
+// The same split made on the bytes: the head decoded, the body kept as UTF-8. A request that is not valid UTF-8 as a
+// whole is read as Windows-1252 byte for byte, and its body converted. The bytes are taken by value: the body of a
+// valid request is the same memory, never copied.
+SolicitudDecodificada DecodificarSolicitud(QByteArray bytes);
 
 // The value of the first head line that starts with `nombre` (any case), minus the name and the one character
 // after it, with spaces trimmed; empty when no line starts with it.

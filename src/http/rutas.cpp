@@ -1,7 +1,25 @@
 #include "rutas.h"
 
-void Enrutar(const Endpoints& endpoints, const QString& metodo, const QString& ruta, QString cuerpo,
-             const Endpoints::Responder& responder)
+namespace {
+
+bool EsImprimir(const Endpoints& endpoints, const QString& metodo, const QString& ruta)
+{
+    return metodo == QLatin1String("POST") && ruta == QLatin1String("/print-base64") && endpoints.imprimir;
+}
+
+} // namespace
+
+std::unique_ptr<LectorBase64JSON> LectorAnticipado(const Endpoints& endpoints, const QString& metodo,
+                                                   const QString& ruta, qsizetype largo)
+{
+    if (!EsImprimir(endpoints, metodo, ruta)) {
+        return nullptr;
+    }
+    return std::make_unique<LectorBase64JSON>(QByteArrayLiteral("base64"), largo);
+}
+
+void Enrutar(const Endpoints& endpoints, const QString& metodo, const QString& ruta, QByteArray cuerpo,
+             std::unique_ptr<LectorBase64JSON> lector, const Endpoints::Responder& responder)
 {
     if (metodo == QLatin1String("GET")) {
         if (ruta == QLatin1String("/status") && endpoints.estado) {
@@ -13,8 +31,8 @@ void Enrutar(const Endpoints& endpoints, const QString& metodo, const QString& r
         } else {
             responder(kRutaNoValida);
         }
-    } else if (metodo == QLatin1String("POST") && ruta == QLatin1String("/print-base64") && endpoints.imprimir) {
-        endpoints.imprimir(std::move(cuerpo), responder);
+    } else if (EsImprimir(endpoints, metodo, ruta)) {
+        endpoints.imprimir(std::move(cuerpo), std::move(lector), responder);
     } else if (metodo == QLatin1String("POST") && ruta == QLatin1String("/csv-base64") && endpoints.csv) {
         responder(endpoints.csv(std::move(cuerpo)));
     } else {

@@ -1,20 +1,27 @@
 #pragma once
 
+#include "handoff/cuerpo_json.h"
+
+#include <QByteArray>
 #include <QString>
 
 #include <functional>
+#include <memory>
 
-// Where the endpoints meet the request handler. Each endpoint takes text and gives text and knows no socket. An
-// endpoint left empty is not served: its requests fall to the fixed answers of the table.
+// Where the endpoints meet the request handler. Each endpoint takes text (a request body as its UTF-8 bytes) and
+// gives text, and knows no socket. An endpoint left empty is not served: its requests fall to the fixed answers of
+// the table.
 struct Endpoints
 {
     using Responder = std::function<void(const QString& cuerpo)>;
 
-    std::function<QString()> estado;                         // GET /status
-    std::function<QString()> impresoras;                     // GET /impresoras
-    std::function<void(Responder)> peso;                     // GET /pesoBalanza; answers when the reading ends
-    std::function<void(QString cuerpo, Responder)> imprimir; // POST /print-base64; answers once printing started
-    std::function<QString(QString cuerpo)> csv;              // POST /csv-base64
+    std::function<QString()> estado;     // GET /status
+    std::function<QString()> impresoras; // GET /impresoras
+    std::function<void(Responder)> peso; // GET /pesoBalanza; answers when the reading ends
+    // POST /print-base64; answers once printing started. The reader, when there is one, has decoded the document
+    // while the body arrived (see LectorAnticipado).
+    std::function<void(QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> lector, Responder)> imprimir;
+    std::function<QString(QByteArray cuerpo)> csv; // POST /csv-base64
 };
 
 inline const QString kRutaNoValida = QStringLiteral("Ruta no válida");
@@ -23,6 +30,12 @@ inline const QString kMetodoORutaNoValida = QStringLiteral("{\"success\":false,\
 // Chooses the answer body for a request that passed the origin check and is not a preflight. `responder` is called
 // exactly once: at once, or later for the weight (when its reading ends) and printing (when the print
 // program has started).
-// The body is moved on to the endpoint that takes it, so a large one is not kept twice.
-void Enrutar(const Endpoints& endpoints, const QString& metodo, const QString& ruta, QString cuerpo,
-             const Endpoints::Responder& responder);
+// The body is moved on to the endpoint that takes it, so a large one is not kept twice, and so is the reader that
+// LectorAnticipado gave for the same request (or none).
+void Enrutar(const Endpoints& endpoints, const QString& metodo, const QString& ruta, QByteArray cuerpo,
+             std::unique_ptr<LectorBase64JSON> lector, const Endpoints::Responder& responder);
+
+// A reader to feed the body of a request to while it arrives, for the route that takes documents of megabytes;
+// none for every other request. `largo` is the declared length of the body.
+std::unique_ptr<LectorBase64JSON> LectorAnticipado(const Endpoints& endpoints, const QString& metodo,
+                                                   const QString& ruta, qsizetype largo);

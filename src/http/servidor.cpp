@@ -19,6 +19,9 @@ struct ServidorWeb::Ranura
     quint64 generacion = 0;
     bool atendida = false; // its request is being handled: later bytes are not another request
     bool continuarEnviado = false;
+    // Fed with the body as it arrives, for a request that takes one; decided once the head is in.
+    std::unique_ptr<LectorBase64JSON> lector;
+    bool lectorDecidido = false;
 };
 
 namespace {
@@ -30,6 +33,9 @@ constexpr int kReintentoDesalojoMs = 250;
 
 // A socket whose answer is on its way closes itself; this bounds how long a peer that never reads can keep it.
 constexpr int kEsperaCierreMs = 30000;
+
+// Below the allocator's mapping threshold (set at start-up).
+constexpr qint64 kBufferLectura = 48 * 1024;
 
 void CerrarCuandoSeEnvie(QTcpSocket* socket)
 {
@@ -250,10 +256,15 @@ void ServidorWeb::Ocupar(int indice, QTcpSocket* socket)
     Ranura& ranura = *m_ranuras[indice];
     // The slot, not the listener, owns the connection: slot 0 keeps its connection across a restart.
     socket->setParent(this);
+    // Small reads: Qt's buffer then takes its blocks from the heap over and over, where reads of megabytes would
+    // map fresh memory for each and fault it in page by page.
+    socket->setReadBufferSize(kBufferLectura);
     ranura.socket = socket;
     ranura.generacion = ++m_generacion;
     ranura.atendida = false;
     ranura.continuarEnviado = false;
+    ranura.lector.reset();
+    ranura.lectorDecidido = false;
     ranura.ensamblador.Reiniciar();
     const quint64 generacion = ranura.generacion;
 
@@ -299,6 +310,7 @@ void ServidorWeb::AlLlegarDatos(int indice, quint64 generacion)
     case EnsambladorSolicitud::Estado::DemasiadoGrande:
         ranura->atendida = true;
         ranura->ensamblador.Reiniciar();
+        ranura->lector.reset();
         EscribirLog(QStringLiteral("? Solicitud demasiado grande: supera el límite de %1 MiB, se cierra la conexión.")
                         .arg(EnsambladorSolicitud::kLimitePorDefecto / (1024 * 1024)));
         EnviarYCerrar(indice, Respuesta413());
@@ -312,8 +324,16 @@ void ServidorWeb::AlLlegarDatos(int indice, quint64 generacion)
         ranura->actividad.start();
         if (!ranura->ensamblador.CabeceraCompleta()) {
             ranura->silencio.start(m_silencioCabeceraMs);
-        } else {
-            ranura->silencio.stop();
+            break;
+        }
+        ranura->silencio.stop();
+        // A large body is read while the rest of it is still on the wire.
+        if (!ranura->lectorDecidido) {
+            ranura->lectorDecidido = true;
+            ranura->lector = m_manejador.LectorPara(ranura->ensamblador.Cabecera());
+        }
+        if (ranura->lector) {
+            ranura->lector->Avanzar(ranura->ensamblador.Cuerpo());
         }
         break;
     }
@@ -361,9 +381,12 @@ void ServidorWeb::Atender(int indice)
     ranura.inactividad.stop();
     const quint64 generacion = ranura.generacion;
     QPointer<ServidorWeb> yo(this);
-    m_manejador.Manejar(ranura.ensamblador.TomarDatos(), [yo, indice, generacion](const QByteArray& respuesta) {
-        return yo && yo->Responder(indice, generacion, respuesta);
-    });
+    m_manejador.Manejar(
+        ranura.ensamblador.TomarDatos(),
+        [yo, indice, generacion](const QByteArray& respuesta) {
+            return yo && yo->Responder(indice, generacion, respuesta);
+        },
+        std::move(ranura.lector));
 }
 
 bool ServidorWeb::Responder(int indice, quint64 generacion, const QByteArray& respuesta)
@@ -407,6 +430,7 @@ void ServidorWeb::Liberar(int indice, bool abortar)
     ranura.silencio.stop();
     ranura.inactividad.stop();
     ranura.ensamblador.Reiniciar();
+    ranura.lector.reset();
     ranura.atendida = false;
     QTcpSocket* socket = ranura.socket;
     ranura.socket = nullptr;

@@ -36,19 +36,20 @@ bool Impresion::ExisteImpresora(const QString& nombre) const
     return ExisteImpresoraEn(m_impresoras.Nombres(), nombre);
 }
 
-void Impresion::Imprimir(QString cuerpo, Responder responder)
+void Impresion::Imprimir(QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> lector, Responder responder)
 {
-    // A PDF of megabytes passes through several forms (JSON text, the parsed object, Base64 text, bytes); each is
-    // let go as soon as the next exists, so the body is never held many times over.
-    std::optional<QJsonObject> objeto = ParsearJSON(std::move(cuerpo));
+    // A PDF of megabytes is decoded as it arrives when the caller fed a reader; otherwise it is read here. Each
+    // form of the document is let go as soon as the next exists, so the body is never held many times over.
+    if (!lector) {
+        lector = std::make_unique<LectorBase64JSON>(QByteArrayLiteral("base64"));
+    }
+    std::optional<QJsonObject> objeto = lector->Terminar(std::move(cuerpo));
     if (!objeto) {
         EscribirLog(QStringLiteral("? JSON inválido recibido en /print-base64"));
         responder(kJsonInvalido);
         return;
     }
-    QString base64 = LeerTexto(*objeto, QStringLiteral("base64"));
     const QString nombre = LeerTexto(*objeto, QStringLiteral("nombreImpresora"));
-    objeto.reset();
 
     // The exact keyword needs no printer at all; any other name must be installed. One reading of the list serves
     // both the check and the catalogue of the refusal.
@@ -63,7 +64,10 @@ void Impresion::Imprimir(QString cuerpo, Responder responder)
     }
 
     QByteArray contenido;
-    if (!DecodificarBase64(std::move(base64), contenido) || !GuardarBytes(contenido, m_rutaPDF)) {
+    const bool decodificado = lector->TomarBase64(*objeto, contenido);
+    objeto.reset();
+    lector.reset();
+    if (!decodificado || !GuardarBytes(contenido, m_rutaPDF)) {
         EscribirLog(QStringLiteral("? Error al guardar PDF"));
         responder(kNoGuardado);
         return;

@@ -34,6 +34,8 @@ private slots:
     void LeerTexto();
     void DecodificarBase64_data();
     void DecodificarBase64();
+    void LectorComoLeerTodo_data();
+    void LectorComoLeerTodo();
     void GuardaExactamenteLosBytes();
     void ReemplazaUnArchivoMasLargo();
     void Base64InvalidoNoTocaElArchivo();
@@ -64,7 +66,7 @@ void TstDocumentos::ParsearJSON()
 {
     QFETCH(QString, cuerpo);
     QFETCH(bool, esObjeto);
-    QCOMPARE(::ParsearJSON(cuerpo).has_value(), esObjeto);
+    QCOMPARE(::ParsearJSON(cuerpo.toUtf8()).has_value(), esObjeto);
 }
 
 void TstDocumentos::LeerTexto_data()
@@ -103,7 +105,7 @@ void TstDocumentos::LeerTexto()
     QFETCH(QString, texto);
     const QString cuerpo = valor.isEmpty() ? QStringLiteral("{\"otro\":1}")
                                            : QStringLiteral("{\"nombreImpresora\":%1,\"otro\":1}").arg(valor);
-    const auto objeto = ::ParsearJSON(cuerpo);
+    const auto objeto = ::ParsearJSON(cuerpo.toUtf8());
     QVERIFY(objeto.has_value());
     QCOMPARE(::LeerTexto(*objeto, QStringLiteral("nombreImpresora")), texto);
 }
@@ -136,8 +138,92 @@ void TstDocumentos::DecodificarBase64()
     QFETCH(bool, valido);
     QFETCH(QByteArray, bytes);
     QByteArray salida("sin tocar");
-    QCOMPARE(::DecodificarBase64(texto, salida), valido);
+    QCOMPARE(::DecodificarBase64(texto.toUtf8(), salida), valido);
     QCOMPARE(salida, valido ? bytes : QByteArray("sin tocar"));
+}
+
+void TstDocumentos::LectorComoLeerTodo_data()
+{
+    QTest::addColumn<QByteArray>("cuerpo");
+    QTest::addColumn<bool>("alVuelo"); // the reader takes its fast way rather than falling back to the parser
+
+    const QByteArray largo = [] {
+        QByteArray bytes;
+        for (int i = 0; i < 3001; ++i) {
+            bytes.append(static_cast<char>(i * 7 + i / 256));
+        }
+        return bytes.toBase64();
+    }();
+    QTest::newRow("simple") << QByteArray("{\"base64\":\"QUJD\",\"nombre\":\"Caja\"}") << true;
+    QTest::newRow("nombre primero") << QByteArray("{\"nombre\":\"Caja\",\"base64\":\"QUJDRA==\"}") << true;
+    QTest::newRow("largo") << "{\"base64\":\"" + largo + "\",\"nombre\":\"Caja\"}" << true;
+    QTest::newRow("largo sin relleno") << "{\"base64\":\"" + largo.chopped(2) + "\"}" << true;
+    QTest::newRow("un relleno") << QByteArray("{\"base64\":\"QUI=\"}") << true;
+    QTest::newRow("sin relleno") << QByteArray("{\"base64\":\"QUI\"}") << true;
+    QTest::newRow("relleno tras grupo entero") << QByteArray("{\"base64\":\"QUJD=\"}") << true;
+    QTest::newRow("tres rellenos") << QByteArray("{\"base64\":\"QQ===\"}") << true;
+    QTest::newRow("carácter suelto") << QByteArray("{\"base64\":\"QUJDR\"}") << true;
+    QTest::newRow("solo relleno") << QByteArray("{\"base64\":\"==\"}") << true;
+    QTest::newRow("texto vacío") << QByteArray("{\"base64\":\"\",\"nombre\":\"x\"}") << true;
+    QTest::newRow("espacios") << QByteArray(" \r\n{ \"base64\" :\t\"QUJD\" }\r\n") << true;
+    QTest::newRow("acentos fuera") << QByteArray("{\"nombre\":\"Impresi\xc3\xb3n\",\"base64\":\"QUJD\"}") << true;
+    QTest::newRow("tras número") << QByteArray("{\"a\":1,\"base64\":\"QUJD\"}") << true;
+    QTest::newRow("tras anidados") << QByteArray("{\"a\":[1,{\"b\":\"}\"}],\"base64\":\"QUJD\"}") << true;
+    QTest::newRow("barra escapada antes") << QByteArray("{\"a\":\"\\\\\",\"base64\":\"QUJD\"}") << true;
+    QTest::newRow("anidado y propio") << QByteArray("{\"x\":{\"base64\":\"QUJD\"},\"base64\":\"QUI=\"}") << true;
+    QTest::newRow("clave más larga") << QByteArray("{\"base64x\":\"QUJD\",\"base64\":\"QQ==\"}") << true;
+    QTest::newRow("sin cerrar") << QByteArray("{\"base64\":\"QUJD\"") << false;
+    QTest::newRow("falta una coma") << QByteArray("{\"base64\":\"QUJD\" \"nombre\":\"a\"}") << false;
+    QTest::newRow("basura detrás") << QByteArray("{\"base64\":\"QUJD\"} x") << false;
+    QTest::newRow("UTF-8 inválido fuera") << QByteArray("{\"nombre\":\"\xff\",\"base64\":\"QUJD\"}") << false;
+
+    // Each of these leaves the fast way; the outcome must still be the parser's.
+    QTest::newRow("barra escapada dentro") << QByteArray("{\"base64\":\"QU\\/D\"}") << false;
+    QTest::newRow("escape unicode dentro") << QByteArray("{\"base64\":\"\\u0051UJD\"}") << false;
+    QTest::newRow("espacio dentro") << QByteArray("{\"base64\":\"QU JD\"}") << false;
+    QTest::newRow("relleno en medio") << QByteArray("{\"base64\":\"QU=D\"}") << false;
+    QTest::newRow("no ASCII dentro") << QByteArray("{\"base64\":\"QUJ\xc3\xa9\"}") << false;
+    QTest::newRow("texto sin cerrar") << QByteArray("{\"base64\":\"QUJD") << false;
+    QTest::newRow("número") << QByteArray("{\"base64\":123}") << false;
+    QTest::newRow("null") << QByteArray("{\"base64\":null}") << false;
+    QTest::newRow("solo anidado") << QByteArray("{\"x\":{\"base64\":\"QUJD\"}}") << false;
+    QTest::newRow("clave repetida") << QByteArray("{\"base64\":\"QUJD\",\"base64\":\"QUI=\"}") << false;
+    QTest::newRow("repetida con número") << QByteArray("{\"base64\":\"QUJD\",\"base64\":1}") << false;
+    QTest::newRow("clave con escapes") << QByteArray("{\"base\\u0036\\u0034\":\"QUJD\"}") << false;
+    QTest::newRow("clave con escapes después")
+        << QByteArray("{\"base64\":\"QUJD\",\"ba\\u0073e64\":\"QUI=\"}") << false;
+    QTest::newRow("raíz arreglo") << QByteArray("[{\"base64\":\"QUJD\"}]") << false;
+    QTest::newRow("marca de orden de bytes") << QByteArray("\xef\xbb\xbf{\"base64\":\"QUJD\"}") << false;
+    QTest::newRow("como valor de otra clave") << QByteArray("{\"a\":\"base64\",\"b\":\"QUJD\"}") << false;
+}
+
+void TstDocumentos::LectorComoLeerTodo()
+{
+    QFETCH(QByteArray, cuerpo);
+    QFETCH(bool, alVuelo);
+    // What the endpoints did before the reader existed.
+    const std::optional<QJsonObject> esperado = ::ParsearJSON(cuerpo);
+    QByteArray bytesEsperados;
+    const bool validoEsperado =
+        esperado && ::DecodificarBase64(::LeerTexto(*esperado, QStringLiteral("base64")).toUtf8(), bytesEsperados);
+
+    // All at once, then fed as it would arrive, in pieces of every size up to a few bytes and in larger ones.
+    for (const qsizetype paso : {qsizetype(0), qsizetype(1), qsizetype(2), qsizetype(3), qsizetype(5), qsizetype(64)}) {
+        LectorBase64JSON lector(QByteArrayLiteral("base64"), cuerpo.size());
+        for (qsizetype n = paso; paso > 0 && n < cuerpo.size(); n += paso) {
+            lector.Avanzar(QByteArrayView(cuerpo).first(n));
+        }
+        const std::optional<QJsonObject> objeto = lector.Terminar(cuerpo);
+        QCOMPARE(objeto.has_value(), esperado.has_value());
+        if (!objeto) {
+            continue;
+        }
+        QCOMPARE(::LeerTexto(*objeto, QStringLiteral("nombre")), ::LeerTexto(*esperado, QStringLiteral("nombre")));
+        QByteArray bytes("sin tocar");
+        QCOMPARE(lector.TomarBase64(*objeto, bytes), validoEsperado);
+        QCOMPARE(bytes, validoEsperado ? bytesEsperados : QByteArray("sin tocar"));
+        QCOMPARE(lector.DecodificadoAlVuelo(), alVuelo);
+    }
 }
 
 void TstDocumentos::GuardaExactamenteLosBytes()
@@ -149,10 +235,10 @@ void TstDocumentos::GuardaExactamenteLosBytes()
     }
     todos.append("\r\n\n\r");
     const QString ruta = carpeta.filePath(QStringLiteral("a.bin"));
-    QVERIFY(GuardarBase64(QString::fromLatin1(todos.toBase64()), ruta));
+    QVERIFY(GuardarBase64(todos.toBase64(), ruta));
     QCOMPARE(Leer(ruta), todos);
 
-    QVERIFY(GuardarBase64(QStringLiteral("QUJD"), ruta));
+    QVERIFY(GuardarBase64("QUJD", ruta));
     QCOMPARE(QFileInfo(ruta).size(), 3);
 }
 
@@ -161,7 +247,7 @@ void TstDocumentos::ReemplazaUnArchivoMasLargo()
     QTemporaryDir carpeta;
     const QString ruta = carpeta.filePath(QStringLiteral("datos.csv"));
     QVERIFY(Escribir(ruta, QByteArray(5000, 'x')));
-    QVERIFY(GuardarBase64(QString::fromLatin1(QByteArray("a;b\r\n").toBase64()), ruta));
+    QVERIFY(GuardarBase64(QByteArray("a;b\r\n").toBase64(), ruta));
     QCOMPARE(Leer(ruta), QByteArray("a;b\r\n"));
 }
 
@@ -170,24 +256,24 @@ void TstDocumentos::Base64InvalidoNoTocaElArchivo()
     QTemporaryDir carpeta;
     const QString ruta = carpeta.filePath(QStringLiteral("archivo_recibido.pdf"));
     QVERIFY(Escribir(ruta, "%PDF-anterior"));
-    QVERIFY(!GuardarBase64(QStringLiteral("JVBERi0*"), ruta));
-    QVERIFY(!GuardarBase64(QString(), ruta));
+    QVERIFY(!GuardarBase64("JVBERi0*", ruta));
+    QVERIFY(!GuardarBase64(QByteArrayView(), ruta));
     QCOMPARE(Leer(ruta), QByteArray("%PDF-anterior"));
     // Nothing half-written stays behind either.
     QCOMPARE(QDir(carpeta.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"archivo_recibido.pdf"});
 
-    QVERIFY(!GuardarBase64(QStringLiteral("QUJD"), carpeta.filePath(QStringLiteral("nuevo.csv/"))));
+    QVERIFY(!GuardarBase64("QUJD", carpeta.filePath(QStringLiteral("nuevo.csv/"))));
 }
 
 void TstDocumentos::CarpetaInexistente()
 {
     QTemporaryDir carpeta;
     const QString ruta = carpeta.filePath(QStringLiteral("no/existe/a.csv"));
-    QVERIFY(!GuardarBase64(QStringLiteral("QUJD"), ruta));
+    QVERIFY(!GuardarBase64("QUJD", ruta));
     QVERIFY(!QFileInfo::exists(carpeta.filePath(QStringLiteral("no"))));
     // A folder where the file should be cannot be replaced.
     QVERIFY(QDir(carpeta.path()).mkdir(QStringLiteral("carpeta.csv")));
-    QVERIFY(!GuardarBase64(QStringLiteral("QUJD"), carpeta.filePath(QStringLiteral("carpeta.csv"))));
+    QVERIFY(!GuardarBase64("QUJD", carpeta.filePath(QStringLiteral("carpeta.csv"))));
     QVERIFY(QFileInfo(carpeta.filePath(QStringLiteral("carpeta.csv"))).isDir());
 }
 

@@ -28,6 +28,12 @@ QString Cuerpo(const QByteArray& contenido, const QString& nombre)
         .arg(QString::fromLatin1(contenido.toBase64()), nombre);
 }
 
+// Bodies arrive as UTF-8 bytes.
+QString Recibir(EntregaCSV& entrega, const QString& cuerpo)
+{
+    return entrega.RecibirCSV(cuerpo.toUtf8());
+}
+
 QByteArray Leer(const QString& ruta)
 {
     QFile archivo(ruta);
@@ -210,7 +216,7 @@ void TstEntregaCSV::NombrePorDefecto()
     Bitacora bitacora;
     LanzadorFalso lanzador;
     EntregaCSV entrega(m_cfg, lanzador);
-    QCOMPARE(entrega.RecibirCSV(cuerpo), kExito);
+    QCOMPARE(Recibir(entrega, cuerpo), kExito);
     QCOMPARE(Leer(m_datos + QStringLiteral("/archivo.csv")), QByteArray("a;b\r\n1;2\r\n"));
     QCOMPARE(bitacora.Mensajes().first(), "?? CSV guardado en: " + m_datos + "/archivo.csv");
 }
@@ -219,8 +225,8 @@ void TstEntregaCSV::ReemplazaPorUnArchivoMasCorto()
 {
     LanzadorFalso lanzador;
     EntregaCSV entrega(m_cfg, lanzador);
-    QCOMPARE(entrega.RecibirCSV(Cuerpo(QByteArray(10000, 'x'), QStringLiteral("ventas.csv"))), kExito);
-    QCOMPARE(entrega.RecibirCSV(Cuerpo("corto", QStringLiteral("ventas.csv"))), kExito);
+    QCOMPARE(Recibir(entrega, Cuerpo(QByteArray(10000, 'x'), QStringLiteral("ventas.csv"))), kExito);
+    QCOMPARE(Recibir(entrega, Cuerpo("corto", QStringLiteral("ventas.csv"))), kExito);
     QCOMPARE(Leer(m_datos + QStringLiteral("/ventas.csv")), QByteArray("corto"));
     QCOMPARE(QDir(m_datos).entryList(QDir::Files | QDir::Hidden), QStringList{"ventas.csv"});
 }
@@ -231,7 +237,7 @@ void TstEntregaCSV::CreaLaCarpetaDeDatos()
     LanzadorFalso lanzador;
     EntregaCSV entrega(m_cfg, lanzador);
     QVERIFY(!QFileInfo::exists(m_cfg.CarpetaCSV));
-    QCOMPARE(entrega.RecibirCSV(Cuerpo("x", QStringLiteral("a.csv"))), kExito);
+    QCOMPARE(Recibir(entrega, Cuerpo("x", QStringLiteral("a.csv"))), kExito);
     QCOMPARE(Leer(m_tmp->filePath(QStringLiteral("uno/dos/a.csv"))), QByteArray("x"));
 }
 
@@ -240,7 +246,7 @@ void TstEntregaCSV::QendraAusente()
     Bitacora bitacora;
     LanzadorQt lanzador;
     EntregaCSV entrega(m_cfg, lanzador);
-    QCOMPARE(entrega.RecibirCSV(Cuerpo("a;b", QStringLiteral("pesos.csv"))), kSinQendra);
+    QCOMPARE(Recibir(entrega, Cuerpo("a;b", QStringLiteral("pesos.csv"))), kSinQendra);
     const QString ruta = m_datos + QStringLiteral("/pesos.csv");
     QCOMPARE(bitacora.Mensajes(),
              (QStringList{"?? CSV guardado en: " + ruta, "? Error al ejecutar " + m_qendra + " | Código: 2",
@@ -256,7 +262,7 @@ void TstEntregaCSV::QendraIniciado()
     LanzadorQt lanzador;
     EntregaCSV entrega(m_cfg, lanzador);
     const QByteArray csv("codigo;peso\r\n1;2.5\r\n");
-    QCOMPARE(entrega.RecibirCSV(Cuerpo(csv, QStringLiteral("pesos.csv"))), kExito);
+    QCOMPARE(Recibir(entrega, Cuerpo(csv, QStringLiteral("pesos.csv"))), kExito);
     QCOMPARE(bitacora.Mensajes(),
              (QStringList{"?? CSV guardado en: " + m_datos + "/pesos.csv", "? qendra.exe ejecutado correctamente."}));
     // Qendra found the whole file in the data folder when it started, with "-i" and its own folder.
@@ -305,8 +311,7 @@ void TstEntregaCSV::NombresRechazados()
                                         .replace(u'\n', QStringLiteral("\\n"))
                                         .replace(QChar(0x7f), QStringLiteral("\\u007f"))
                                         .replace(QChar(0xD800), QStringLiteral("\\ud800")));
-    QCOMPARE(entrega.RecibirCSV(cuerpo),
-             QStringLiteral("{\"success\":false,\"error\":\"Nombre de archivo inválido\"}"));
+    QCOMPARE(Recibir(entrega, cuerpo), QStringLiteral("{\"success\":false,\"error\":\"Nombre de archivo inválido\"}"));
     QCOMPARE(bitacora.Mensajes().size(), 1);
     QVERIFY(bitacora.Mensajes().first().startsWith(QStringLiteral("? Nombre de archivo inválido en /csv-base64: ")));
     // One line per message, whatever the name holds.
@@ -333,7 +338,7 @@ void TstEntregaCSV::NombresAceptados()
     QFETCH(QString, nombre);
     LanzadorFalso lanzador;
     EntregaCSV entrega(m_cfg, lanzador);
-    QCOMPARE(entrega.RecibirCSV(Cuerpo("x", nombre)), kExito);
+    QCOMPARE(Recibir(entrega, Cuerpo("x", nombre)), kExito);
     QCOMPARE(QDir(m_datos).entryList(QDir::Files | QDir::Hidden), QStringList{nombre});
 }
 
@@ -354,7 +359,7 @@ void TstEntregaCSV::JsonInvalido()
     Bitacora bitacora;
     LanzadorFalso lanzador;
     EntregaCSV entrega(m_cfg, lanzador);
-    QCOMPARE(entrega.RecibirCSV(cuerpo), QStringLiteral("{\"success\":false,\"error\":\"JSON inválido\"}"));
+    QCOMPARE(Recibir(entrega, cuerpo), QStringLiteral("{\"success\":false,\"error\":\"JSON inválido\"}"));
     QCOMPARE(bitacora.Mensajes(), QStringList{"? JSON inválido recibido en /csv-base64"});
     QVERIFY(lanzador.llamadas.isEmpty());
     QVERIFY(!QFileInfo::exists(m_datos));
@@ -370,7 +375,7 @@ void TstEntregaCSV::Base64Invalido()
     Bitacora bitacora;
     LanzadorFalso lanzador;
     EntregaCSV entrega(m_cfg, lanzador);
-    QCOMPARE(entrega.RecibirCSV(QStringLiteral("{\"base64\":\"no es base64!\",\"nombreArchivo\":\"a.csv\"}")),
+    QCOMPARE(Recibir(entrega, QStringLiteral("{\"base64\":\"no es base64!\",\"nombreArchivo\":\"a.csv\"}")),
              QStringLiteral("{\"success\":false,\"error\":\"No se pudo guardar el CSV\"}"));
     QCOMPARE(bitacora.Mensajes(), QStringList{"? Error al guardar CSV"});
     QCOMPARE(Leer(m_datos + QStringLiteral("/a.csv")), QByteArray("anterior"));
@@ -386,7 +391,7 @@ void TstEntregaCSV::CarpetaQueNoSePuedeCrear()
     Bitacora bitacora;
     LanzadorFalso lanzador;
     EntregaCSV entrega(m_cfg, lanzador);
-    QCOMPARE(entrega.RecibirCSV(Cuerpo("x", QStringLiteral("a.csv"))),
+    QCOMPARE(Recibir(entrega, Cuerpo("x", QStringLiteral("a.csv"))),
              QStringLiteral("{\"success\":false,\"error\":\"No se pudo guardar el CSV\"}"));
     QCOMPARE(bitacora.Mensajes(),
              (QStringList{"? No se pudo crear la carpeta " + m_datos + "/", "? Error al guardar CSV"}));
@@ -400,7 +405,7 @@ void TstEntregaCSV::CarpetasPorDefecto()
     Configuracion cfg;
     LanzadorFalso lanzador;
     EntregaCSV entrega(cfg, lanzador);
-    const QString respuesta = entrega.RecibirCSV(Cuerpo("x", QString()));
+    const QString respuesta = Recibir(entrega, Cuerpo("x", QString()));
     qputenv("HOME", casaAnterior);
     QCOMPARE(respuesta, kExito);
     QCOMPARE(Leer(m_tmp->filePath(QStringLiteral("tornavo/archivo.csv"))), QByteArray("x"));

@@ -282,12 +282,16 @@ void TstProtocolo::summaryAndSplit()
     QCOMPARE(partes.cabecera, QStringLiteral("POST / HTTP/1.1\r\nA: b"));
     QCOMPARE(partes.cuerpo, QStringLiteral("{\"x\":1}\r\n\r\nz"));
     // Split on the bytes: UTF-8 when all of it is, Windows-1252 for both parts when any part is not.
-    const PartesSolicitud utf8 = DecodificarSolicitud("POST / HTTP/1.1\r\nA: \xc3\xb1\r\n\r\n{\"n\":\"\xc3\xb1\"}");
+    // The body stays UTF-8 bytes either way.
+    const SolicitudDecodificada utf8 =
+        DecodificarSolicitud("POST / HTTP/1.1\r\nA: \xc3\xb1\r\n\r\n{\"n\":\"\xc3\xb1\"}");
     QCOMPARE(utf8.cabecera, QStringLiteral("POST / HTTP/1.1\r\nA: ñ"));
-    QCOMPARE(utf8.cuerpo, QStringLiteral("{\"n\":\"ñ\"}"));
-    const PartesSolicitud mezcla = DecodificarSolicitud("POST / HTTP/1.1\r\nA: \xc3\xb1\r\n\r\n{\"n\":\"\xf1\"}");
+    QCOMPARE(utf8.cuerpo, QByteArray("{\"n\":\"\xc3\xb1\"}"));
+    QVERIFY(utf8.utf8);
+    const SolicitudDecodificada mezcla = DecodificarSolicitud("POST / HTTP/1.1\r\nA: \xc3\xb1\r\n\r\n{\"n\":\"\xf1\"}");
     QCOMPARE(mezcla.cabecera, QStringLiteral("POST / HTTP/1.1\r\nA: Ã±"));
-    QCOMPARE(mezcla.cuerpo, QStringLiteral("{\"n\":\"ñ\"}"));
+    QCOMPARE(mezcla.cuerpo, QByteArray("{\"n\":\"\xc3\xb1\"}"));
+    QVERIFY(!mezcla.utf8);
     QCOMPARE(DecodificarSolicitud("GET / HTTP/1.1").cabecera, QStringLiteral("GET / HTTP/1.1"));
 
     const PartesSolicitud sinBlanco = SepararSolicitud(QStringLiteral("GET / HTTP/1.1\r\nA: b"));
@@ -346,15 +350,27 @@ void TstProtocolo::routes()
     endpoints.estado = [] { return QStringLiteral("estado"); };
     endpoints.impresoras = [] { return QStringLiteral("impresoras"); };
     endpoints.peso = [](const Endpoints::Responder& r) { r(QStringLiteral("peso")); };
-    endpoints.imprimir = [](const QString& c, const Endpoints::Responder& r) { r(QStringLiteral("imprimir:") + c); };
-    endpoints.csv = [](const QString& c) { return QStringLiteral("csv:") + c; };
+    endpoints.imprimir = [](QByteArray c, std::unique_ptr<LectorBase64JSON> lector, const Endpoints::Responder& r) {
+        r(QStringLiteral("imprimir:") + QString::fromUtf8(c) + (lector ? QStringLiteral("+lector") : QString()));
+    };
+    endpoints.csv = [](QByteArray c) { return QStringLiteral("csv:") + QString::fromUtf8(c); };
     QStringList respuestas;
-    Enrutar(endpoints, metodo, ruta, QStringLiteral("cuerpo"), [&](const QString& c) { respuestas << c; });
+    Enrutar(endpoints, metodo, ruta, "cuerpo", nullptr, [&](const QString& c) { respuestas << c; });
     QCOMPARE(respuestas, QStringList{esperado});
+
+    // Only the print route reads its body as it arrives, and the reader reaches its endpoint.
+    std::unique_ptr<LectorBase64JSON> lector = LectorAnticipado(endpoints, metodo, ruta, 100);
+    QCOMPARE(lector != nullptr, esperado.startsWith(QLatin1String("imprimir:")));
+    if (lector) {
+        respuestas.clear();
+        Enrutar(endpoints, metodo, ruta, "cuerpo", std::move(lector), [&](const QString& c) { respuestas << c; });
+        QCOMPARE(respuestas, QStringList{esperado + QStringLiteral("+lector")});
+    }
+    QVERIFY(!LectorAnticipado(Endpoints{}, metodo, ruta, 100));
 
     // An endpoint that is not wired falls to the fixed answers rather than answering nothing.
     respuestas.clear();
-    Enrutar(Endpoints{}, metodo, ruta, QStringLiteral("cuerpo"), [&](const QString& c) { respuestas << c; });
+    Enrutar(Endpoints{}, metodo, ruta, "cuerpo", nullptr, [&](const QString& c) { respuestas << c; });
     QCOMPARE(respuestas.size(), 1);
     QCOMPARE(respuestas.first(), metodo == QLatin1String("GET") ? kRutaNoValida : kMetodoORutaNoValida);
 }
@@ -365,7 +381,7 @@ void TstProtocolo::weightRouteAnswersLater()
     Endpoints endpoints;
     endpoints.peso = [&](Endpoints::Responder r) { pendiente = std::move(r); };
     QStringList respuestas;
-    Enrutar(endpoints, QStringLiteral("GET"), QStringLiteral("/pesoBalanza"), QString(),
+    Enrutar(endpoints, QStringLiteral("GET"), QStringLiteral("/pesoBalanza"), QByteArray(), nullptr,
             [&](const QString& c) { respuestas << c; });
     QVERIFY(respuestas.isEmpty());
     pendiente(QStringLiteral("1.500"));

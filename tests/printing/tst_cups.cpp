@@ -84,7 +84,7 @@ void TstCups::cleanupTestCase()
 QString TstCups::Imprimir(const QString& cuerpo)
 {
     auto respuestas = std::make_shared<QStringList>();
-    m_impresion->Imprimir(cuerpo, [respuestas](const QString& r) { *respuestas << r; });
+    m_impresion->Imprimir(cuerpo.toUtf8(), nullptr, [respuestas](const QString& r) { *respuestas << r; });
     if (!QTest::qWaitFor([&] { return !respuestas->isEmpty(); }, 20000)) {
         return QStringLiteral("<sin respuesta>");
     }

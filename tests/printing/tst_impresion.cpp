@@ -116,7 +116,7 @@ void TstImpresion::init()
 QString TstImpresion::Imprimir(const QString& cuerpo)
 {
     QStringList respuestas;
-    m_impresion->Imprimir(cuerpo, [&respuestas](const QString& r) { respuestas << r; });
+    m_impresion->Imprimir(cuerpo.toUtf8(), nullptr, [&respuestas](const QString& r) { respuestas << r; });
     return respuestas.size() == 1 ? respuestas.first() : QStringLiteral("<%1 respuestas>").arg(respuestas.size());
 }
 
@@ -495,13 +495,15 @@ void TstImpresion::RespondeCuandoLpArranca()
     m_lanzador->diferir = true;
     Bitacora bitacora;
     QStringList respuestas;
-    m_impresion->Imprimir(Cuerpo("%PDF", QStringLiteral("Caja")), [&](const QString& r) { respuestas << r; });
+    m_impresion->Imprimir(Cuerpo("%PDF", QStringLiteral("Caja")).toUtf8(), nullptr,
+                          [&](const QString& r) { respuestas << r; });
     QVERIFY(respuestas.isEmpty());
     QCOMPARE(bitacora.Mensajes(), QStringList{"PDF guardado: " + m_pdf});
     m_lanzador->pendientes[0].alIniciar(true);
     QCOMPARE(respuestas, QStringList{kExitoCaja});
 
-    m_impresion->Imprimir(Cuerpo("%PDF", QStringLiteral("Caja")), [&](const QString& r) { respuestas << r; });
+    m_impresion->Imprimir(Cuerpo("%PDF", QStringLiteral("Caja")).toUtf8(), nullptr,
+                          [&](const QString& r) { respuestas << r; });
     m_lanzador->pendientes[1].alIniciar(false);
     QCOMPARE(respuestas,
              (QStringList{kExitoCaja, QStringLiteral("{\"success\":false,\"error\":\"No se pudo imprimir\"}")}));
@@ -512,8 +514,10 @@ void TstImpresion::DosImpresionesSeguidasLlevanSuPropioDocumento()
 {
     m_lanzador->diferir = true;
     QStringList respuestas;
-    m_impresion->Imprimir(Cuerpo("%PDF primero", QStringLiteral("Caja")), [&](const QString& r) { respuestas << r; });
-    m_impresion->Imprimir(Cuerpo("%PDF segundo", QStringLiteral("Caja")), [&](const QString& r) { respuestas << r; });
+    m_impresion->Imprimir(Cuerpo("%PDF primero", QStringLiteral("Caja")).toUtf8(), nullptr,
+                          [&](const QString& r) { respuestas << r; });
+    m_impresion->Imprimir(Cuerpo("%PDF segundo", QStringLiteral("Caja")).toUtf8(), nullptr,
+                          [&](const QString& r) { respuestas << r; });
     // The second request replaced the shared file before the first program started; each still gets its own bytes.
     QCOMPARE(Leer(m_pdf), QByteArray("%PDF segundo"));
     QCOMPARE(m_lanzador->llamadas.size(), 2);
