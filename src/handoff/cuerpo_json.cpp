@@ -1,6 +1,7 @@
 #include "cuerpo_json.h"
 
 #include "base64.h"
+#include "settings/memoria.h"
 
 #include <QJsonDocument>
 #include <QJsonParseError>
@@ -60,6 +61,7 @@ LectorBase64JSON::LectorBase64JSON(QByteArray miembro, qsizetype largoPrevisto)
 {
     if (largoPrevisto > 0) {
         m_decodificado.reserve(largoPrevisto / 4 * 3 + 3);
+        PreferirPaginasGrandes(m_decodificado.constData(), m_decodificado.capacity());
     }
 }
 

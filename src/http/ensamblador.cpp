@@ -1,5 +1,7 @@
 #include "ensamblador.h"
 
+#include "settings/memoria.h"
+
 #include <limits>
 
 EnsambladorSolicitud::EnsambladorSolicitud(qint64 limite)
@@ -79,6 +81,7 @@ EnsambladorSolicitud::Estado EnsambladorSolicitud::Agregar(const QByteArray& byt
         }
         // One allocation for the whole request rather than one per doubling.
         m_datos.reserve(m_finCabecera + m_largoCuerpo);
+        PreferirPaginasGrandes(m_datos.constData(), m_datos.capacity());
     }
     return Evaluar();
 }

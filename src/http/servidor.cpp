@@ -256,8 +256,8 @@ void ServidorWeb::Ocupar(int indice, QTcpSocket* socket)
     Ranura& ranura = *m_ranuras[indice];
     // The slot, not the listener, owns the connection: slot 0 keeps its connection across a restart.
     socket->setParent(this);
-    // Small reads: Qt's buffer then takes its blocks from the heap over and over, where reads of megabytes would
-    // map fresh memory for each and fault it in page by page.
+    // Small reads: each block comes from the heap and is used over and over, where reads of megabytes would map
+    // fresh memory for each and fault it in page by page.
     socket->setReadBufferSize(kBufferLectura);
     ranura.socket = socket;
     ranura.generacion = ++m_generacion;
@@ -299,7 +299,8 @@ void ServidorWeb::AlLlegarDatos(int indice, quint64 generacion)
     if (ranura == nullptr) {
         return;
     }
-    const QByteArray bytes = ranura->socket->readAll();
+    // What Qt has buffered, in one small block: readAll would grow a fresh buffer of its own on every read.
+    const QByteArray bytes = ranura->socket->read(ranura->socket->bytesAvailable());
     if (ranura->atendida) {
         return; // one request per connection
     }

@@ -4,6 +4,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QRandomGenerator>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -36,6 +37,7 @@ private slots:
     void DecodificarBase64();
     void LectorComoLeerTodo_data();
     void LectorComoLeerTodo();
+    void LectorEnTrozosDesiguales();
     void GuardaExactamenteLosBytes();
     void ReemplazaUnArchivoMasLargo();
     void Base64InvalidoNoTocaElArchivo();
@@ -223,6 +225,33 @@ void TstDocumentos::LectorComoLeerTodo()
         QCOMPARE(lector.TomarBase64(*objeto, bytes), validoEsperado);
         QCOMPARE(bytes, validoEsperado ? bytesEsperados : QByteArray("sin tocar"));
         QCOMPARE(lector.DecodificadoAlVuelo(), alVuelo);
+    }
+}
+
+void TstDocumentos::LectorEnTrozosDesiguales()
+{
+    // A document of some hundred kilobytes arriving in pieces of any size, as a socket delivers them.
+    QRandomGenerator azar(20261208);
+    QByteArray documento(300001, Qt::Uninitialized);
+    for (char& c : documento) {
+        c = static_cast<char>(azar.bounded(256));
+    }
+    for (const QByteArray& base64 : {documento.toBase64(), documento.toBase64(QByteArray::OmitTrailingEquals)}) {
+        const QByteArray cuerpo = "{\"nombre\":\"Caja\",\"base64\":\"" + base64 + "\"}";
+        for (int vuelta = 0; vuelta < 20; ++vuelta) {
+            LectorBase64JSON lector(QByteArrayLiteral("base64"), vuelta % 2 ? cuerpo.size() : 0);
+            qsizetype recibido = 0;
+            while (recibido < cuerpo.size()) {
+                recibido = std::min(cuerpo.size(), recibido + 1 + azar.bounded(vuelta < 10 ? 9 : 70000));
+                lector.Avanzar(QByteArrayView(cuerpo).first(recibido));
+            }
+            const std::optional<QJsonObject> objeto = lector.Terminar(cuerpo);
+            QVERIFY(objeto.has_value());
+            QVERIFY(lector.DecodificadoAlVuelo());
+            QByteArray bytes;
+            QVERIFY(lector.TomarBase64(*objeto, bytes));
+            QVERIFY(bytes == documento);
+        }
     }
 }
 

@@ -1,0 +1,28 @@
+#include "memoria.h"
+
+#if defined(__linux__)
+#include <sys/mman.h>
+#include <unistd.h>
+
+#include <cstdint>
+#endif
+
+void PreferirPaginasGrandes(const char* datos, qsizetype largo)
+{
+#if defined(__linux__)
+    constexpr qsizetype kPaginaGrande = 2 * 1024 * 1024;
+    if (datos == nullptr || largo < 2 * kPaginaGrande) {
+        return;
+    }
+    const auto pagina = static_cast<std::uintptr_t>(::sysconf(_SC_PAGESIZE));
+    const auto inicio = (reinterpret_cast<std::uintptr_t>(datos) + pagina - 1) & ~(pagina - 1);
+    const auto fin = (reinterpret_cast<std::uintptr_t>(datos) + static_cast<std::uintptr_t>(largo)) & ~(pagina - 1);
+    if (fin > inicio) {
+        // Refused where transparent huge pages are off: the buffer then simply keeps small pages.
+        ::madvise(reinterpret_cast<void*>(inicio), fin - inicio, MADV_HUGEPAGE);
+    }
+#else
+    Q_UNUSED(datos);
+    Q_UNUSED(largo);
+#endif
+}
