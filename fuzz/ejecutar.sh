@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Builds the fuzz targets and runs each one in turn for the given number of seconds (600 when not given), then
-# prints one summary line per target. Needs clang and libclang-rt-14-dev.
+# prints one summary line per target. Installs what is missing first (clang and libclang-rt-14-dev among it).
 #
 #   fuzz/ejecutar.sh [seconds] [target ...]
 #
@@ -14,6 +14,18 @@ if [[ $# -gt 0 ]]; then shift; fi
 raiz=$(cd "$(dirname "$0")/.." && pwd)
 build=${FUZZ_BUILD:-$raiz/build/fuzz}
 objetivos=${*:-fuzz_solicitud fuzz_ini fuzz_peso fuzz_documentos}
+
+# The normal build's packages, then clang with libFuzzer and the sanitizer runtimes.
+"$raiz/scripts/instalar-dependencias.sh"
+faltan=()
+for paquete in clang libclang-rt-14-dev; do
+    dpkg-query -W -f='${Status}' "$paquete" 2>/dev/null | grep -q "install ok installed" || faltan+=("$paquete")
+done
+if ((${#faltan[@]})); then
+    sudo_=(); [[ $(id -u) -ne 0 ]] && sudo_=(sudo)
+    "${sudo_[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${sudo_[@]}" apt-get install -y -qq --no-install-recommends "${faltan[@]}"
+fi
 
 cmake -S "$raiz/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build "$build"

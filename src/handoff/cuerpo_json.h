@@ -38,6 +38,8 @@ public:
 
     // Terminar took the document decoded on the way rather than parsing the whole body.
     bool DecodificadoAlVuelo() const { return m_adelantado; }
+    // How much of the body has been read so far.
+    qsizetype Leidos() const { return m_leidos; }
 
 private:
     enum class Estado

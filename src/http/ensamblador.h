@@ -29,7 +29,11 @@ public:
     bool CabeceraCompleta() const { return m_finCabecera >= 0; }
     // The head is complete, its body is still to come, and the client waits for "100 Continue" before sending it
     // (curl does so for large bodies).
-    bool PideContinuar() const { return m_pideContinuar && CabeceraCompleta(); }
+    bool PideContinuar() const
+    {
+        return m_pideContinuar && CabeceraCompleta() &&
+               static_cast<qint64>(m_datos.size()) - m_finCabecera < m_largoCuerpo;
+    }
     // Once the head is complete: the head without its blank line, and the body so far.
     QByteArrayView Cabecera() const { return QByteArrayView(m_datos).first(m_finCabecera - 4); }
     QByteArrayView Cuerpo() const { return QByteArrayView(m_datos).sliced(m_finCabecera); }
