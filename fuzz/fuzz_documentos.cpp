@@ -119,7 +119,7 @@ void ComprobarLector(const QByteArray& cuerpo, const std::optional<QJsonObject>&
     const bool validoEsperado =
         esperado && DecodificarBase64(LeerTexto(*esperado, QStringLiteral("base64")).toUtf8(), bytesEsperados);
     for (const qsizetype paso : {qsizetype(0), qsizetype(1 + semilla % 7), qsizetype(1 + semilla)}) {
-        LectorBase64JSON lector(QByteArrayLiteral("base64"), cuerpo.size());
+        LectorBase64JSON lector(QByteArrayLiteral("base64"));
         for (qsizetype n = paso; paso > 0 && n < cuerpo.size(); n += paso) {
             lector.Avanzar(QByteArrayView(cuerpo).first(n));
         }

@@ -56,11 +56,17 @@ QString LeerTexto(const QJsonObject& objeto, const QString& miembro)
     }
 }
 
-LectorBase64JSON::LectorBase64JSON(QByteArray miembro, qsizetype largoPrevisto)
+LectorBase64JSON::LectorBase64JSON(QByteArray miembro)
     : m_miembro(std::move(miembro))
 {
-    if (largoPrevisto > 0) {
-        m_decodificado.reserve(largoPrevisto / 4 * 3 + 3);
+}
+
+void LectorBase64JSON::Crecer(qsizetype largo)
+{
+    // Grows as the document does (never ahead of what arrived), in doublings.
+    const qsizetype antes = m_decodificado.capacity();
+    m_decodificado.resize(largo);
+    if (m_decodificado.capacity() != antes) {
         PreferirPaginasGrandes(m_decodificado.constData(), m_decodificado.capacity());
     }
 }
@@ -75,7 +81,7 @@ void LectorBase64JSON::Abandonar()
 void LectorBase64JSON::DecodificarGrupo(const unsigned char* grupo)
 {
     if (m_decodificado.size() < m_largoDecodificado + 3) {
-        m_decodificado.resize(m_largoDecodificado + 3);
+        Crecer(m_largoDecodificado + 3);
     }
     const quint32 v = quint32(kValor[grupo[0]]) << 18 | quint32(kValor[grupo[1]]) << 12 |
                       quint32(kValor[grupo[2]]) << 6 | quint32(kValor[grupo[3]]);
@@ -95,7 +101,7 @@ const char* LectorBase64JSON::LeerDocumento(const char* base, const char* p, con
             // Whole groups straight from the body: the bulk of a document.
             const qsizetype necesario = m_largoDecodificado + (fin - p) / 4 * 3;
             if (m_decodificado.size() < necesario) {
-                m_decodificado.resize(necesario); // grows geometrically past what was reserved
+                Crecer(necesario);
             }
             auto* salida = reinterpret_cast<unsigned char*>(m_decodificado.data()) + m_largoDecodificado;
             const auto* q = reinterpret_cast<const unsigned char*>(p);

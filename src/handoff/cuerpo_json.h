@@ -23,8 +23,7 @@ QString LeerTexto(const QJsonObject& objeto, const QString& miembro);
 class LectorBase64JSON final
 {
 public:
-    // `largoPrevisto`, the declared length of the body, sizes the decoded document once.
-    explicit LectorBase64JSON(QByteArray miembro, qsizetype largoPrevisto = 0);
+    explicit LectorBase64JSON(QByteArray miembro);
 
     // `recibido` is the body so far: the same bytes as in earlier calls, plus those that arrived since.
     void Avanzar(QByteArrayView recibido);
@@ -57,6 +56,7 @@ private:
     void CerrarDocumento(qsizetype cierre);
     const char* LeerDocumento(const char* base, const char* p, const char* fin);
     void DecodificarGrupo(const unsigned char* grupo);
+    void Crecer(qsizetype largo);
 
     QByteArray m_miembro;
     Estado m_estado = Estado::Inicio;

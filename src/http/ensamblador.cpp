@@ -2,6 +2,7 @@
 
 #include "settings/memoria.h"
 
+#include <algorithm>
 #include <limits>
 
 EnsambladorSolicitud::EnsambladorSolicitud(qint64 limite)
@@ -63,6 +64,13 @@ EnsambladorSolicitud::Estado EnsambladorSolicitud::Agregar(const QByteArray& byt
         return Estado::DemasiadoGrande;
     }
     const qsizetype previo = m_datos.size();
+    if (previo + bytes.size() > m_datos.capacity()) {
+        // Grown as bytes arrive, never ahead of them on the head's word: a declared length costs nothing until the
+        // body is really sent. Doubling through reserve lets the allocator move the pages rather than copy them,
+        // which append alone would do.
+        m_datos.reserve(std::max(2 * m_datos.capacity(), previo + bytes.size()));
+        PreferirPaginasGrandes(m_datos.constData(), m_datos.capacity());
+    }
     m_datos.append(bytes);
     if (m_finCabecera < 0) {
         // Only the new bytes (and the three before them) can complete the blank line.
@@ -79,9 +87,6 @@ EnsambladorSolicitud::Estado EnsambladorSolicitud::Agregar(const QByteArray& byt
         if (m_largoCuerpo > m_limite - m_finCabecera) {
             return Estado::DemasiadoGrande;
         }
-        // One allocation for the whole request rather than one per doubling.
-        m_datos.reserve(m_finCabecera + m_largoCuerpo);
-        PreferirPaginasGrandes(m_datos.constData(), m_datos.capacity());
     }
     return Evaluar();
 }

@@ -20,8 +20,7 @@ std::unique_ptr<LectorBase64JSON> ManejadorSolicitudes::LectorPara(QByteArrayVie
         !AnalizarLineaSolicitud(texto, linea, error)) {
         return nullptr;
     }
-    return LectorAnticipado(m_endpoints, linea.metodo, linea.ruta,
-                            std::max<qint64>(EnsambladorSolicitud::LargoDeclarado(cabecera), 0));
+    return LectorAnticipado(m_endpoints, linea.metodo, linea.ruta);
 }
 
 void ManejadorSolicitudes::Manejar(QByteArray datos, Enviar enviar, std::unique_ptr<LectorBase64JSON> lector) const

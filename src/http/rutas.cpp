@@ -10,12 +10,12 @@ bool EsImprimir(const Endpoints& endpoints, const QString& metodo, const QString
 } // namespace
 
 std::unique_ptr<LectorBase64JSON> LectorAnticipado(const Endpoints& endpoints, const QString& metodo,
-                                                   const QString& ruta, qsizetype largo)
+                                                   const QString& ruta)
 {
     if (!EsImprimir(endpoints, metodo, ruta)) {
         return nullptr;
     }
-    return std::make_unique<LectorBase64JSON>(QByteArrayLiteral("base64"), largo);
+    return std::make_unique<LectorBase64JSON>(QByteArrayLiteral("base64"));
 }
 
 void Enrutar(const Endpoints& endpoints, const QString& metodo, const QString& ruta, QByteArray cuerpo,

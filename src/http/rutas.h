@@ -36,6 +36,6 @@ void Enrutar(const Endpoints& endpoints, const QString& metodo, const QString& r
              std::unique_ptr<LectorBase64JSON> lector, const Endpoints::Responder& responder);
 
 // A reader to feed the body of a request to while it arrives, for the route that takes documents of megabytes;
-// none for every other request. `largo` is the declared length of the body.
+// none for every other request.
 std::unique_ptr<LectorBase64JSON> LectorAnticipado(const Endpoints& endpoints, const QString& metodo,
-                                                   const QString& ruta, qsizetype largo);
+                                                   const QString& ruta);

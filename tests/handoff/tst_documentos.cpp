@@ -211,7 +211,7 @@ void TstDocumentos::LectorComoLeerTodo()
 
     // All at once, then fed as it would arrive, in pieces of every size up to a few bytes and in larger ones.
     for (const qsizetype paso : {qsizetype(0), qsizetype(1), qsizetype(2), qsizetype(3), qsizetype(5), qsizetype(64)}) {
-        LectorBase64JSON lector(QByteArrayLiteral("base64"), cuerpo.size());
+        LectorBase64JSON lector(QByteArrayLiteral("base64"));
         for (qsizetype n = paso; paso > 0 && n < cuerpo.size(); n += paso) {
             lector.Avanzar(QByteArrayView(cuerpo).first(n));
         }
@@ -239,7 +239,7 @@ void TstDocumentos::LectorEnTrozosDesiguales()
     for (const QByteArray& base64 : {documento.toBase64(), documento.toBase64(QByteArray::OmitTrailingEquals)}) {
         const QByteArray cuerpo = "{\"nombre\":\"Caja\",\"base64\":\"" + base64 + "\"}";
         for (int vuelta = 0; vuelta < 20; ++vuelta) {
-            LectorBase64JSON lector(QByteArrayLiteral("base64"), vuelta % 2 ? cuerpo.size() : 0);
+            LectorBase64JSON lector(QByteArrayLiteral("base64"));
             qsizetype recibido = 0;
             while (recibido < cuerpo.size()) {
                 recibido = std::min(cuerpo.size(), recibido + 1 + azar.bounded(vuelta < 10 ? 9 : 70000));

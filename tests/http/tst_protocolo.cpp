@@ -359,14 +359,14 @@ void TstProtocolo::routes()
     QCOMPARE(respuestas, QStringList{esperado});
 
     // Only the print route reads its body as it arrives, and the reader reaches its endpoint.
-    std::unique_ptr<LectorBase64JSON> lector = LectorAnticipado(endpoints, metodo, ruta, 100);
+    std::unique_ptr<LectorBase64JSON> lector = LectorAnticipado(endpoints, metodo, ruta);
     QCOMPARE(lector != nullptr, esperado.startsWith(QLatin1String("imprimir:")));
     if (lector) {
         respuestas.clear();
         Enrutar(endpoints, metodo, ruta, "cuerpo", std::move(lector), [&](const QString& c) { respuestas << c; });
         QCOMPARE(respuestas, QStringList{esperado + QStringLiteral("+lector")});
     }
-    QVERIFY(!LectorAnticipado(Endpoints{}, metodo, ruta, 100));
+    QVERIFY(!LectorAnticipado(Endpoints{}, metodo, ruta));
 
     // An endpoint that is not wired falls to the fixed answers rather than answering nothing.
     respuestas.clear();
