@@ -3,16 +3,7 @@
 # Not part of the test command: it takes a few minutes and wants a quiet machine.
 set -euo pipefail
 raiz=$(cd "$(dirname "$0")/.." && pwd)
-"$raiz/scripts/instalar-dependencias.sh"
-faltan=()
-for paquete in wrk nginx-light apache2-utils curl python3; do
-    dpkg-query -W -f='${Status}' "$paquete" 2>/dev/null | grep -q "install ok installed" || faltan+=("$paquete")
-done
-if ((${#faltan[@]})); then
-    sudo_=(); [[ $(id -u) -ne 0 ]] && sudo_=(sudo)
-    "${sudo_[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo_[@]}" apt-get install -y -qq --no-install-recommends "${faltan[@]}"
-fi
+"$raiz/scripts/instalar-dependencias.sh" wrk nginx-light apache2-utils curl python3
 cmake -S "$raiz" -B "$raiz/build/release" -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 cmake --build "$raiz/build/release"
 exec python3 "$raiz/bench/medir.py" "$@"

@@ -15,17 +15,8 @@ raiz=$(cd "$(dirname "$0")/.." && pwd)
 build=${FUZZ_BUILD:-$raiz/build/fuzz}
 objetivos=${*:-fuzz_solicitud fuzz_ini fuzz_peso fuzz_documentos}
 
-# The normal build's packages, then clang with libFuzzer and the sanitizer runtimes.
-"$raiz/scripts/instalar-dependencias.sh"
-faltan=()
-for paquete in clang libclang-rt-14-dev; do
-    dpkg-query -W -f='${Status}' "$paquete" 2>/dev/null | grep -q "install ok installed" || faltan+=("$paquete")
-done
-if ((${#faltan[@]})); then
-    sudo_=(); [[ $(id -u) -ne 0 ]] && sudo_=(sudo)
-    "${sudo_[@]}" apt-get update -qq
-    DEBIAN_FRONTEND=noninteractive "${sudo_[@]}" apt-get install -y -qq --no-install-recommends "${faltan[@]}"
-fi
+# The normal build's packages, and clang with libFuzzer and the sanitizer runtimes.
+"$raiz/scripts/instalar-dependencias.sh" clang libclang-rt-14-dev
 
 cmake -S "$raiz/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 cmake --build "$build"

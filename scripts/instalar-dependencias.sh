@@ -1,12 +1,18 @@
 #!/usr/bin/env bash
-# Installs what building (and, with --pruebas, testing) Plugin Tornavo needs on Debian 12. Idempotent: only
-# missing packages are installed.
+# Installs what building (and, with --pruebas, testing) Plugin Tornavo needs on Debian 12, plus any packages named
+# after the options (the benchmarks and the fuzzers name theirs). Idempotent: only missing packages are installed.
+#
+#   scripts/instalar-dependencias.sh [--pruebas] [paquete ...]
 set -euo pipefail
 
 paquetes=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libqt6printsupport6 cups-client)
-if [[ "${1:-}" == "--pruebas" ]]; then
-    paquetes+=(cups cups-ipp-utils ghostscript chromium openssl)
-fi
+for argumento in "$@"; do
+    if [[ "$argumento" == "--pruebas" ]]; then
+        paquetes+=(cups cups-ipp-utils ghostscript chromium openssl)
+    else
+        paquetes+=("$argumento")
+    fi
+done
 
 faltan=()
 for paquete in "${paquetes[@]}"; do
