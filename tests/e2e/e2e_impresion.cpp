@@ -53,8 +53,6 @@ private:
 
     // What a browser's fetch() sends: a preflight, then the POST with its usual headers.
     RespuestaHttp PostComoPagina(const QByteArray& cuerpo);
-    int UltimoTrabajo();
-    QList<CupsPrivado::Trabajo> TrabajosTerminadosDesde(int id, int cuantos);
 };
 
 void E2eImpresion::initTestCase()
@@ -101,34 +99,6 @@ RespuestaHttp E2eImpresion::PostComoPagina(const QByteArray& cuerpo)
                               60000);
 }
 
-int E2eImpresion::UltimoTrabajo()
-{
-    const auto trabajos = m_cups.Trabajos();
-    return trabajos.isEmpty() ? 0 : trabajos.last().id;
-}
-
-QList<CupsPrivado::Trabajo> E2eImpresion::TrabajosTerminadosDesde(int id, int cuantos)
-{
-    QList<CupsPrivado::Trabajo> nuevos;
-    const bool llegaron = QTest::qWaitFor(
-        [&] {
-            nuevos.clear();
-            bool terminados = true;
-            for (const auto& t : m_cups.Trabajos()) {
-                if (t.id > id) {
-                    nuevos << t;
-                    terminados = terminados && t.estado == QLatin1String("completed");
-                }
-            }
-            return nuevos.size() >= cuantos && terminados;
-        },
-        60000);
-    if (!llegaron) {
-        qWarning() << "trabajos esperados:" << cuantos << "llegaron:" << nuevos.size() << m_cups.UltimoError();
-    }
-    return nuevos;
-}
-
 void E2eImpresion::CatalogoPorHttp()
 {
     const RespuestaHttp respuesta = m_agente.Get(QStringLiteral("/impresoras"));
@@ -164,14 +134,14 @@ void E2eImpresion::PaginaImprimeEnLaImpresoraPedida()
     QFETCH(QString, pedida);
     QFETCH(QString, cola);
     QFETCH(QString, comando);
-    const int antes = UltimoTrabajo();
+    const int antes = m_cups.UltimoTrabajo();
     const QByteArray pdf = PdfDePrueba("pagina " + cola.toUtf8().toHex(), 2048, static_cast<quint32>(antes));
     const RespuestaHttp respuesta = PostComoPagina(Cuerpo(pdf, pedida));
     QCOMPARE(respuesta.estado, 200);
     QCOMPARE(QString::fromUtf8(respuesta.cuerpo),
              QStringLiteral("{\"success\":true,\"impresora\":\"%1\"}").arg(pedida));
 
-    const auto nuevos = TrabajosTerminadosDesde(antes, 1);
+    const auto nuevos = m_cups.TrabajosTerminadosDesde(antes, 1);
     QCOMPARE(nuevos.size(), 1);
     QCOMPARE(nuevos[0].impresora, cola);
     QVERIFY(nuevos[0].ajustarPagina);
@@ -189,14 +159,14 @@ void E2eImpresion::PaginaImprimeEnLaImpresoraPedida()
 
 void E2eImpresion::DosImpresionesSeguidasSonDosTrabajos()
 {
-    const int antes = UltimoTrabajo();
+    const int antes = m_cups.UltimoTrabajo();
     const QByteArray primero = PdfDePrueba("primero", 300000, 101);
     const QByteArray segundo = PdfDePrueba("segundo", 10, 102);
     QCOMPARE(m_agente.Post(QStringLiteral("/print-base64"), Cuerpo(primero, QStringLiteral("Caja"))).cuerpo,
              QByteArray("{\"success\":true,\"impresora\":\"Caja\"}"));
     QCOMPARE(m_agente.Post(QStringLiteral("/print-base64"), Cuerpo(segundo, QStringLiteral("Caja"))).cuerpo,
              QByteArray("{\"success\":true,\"impresora\":\"Caja\"}"));
-    const auto nuevos = TrabajosTerminadosDesde(antes, 2);
+    const auto nuevos = m_cups.TrabajosTerminadosDesde(antes, 2);
     QCOMPARE(nuevos.size(), 2);
     QVERIFY(nuevos[0].id != nuevos[1].id);
     // Each lp takes its number once it has read its input, so the short second document may be numbered first.
@@ -207,11 +177,11 @@ void E2eImpresion::DosImpresionesSeguidasSonDosTrabajos()
 
 void E2eImpresion::PdfDeVeinteMegas()
 {
-    const int antes = UltimoTrabajo();
+    const int antes = m_cups.UltimoTrabajo();
     const QByteArray pdf = PdfDePrueba("grande", 20 * 1024 * 1024, 20);
     const RespuestaHttp respuesta = PostComoPagina(Cuerpo(pdf, QStringLiteral("Caja")));
     QCOMPARE(respuesta.cuerpo, QByteArray("{\"success\":true,\"impresora\":\"Caja\"}"));
-    const auto nuevos = TrabajosTerminadosDesde(antes, 1);
+    const auto nuevos = m_cups.TrabajosTerminadosDesde(antes, 1);
     QCOMPARE(nuevos.size(), 1);
     QCOMPARE(nuevos[0].impresora, QStringLiteral("Caja"));
     QVERIFY(m_cups.Documento(nuevos[0].id) == pdf);
@@ -220,7 +190,7 @@ void E2eImpresion::PdfDeVeinteMegas()
 
 void E2eImpresion::ImpresoraDesconocida()
 {
-    const int antes = UltimoTrabajo();
+    const int antes = m_cups.UltimoTrabajo();
     const RespuestaHttp respuesta =
         m_agente.Post(QStringLiteral("/print-base64"), Cuerpo(PdfDePrueba("nada"), QStringLiteral("Caja2")));
     QCOMPARE(respuesta.estado, 200);
@@ -234,7 +204,7 @@ void E2eImpresion::ImpresoraDesconocida()
                                                        .toVariant()
                                                        .toStringList())));
     QVERIFY(m_agente.EsperarLineaLog(QStringLiteral("] ? Impresora no encontrada: Caja2")));
-    QCOMPARE(UltimoTrabajo(), antes);
+    QCOMPARE(m_cups.UltimoTrabajo(), antes);
 }
 
 QTEST_GUILESS_MAIN(E2eImpresion)

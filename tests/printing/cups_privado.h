@@ -210,6 +210,37 @@ public:
         return trabajos;
     }
 
+    // The highest job number so far, 0 before any job.
+    int UltimoTrabajo()
+    {
+        const QList<Trabajo> trabajos = Trabajos();
+        return trabajos.isEmpty() ? 0 : trabajos.last().id;
+    }
+
+    // The jobs numbered after `id`, once at least `cuantos` of them are listed and all are completed (a job is listed
+    // before lp has sent all of its document; it is whole once the job is done). Waits up to a minute.
+    QList<Trabajo> TrabajosTerminadosDesde(int id, int cuantos)
+    {
+        QList<Trabajo> nuevos;
+        const bool llegaron = QTest::qWaitFor(
+            [&] {
+                nuevos.clear();
+                bool terminados = true;
+                for (const Trabajo& t : Trabajos()) {
+                    if (t.id > id) {
+                        nuevos << t;
+                        terminados = terminados && t.estado == QLatin1String("completed");
+                    }
+                }
+                return nuevos.size() >= cuantos && terminados;
+            },
+            60000);
+        if (!llegaron) {
+            qWarning() << "trabajos esperados:" << cuantos << "llegaron:" << nuevos.size() << m_ultimoError;
+        }
+        return nuevos;
+    }
+
     // The document of a job as the scheduler received it.
     QByteArray Documento(int id) const
     {

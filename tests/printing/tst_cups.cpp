@@ -49,8 +49,6 @@ private:
     QTemporaryDir m_programa;
 
     QString Imprimir(const QString& cuerpo);
-    int UltimoTrabajo();
-    QList<CupsPrivado::Trabajo> TrabajosDesde(int id, int cuantos);
 };
 
 void TstCups::initTestCase()
@@ -91,35 +89,6 @@ QString TstCups::Imprimir(const QString& cuerpo)
     return respuestas->value(0);
 }
 
-int TstCups::UltimoTrabajo()
-{
-    const auto trabajos = m_cups.Trabajos();
-    return trabajos.isEmpty() ? 0 : trabajos.last().id;
-}
-
-QList<CupsPrivado::Trabajo> TstCups::TrabajosDesde(int id, int cuantos)
-{
-    QList<CupsPrivado::Trabajo> nuevos;
-    const bool llegaron = QTest::qWaitFor(
-        [&] {
-            // A job is listed before lp has sent all of its document; it is whole once the job is done.
-            nuevos.clear();
-            bool terminados = true;
-            for (const auto& t : m_cups.Trabajos()) {
-                if (t.id > id) {
-                    nuevos << t;
-                    terminados = terminados && t.estado == QLatin1String("completed");
-                }
-            }
-            return nuevos.size() >= cuantos && terminados;
-        },
-        60000);
-    if (!llegaron) {
-        qWarning() << "trabajos esperados:" << cuantos << "llegaron:" << nuevos.size();
-    }
-    return nuevos;
-}
-
 void TstCups::CatalogoDelSistema()
 {
     const QJsonDocument json = QJsonDocument::fromJson(m_impresion->ListarImpresoras().toUtf8());
@@ -156,12 +125,12 @@ void TstCups::ImprimeEnLaImpresoraPedida()
 {
     QFETCH(QString, pedida);
     QFETCH(QString, cola);
-    const int antes = UltimoTrabajo();
+    const int antes = m_cups.UltimoTrabajo();
     const QByteArray pdf = PdfDePrueba("impresora " + pedida.toUtf8().toHex());
     const QString respuesta = Imprimir(Cuerpo(pdf, pedida));
     QCOMPARE(QJsonDocument::fromJson(respuesta.toUtf8()).object().value(QStringLiteral("impresora")).toString(),
              pedida);
-    const auto nuevos = TrabajosDesde(antes, 1);
+    const auto nuevos = m_cups.TrabajosTerminadosDesde(antes, 1);
     QCOMPARE(nuevos.size(), 1);
     QCOMPARE(nuevos[0].impresora, cola);
     QVERIFY(nuevos[0].ajustarPagina);
@@ -171,10 +140,10 @@ void TstCups::ImprimeEnLaImpresoraPedida()
 void TstCups::LaColaRecibeElDocumento()
 {
     const QString salida = m_cups.CarpetaSalida() + QStringLiteral("/archivo.ps");
-    const int antes = UltimoTrabajo();
+    const int antes = m_cups.UltimoTrabajo();
     QCOMPARE(Imprimir(Cuerpo(PdfDePrueba("hola Archivo"), QStringLiteral("Archivo"))),
              QStringLiteral("{\"success\":true,\"impresora\":\"Archivo\"}"));
-    QCOMPARE(TrabajosDesde(antes, 1).value(0).estado, QStringLiteral("completed"));
+    QCOMPARE(m_cups.TrabajosTerminadosDesde(antes, 1).value(0).estado, QStringLiteral("completed"));
     QFile archivo(salida);
     QVERIFY2(archivo.open(QIODevice::ReadOnly), qPrintable(m_cups.Bitacora().right(2000)));
     QVERIFY(archivo.read(4) == "%!PS");
