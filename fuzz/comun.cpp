@@ -1,6 +1,6 @@
 #include "comun.h"
 
-#include "settings/registro.h"
+#include "base/registro.h"
 
 #include <QCoreApplication>
 #include <QDateTime>
@@ -59,7 +59,7 @@ void Preparar()
     const qint64 ahora = QDateTime::currentMSecsSinceEpoch();
     g_entorno->registro = new Registro(carpeta);
     g_entorno->registro->FijarReloj([ahora] { return ahora; });
-    QDir().mkpath(g_entorno->registro->CarpetaLogs());
+    QDir().mkpath(QDir(carpeta).filePath(QStringLiteral("logs")));
     g_entorno->archivoLog = g_entorno->registro->ArchivoDelDia(QDateTime::fromMSecsSinceEpoch(ahora).date());
     QObject::connect(g_entorno->registro, &Registro::lineaEscrita,
                      [](const QString& linea) { g_entorno->lineas.append(linea); });

@@ -2,10 +2,10 @@
 // escaping of texts that go back to the page. Input: a request body.
 #include "comun.h"
 
-#include "handoff/base64.h"
-#include "handoff/cuerpo_json.h"
+#include "base/base64.h"
+#include "base/cuerpo_json.h"
+#include "base/texto.h"
 #include "handoff/entrega_csv.h"
-#include "settings/texto.h"
 
 #include <QDir>
 #include <QFile>
@@ -16,6 +16,13 @@
 #include <cstdint>
 
 namespace {
+
+// What both endpoints do with a document: decode it, then save it, nothing written when either fails.
+bool DecodificarYGuardar(QByteArrayView texto, const QString& ruta)
+{
+    QByteArray bytes;
+    return DecodificarBase64(texto, bytes) && GuardarBytes(bytes, ruta);
+}
 
 bool EsAlfabetoBase64(char c)
 {
@@ -46,14 +53,14 @@ void ComprobarBase64(const QString& texto, const QString& carpeta)
         FUZZ_COMPROBAR(archivo.open(QIODevice::WriteOnly | QIODevice::Truncate) && archivo.write(anterior) > 0,
                        QStringLiteral("cannot write the earlier file"));
     }
-    const bool guardado = GuardarBase64(texto.toUtf8(), ruta);
+    const bool guardado = DecodificarYGuardar(texto.toUtf8(), ruta);
     FUZZ_COMPROBAR(guardado == valido,
                    QStringLiteral("decoding %1 but saving %2 for ").arg(valido).arg(guardado) + fuzz::Mostrar(texto));
     FUZZ_COMPROBAR(LeerArchivo(ruta) == (guardado ? bytes : anterior),
                    QStringLiteral("the file does not hold what it should after saving ") + fuzz::Mostrar(texto));
     FUZZ_COMPROBAR(Entradas(carpeta) == QStringList{QStringLiteral("documento.bin")},
                    QStringLiteral("left behind: ") + Entradas(carpeta).join(u' '));
-    FUZZ_COMPROBAR(!GuardarBase64(texto.toUtf8(), carpeta + QStringLiteral("/no-existe/documento.bin")),
+    FUZZ_COMPROBAR(!DecodificarYGuardar(texto.toUtf8(), carpeta + QStringLiteral("/no-existe/documento.bin")),
                    QStringLiteral("saved into a folder that does not exist"));
     QFile::remove(ruta);
     if (!valido) {

@@ -1,9 +1,9 @@
 // The INI reader and the settings built on it. Input: the bytes of a config.ini.
 #include "comun.h"
 
+#include "base/texto.h"
 #include "settings/configuracion.h"
 #include "settings/ini.h"
-#include "settings/texto.h"
 
 #include <QFile>
 

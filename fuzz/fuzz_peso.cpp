@@ -3,8 +3,8 @@
 // under one protocol of each family.
 #include "comun.h"
 
+#include "base/texto.h"
 #include "scale/decodificacion.h"
-#include "settings/texto.h"
 
 #include <QRegularExpression>
 

@@ -6,10 +6,10 @@
 // sends.
 #include "comun.h"
 
-#include "handoff/base64.h"
-#include "handoff/cuerpo_json.h"
+#include "base/base64.h"
+#include "base/cuerpo_json.h"
+#include "base/lanzador.h"
 #include "handoff/entrega_csv.h"
-#include "handoff/lanzador.h"
 #include "http/ensamblador.h"
 #include "http/estado.h"
 #include "http/manejador.h"
@@ -255,7 +255,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano)
     EntregaCSV csv(cfg, lanzador);
     const QDateTime hora(QDate(2024, 5, 6), QTime(7, 8, 9));
     DocumentoEstado estado(
-        cfg, [] { return quint16(9999); }, [hora] { return hora; });
+        cfg, [] { return quint16(9999); }, [hora] { return hora.toMSecsSinceEpoch(); });
 
     // Every body an endpoint gave, to be found again in the answer.
     QList<QByteArray> dados;
@@ -301,7 +301,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano)
                 FUZZ_COMPROBAR(objeto.value(QStringLiteral("impresora")).toString() == nombre,
                                QStringLiteral("print answer names another printer: ") + fuzz::Mostrar(respuesta));
                 FUZZ_COMPROBAR(lanzador.conEntrada == inicios + 1, QStringLiteral("printed without starting lp"));
-                QFile pdf(impresion.RutaPDF());
+                // The PDF this print saved: the newest in the program folder.
+                const QFileInfoList pdfs =
+                    QDir(carpetaPrograma).entryInfoList({QStringLiteral("*.pdf")}, QDir::Files, QDir::Time);
+                QFile pdf(pdfs.isEmpty() ? QString() : pdfs.first().absoluteFilePath());
                 FUZZ_COMPROBAR(pdf.open(QIODevice::ReadOnly) && pdf.readAll() == lanzador.entrada,
                                QStringLiteral("lp was given other bytes than the saved PDF"));
                 QByteArray esperado;
@@ -408,7 +411,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano)
     }
     const QByteArray solicitud = ensamblador.TomarDatos();
     FUZZ_COMPROBAR(solicitud == entrada.first(entregados), QStringLiteral("the request is not the bytes that arrived"));
-    FUZZ_COMPROBAR(ensamblador.Vacia() && !ensamblador.CabeceraCompleta(),
+    FUZZ_COMPROBAR(ensamblador.Datos().isEmpty() && !ensamblador.CabeceraCompleta(),
                    QStringLiteral("the gatherer kept something after handing the request on"));
 
     int envios = 0;

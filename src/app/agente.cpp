@@ -1,15 +1,14 @@
-#include "agente.h"
+#include "app/agente.h"
 
-#include "avisos_ventana.h"
+#include "app/avisos.h"
+#include "app/avisos_ventana.h"
+#include "app/proceso.h"
+#include "base/lanzador.h"
 #include "handoff/entrega_csv.h"
-#include "handoff/lanzador.h"
-#include "plataforma.h"
 #include "printing/catalogo.h"
 #include "printing/impresion.h"
-#include "printing/visor.h"
+#include "printing/visor_sistema.h"
 #include "scale/balanza.h"
-#include "settings/avisos.h"
-#include "settings/ini.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -57,12 +56,14 @@ std::optional<int> Agente::Iniciar()
 {
     const QString rutaConfig = QDir(m_carpetaPrograma).filePath(QStringLiteral("config.ini"));
 
+    // Read once, before anything else: the HTTP port names the lock. A file that is missing or holds a bad number
+    // still leaves a valid port (its default) for the lock, so a second agent ends silently either way.
+    QString error;
+    const bool configuracionValida = LeerConfiguracion(rutaConfig, m_cfg, error);
+
     // One agent per HTTP port: a second one ends silently.
-    qint64 puerto = 9999;
-    ConvertirEntero(LeerINI(kSeccionConfiguracion, QStringLiteral("PuertoHTTP"), QStringLiteral("9999"), rutaConfig), 1,
-                    65535, puerto);
     m_instancia = std::make_unique<QLockFile>(
-        QDir(QDir::tempPath()).filePath(QStringLiteral("plugin-tornavo-%1.lock").arg(puerto)));
+        QDir(QDir::tempPath()).filePath(QStringLiteral("plugin-tornavo-%1.lock").arg(m_cfg.PuertoHTTP)));
     // A lock held for hours is not stale; only a dead owner makes it so.
     m_instancia->setStaleLockTime(0);
     if (!m_instancia->tryLock(0)) {
@@ -75,8 +76,7 @@ std::optional<int> Agente::Iniciar()
         EscribirLog(texto);
         return 1;
     }
-    QString error;
-    if (!LeerConfiguracion(rutaConfig, m_cfg, error)) {
+    if (!configuracionValida) {
         MostrarAviso(error, IconoAviso::Error, BotonesAviso::Aceptar);
         EscribirLog(error);
         return 1;
@@ -93,6 +93,9 @@ std::optional<int> Agente::Iniciar()
                                               CrearVisorDelSistema(m_carpetaPrograma, *m_lanzador));
     m_estado = std::make_unique<DocumentoEstado>(m_cfg, [this] { return m_servidor->PuertoLocal(); });
     m_servidor = std::make_unique<ServidorWeb>(m_cfg, CrearEndpoints());
+    connect(m_servidor.get(), &ServidorWeb::falloAlIniciar, this, [] {
+        MostrarAviso(QStringLiteral("? Error al iniciar el servidor Web."), IconoAviso::Error, BotonesAviso::Aceptar);
+    });
     m_servidor->IniciarServidor();
 
     if (m_cfg.EsNormal() && !m_balanza->AbrirPuerto(m_cfg.PortBalanza, m_cfg.ProtocoloBalanza)) {

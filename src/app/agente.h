@@ -1,10 +1,10 @@
 #pragma once
 
+#include "app/principal.h"
+#include "base/registro.h"
 #include "http/estado.h"
 #include "http/servidor.h"
-#include "principal.h"
 #include "settings/configuracion.h"
-#include "settings/registro.h"
 
 #include <QLockFile>
 #include <QObject>
@@ -38,7 +38,6 @@ public:
     void Apagar();
     // How the process ends once shut down; tests replace it.
     void FijarSalida(std::function<void(int)> salir) { m_salir = std::move(salir); }
-    bool Apagado() const { return m_apagado; }
 
     const Configuracion& Config() const { return m_cfg; }
     Principal* Ventana() const { return m_ventana.get(); }

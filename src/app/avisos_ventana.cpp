@@ -1,6 +1,6 @@
-#include "avisos_ventana.h"
+#include "app/avisos_ventana.h"
 
-#include "settings/avisos.h"
+#include "app/avisos.h"
 
 #include <QGuiApplication>
 #include <QMessageBox>

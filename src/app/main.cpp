@@ -1,6 +1,6 @@
-#include "agente.h"
-#include "avisos_ventana.h"
-#include "plataforma.h"
+#include "app/agente.h"
+#include "app/avisos_ventana.h"
+#include "app/proceso.h"
 
 #include <QApplication>
 

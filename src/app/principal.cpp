@@ -1,7 +1,7 @@
-#include "principal.h"
+#include "app/principal.h"
 
-#include "avisos_ventana.h"
-#include "settings/texto.h"
+#include "app/avisos_ventana.h"
+#include "base/texto.h"
 
 #include <QCloseEvent>
 #include <QFontDatabase>
@@ -18,7 +18,8 @@
 
 namespace {
 
-// A push button whose caption wraps onto a second line when it does not fit, as the classic buttons did.
+// A push button whose caption wraps onto a second line when it does not fit: the captions are longer than the
+// fixed button widths.
 class BotonMultilinea final : public QPushButton
 {
 public:
@@ -100,7 +101,7 @@ void Principal::VolcarLineas()
         return;
     }
     // One edit per batch, and no cursor moves: the box then lays out only the lines it shows, instead of every
-    // line as it arrives, which is what made a busy log the agent's main cost.
+    // line as it arrives; laying out each line costs more than serving the request that wrote it.
     QTextDocument* documento = m_txtLog->document();
     QString texto = m_pendientes.join(u'\n');
     texto.replace(QLatin1String("\r\n"), QLatin1String("\n"));

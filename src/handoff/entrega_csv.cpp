@@ -1,18 +1,18 @@
-#include "entrega_csv.h"
+#include "handoff/entrega_csv.h"
 
-#include "base64.h"
-#include "cuerpo_json.h"
-#include "lanzador.h"
-#include "plataforma.h"
+#include "base/base64.h"
+#include "base/cuerpo_json.h"
+#include "base/lanzador.h"
+#include "base/registro.h"
+#include "base/texto.h"
+#include "handoff/carpetas.h"
 #include "settings/configuracion.h"
-#include "settings/registro.h"
 
 #include <QDir>
 #include <QFileInfo>
 
 namespace {
 
-const QString kJsonInvalido = QStringLiteral("{\"success\":false,\"error\":\"JSON inválido\"}");
 const QString kNombreInvalido = QStringLiteral("{\"success\":false,\"error\":\"Nombre de archivo inválido\"}");
 const QString kNoGuardado = QStringLiteral("{\"success\":false,\"error\":\"No se pudo guardar el CSV\"}");
 const QString kQendraNoIniciado =
@@ -31,20 +31,6 @@ bool EsNombreDeDispositivo(const QString& nombre)
     }
     return base.size() == 4 && (base.startsWith(QLatin1String("COM")) || base.startsWith(QLatin1String("LPT"))) &&
            base[3] >= u'1' && base[3] <= u'9';
-}
-
-// The name as it can go into one log line: control characters written as \uXXXX.
-QString NombreParaLog(const QString& nombre)
-{
-    QString salida;
-    for (const QChar c : nombre) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F) {
-            salida += QStringLiteral("\\u%1").arg(c.unicode(), 4, 16, QLatin1Char('0'));
-        } else {
-            salida += c;
-        }
-    }
-    return salida;
 }
 
 QString ConSeparadorFinal(const QString& carpeta)
@@ -92,14 +78,14 @@ QString EntregaCSV::RecibirCSV(QByteArray cuerpo)
     const std::optional<QJsonObject> objeto = lector.Terminar(std::move(cuerpo));
     if (!objeto) {
         EscribirLog(QStringLiteral("? JSON inválido recibido en /csv-base64"));
-        return kJsonInvalido;
+        return kRespuestaJsonInvalido;
     }
     QString nombre = LeerTexto(*objeto, QStringLiteral("nombreArchivo"));
     if (nombre.isEmpty()) {
         nombre = QStringLiteral("archivo.csv");
     }
     if (!NombreArchivoValido(nombre)) {
-        EscribirLog(QStringLiteral("? Nombre de archivo inválido en /csv-base64: ") + NombreParaLog(nombre));
+        EscribirLog(QStringLiteral("? Nombre de archivo inválido en /csv-base64: ") + EscaparParaLog(nombre));
         return kNombreInvalido;
     }
 

@@ -21,12 +21,10 @@ public:
     // The JSON answer for a request body; every outcome is logged.
     QString RecibirCSV(QByteArray cuerpo);
 
-    // Data folder with its closing "/", and Qendra's program file and working folder.
-    QString CarpetaDatos() const { return m_carpetaDatos; }
-    QString ProgramaQendra() const { return m_programaQendra; }
+private:
+    // Qendra's working folder: the folder of its program file.
     QString CarpetaQendra() const;
 
-private:
     Lanzador& m_lanzador;
     QString m_carpetaDatos;
     QString m_programaQendra;

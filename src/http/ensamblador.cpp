@@ -1,6 +1,7 @@
-#include "ensamblador.h"
+#include "http/ensamblador.h"
 
-#include "settings/memoria.h"
+#include "base/memoria.h"
+#include "http/cabeceras.h"
 
 #include <algorithm>
 #include <limits>
@@ -27,19 +28,8 @@ QByteArray EnsambladorSolicitud::TomarDatos()
 
 QByteArrayView EnsambladorSolicitud::ValorCabecera(QByteArrayView cabecera, QByteArrayView nombre)
 {
-    qsizetype inicio = 0;
-    while (inicio <= cabecera.size()) {
-        qsizetype fin = cabecera.indexOf(QByteArrayView("\r\n"), inicio);
-        if (fin < 0) {
-            fin = cabecera.size();
-        }
-        const QByteArrayView linea = cabecera.sliced(inicio, fin - inicio);
-        if (linea.size() >= nombre.size() && linea.first(nombre.size()).compare(nombre, Qt::CaseInsensitive) == 0) {
-            return linea.sliced(nombre.size()).trimmed();
-        }
-        inicio = fin + 2;
-    }
-    return {};
+    const auto resto = RestoDeLineaDeCabecera(cabecera, nombre);
+    return resto ? resto->trimmed() : QByteArrayView();
 }
 
 qint64 EnsambladorSolicitud::LargoDeclarado(QByteArrayView cabecera)

@@ -37,7 +37,6 @@ public:
     // Once the head is complete: the head without its blank line, and the body so far.
     QByteArrayView Cabecera() const { return QByteArrayView(m_datos).first(m_finCabecera - 4); }
     QByteArrayView Cuerpo() const { return QByteArrayView(m_datos).sliced(m_finCabecera); }
-    bool Vacia() const { return m_datos.isEmpty(); }
     const QByteArray& Datos() const { return m_datos; }
     QByteArray TomarDatos();
     void Reiniciar();

@@ -1,6 +1,6 @@
-#include "estado.h"
+#include "http/estado.h"
 
-#include "settings/texto.h"
+#include "base/texto.h"
 #include "settings/version.h"
 
 namespace {
@@ -31,16 +31,16 @@ QString FormatearUptime(qint32 segundos)
 DocumentoEstado::DocumentoEstado(const Configuracion& cfg, Puerto puerto, Reloj reloj)
     : m_cfg(cfg)
     , m_puerto(std::move(puerto))
-    , m_reloj(reloj ? std::move(reloj) : Reloj([] { return QDateTime::currentDateTime(); }))
+    , m_reloj(reloj ? std::move(reloj) : RelojDelSistema())
 {
 }
 
 QString DocumentoEstado::ObtenerEstado()
 {
     if (!m_horaInicio.isValid()) {
-        m_horaInicio = AlSegundo(m_reloj());
+        m_horaInicio = AlSegundo(QDateTime::fromMSecsSinceEpoch(m_reloj()));
     }
-    const QDateTime ahora = m_reloj();
+    const QDateTime ahora = QDateTime::fromMSecsSinceEpoch(m_reloj());
     const qint64 transcurridos = m_horaInicio.secsTo(AlSegundo(ahora));
     const auto segundos = static_cast<qint32>(qBound(qint64(INT32_MIN), transcurridos, qint64(INT32_MAX)));
     const QString hora = ahora.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));

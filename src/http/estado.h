@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/reloj.h"
 #include "settings/configuracion.h"
 
 #include <QDateTime>
@@ -14,7 +15,6 @@ QString FormatearUptime(qint32 segundos);
 class DocumentoEstado final
 {
 public:
-    using Reloj = std::function<QDateTime()>;
     using Puerto = std::function<quint16()>;
 
     DocumentoEstado(const Configuracion& cfg, Puerto puerto, Reloj reloj = {});

@@ -1,9 +1,9 @@
-#include "manejador.h"
+#include "http/manejador.h"
 
-#include "ensamblador.h"
-#include "protocolo.h"
-#include "settings/registro.h"
-#include "settings/texto.h"
+#include "base/registro.h"
+#include "base/texto.h"
+#include "http/ensamblador.h"
+#include "http/protocolo.h"
 
 ManejadorSolicitudes::ManejadorSolicitudes(const Configuracion& cfg, Endpoints endpoints)
     : m_cfg(cfg)

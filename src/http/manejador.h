@@ -1,6 +1,6 @@
 #pragma once
 
-#include "rutas.h"
+#include "http/rutas.h"
 #include "settings/configuracion.h"
 
 #include <QByteArray>

@@ -1,6 +1,7 @@
-#include "protocolo.h"
+#include "http/protocolo.h"
 
-#include "settings/texto.h"
+#include "base/texto.h"
+#include "http/cabeceras.h"
 
 #include <QStringDecoder>
 #include <QStringView>
@@ -30,15 +31,6 @@ QString ResumenSolicitud(const QString& texto)
     return QStringLiteral("Solicitud recibida: ") + Recortar(SinEspacios(primera).toString(), kLargoMaximoEnLog);
 }
 
-PartesSolicitud SepararSolicitud(const QString& texto)
-{
-    const qsizetype blanco = texto.indexOf(QLatin1String("\r\n\r\n"));
-    if (blanco < 0) {
-        return {texto, QString()};
-    }
-    return {texto.left(blanco), texto.mid(blanco + 4)};
-}
-
 SolicitudDecodificada DecodificarSolicitud(QByteArray bytes)
 {
     const qsizetype blanco = bytes.indexOf("\r\n\r\n");
@@ -62,21 +54,12 @@ SolicitudDecodificada DecodificarSolicitud(QByteArray bytes)
 
 QString ObtenerHeader(const QString& cabecera, const QString& nombre)
 {
-    const qsizetype n = nombre.size();
-    qsizetype inicio = 0;
-    while (inicio <= cabecera.size()) {
-        qsizetype fin = cabecera.indexOf(QLatin1String("\r\n"), inicio);
-        if (fin < 0) {
-            fin = cabecera.size();
-        }
-        const QStringView linea = QStringView(cabecera).sliced(inicio, fin - inicio);
-        if (linea.left(n).compare(nombre, Qt::CaseInsensitive) == 0) {
-            // The character after the name is skipped unseen, whatever it is.
-            return SinEspacios(linea.size() > n ? linea.sliced(n + 1) : QStringView()).toString();
-        }
-        inicio = fin + 2;
+    const auto resto = RestoDeLineaDeCabecera(QStringView(cabecera), QStringView(nombre));
+    if (!resto) {
+        return QString();
     }
-    return QString();
+    // The character after the name is skipped unseen, whatever it is.
+    return SinEspacios(resto->isEmpty() ? QStringView() : resto->sliced(1)).toString();
 }
 
 bool UrlPermitida(const QString& valor, bool dev, const QString& dominio)

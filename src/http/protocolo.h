@@ -11,12 +11,6 @@ inline constexpr qsizetype kLargoMaximoEnLog = 2048;
 // "Solicitud recibida: " + the first line of the request, spaces trimmed (and cut past kLargoMaximoEnLog).
 QString ResumenSolicitud(const QString& texto);
 
-struct PartesSolicitud
-{
-    QString cabecera; // before the first CR LF CR LF (all of it when there is none)
-    QString cuerpo;   // after it
-};
-PartesSolicitud SepararSolicitud(const QString& texto);
 struct SolicitudDecodificada
 {
     QString cabecera;

@@ -1,4 +1,4 @@
-#include "rutas.h"
+#include "http/rutas.h"
 
 namespace {
 

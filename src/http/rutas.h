@@ -1,6 +1,6 @@
 #pragma once
 
-#include "handoff/cuerpo_json.h"
+#include "base/cuerpo_json.h"
 
 #include <QByteArray>
 #include <QString>

@@ -1,8 +1,7 @@
-#include "servidor.h"
+#include "http/servidor.h"
 
-#include "protocolo.h"
-#include "settings/avisos.h"
-#include "settings/registro.h"
+#include "base/registro.h"
+#include "http/protocolo.h"
 
 #include <QElapsedTimer>
 #include <QTcpServer>
@@ -167,7 +166,7 @@ bool ServidorWeb::IniciarServidor()
     if (!error.isEmpty() || m_oyentes.isEmpty()) {
         qDeleteAll(m_oyentes);
         m_oyentes.clear();
-        MostrarAviso(QStringLiteral("? Error al iniciar el servidor Web."), IconoAviso::Error, BotonesAviso::Aceptar);
+        emit falloAlIniciar(error);
         EscribirLog(QStringLiteral("? Error al iniciar el servidor Web: ") + error);
         return false;
     }
@@ -221,34 +220,43 @@ int ServidorWeb::RanuraLibre() const
     return -1;
 }
 
+QTcpServer* ServidorWeb::OyenteConPendientes() const
+{
+    for (QTcpServer* oyente : m_oyentes) {
+        if (oyente->hasPendingConnections()) {
+            return oyente;
+        }
+    }
+    return nullptr;
+}
+
+void ServidorWeb::PausarAceptacion(bool pausar)
+{
+    if (m_aceptacionPausada == pausar) {
+        return;
+    }
+    m_aceptacionPausada = pausar;
+    for (QTcpServer* oyente : std::as_const(m_oyentes)) {
+        pausar ? oyente->pauseAccepting() : oyente->resumeAccepting();
+    }
+}
+
 void ServidorWeb::AceptarPendientes()
 {
-    for (QTcpServer* oyente : std::as_const(m_oyentes)) {
-        while (oyente->hasPendingConnections()) {
-            int indice = RanuraLibre();
-            if (indice < 0) {
-                indice = Desalojar();
-            }
-            if (indice < 0) {
-                // Every slot is busy: the rest wait, in order, until one frees or falls quiet.
-                if (!m_aceptacionPausada) {
-                    for (QTcpServer* o : std::as_const(m_oyentes)) {
-                        o->pauseAccepting();
-                    }
-                    m_aceptacionPausada = true;
-                }
-                m_reintento.start(kReintentoDesalojoMs);
-                return;
-            }
-            Ocupar(indice, oyente->nextPendingConnection());
+    while (QTcpServer* oyente = OyenteConPendientes()) {
+        int indice = RanuraLibre();
+        if (indice < 0) {
+            indice = Desalojar();
         }
-    }
-    if (m_aceptacionPausada) {
-        m_aceptacionPausada = false;
-        for (QTcpServer* oyente : std::as_const(m_oyentes)) {
-            oyente->resumeAccepting();
+        if (indice < 0) {
+            // Every slot is busy: the rest wait, in order, until one frees or falls quiet.
+            PausarAceptacion(true);
+            m_reintento.start(kReintentoDesalojoMs);
+            return;
         }
+        Ocupar(indice, oyente->nextPendingConnection());
     }
+    PausarAceptacion(false);
 }
 
 void ServidorWeb::Ocupar(int indice, QTcpSocket* socket)

@@ -1,8 +1,8 @@
 #pragma once
 
-#include "ensamblador.h"
-#include "manejador.h"
-#include "rutas.h"
+#include "http/ensamblador.h"
+#include "http/manejador.h"
+#include "http/rutas.h"
 #include "settings/configuracion.h"
 
 #include <QHostAddress>
@@ -34,18 +34,25 @@ public:
 
     bool Escuchando() const;
     quint16 PuertoLocal() const;
+    // Test hooks: which slot a connection gets is not visible from outside, yet it decides who waits when all are busy.
     int RanurasOcupadas() const;
-    int RanuraDe(quint16 puertoRemoto) const; // for tests: the slot serving a peer's local port, or -1
+    int RanuraDe(quint16 puertoRemoto) const; // the slot serving a peer's local port, or -1
 
     // Quiet spell after which a head without its blank line is handled, and idle time after which a slot whose
     // request never completed is dropped.
     void FijarTiempos(int silencioCabeceraMs, int inactividadMs);
+
+signals:
+    // The listener could not start; emitted before the failure is logged, so whoever tells the user goes first.
+    void falloAlIniciar(const QString& descripcion);
 
 private:
     struct Ranura;
 
     QList<QHostAddress> Direcciones(QString& error) const;
     void AceptarPendientes();
+    QTcpServer* OyenteConPendientes() const;
+    void PausarAceptacion(bool pausar);
     int RanuraLibre() const;
     int Desalojar();
     void Ocupar(int indice, QTcpSocket* socket);

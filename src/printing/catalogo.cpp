@@ -1,6 +1,6 @@
-#include "catalogo.h"
+#include "printing/catalogo.h"
 
-#include "settings/texto.h"
+#include "base/texto.h"
 
 #include <QPrinterInfo>
 
@@ -34,15 +34,20 @@ QString PrepararNombre(const QString& nombre)
     return SinEspacios(nombre.toUpper()).toString();
 }
 
-bool ExisteImpresoraEn(const QStringList& nombres, const QString& nombre)
+qsizetype IndiceImpresora(const QStringList& nombres, const QString& nombre)
 {
     const QString buscado = PrepararNombre(nombre);
-    for (const QString& instalada : nombres) {
-        if (PrepararNombre(instalada) == buscado) {
-            return true;
+    for (qsizetype i = 0; i < nombres.size(); ++i) {
+        if (PrepararNombre(nombres[i]) == buscado) {
+            return i;
         }
     }
-    return false;
+    return -1;
+}
+
+bool ExisteImpresoraEn(const QStringList& nombres, const QString& nombre)
+{
+    return IndiceImpresora(nombres, nombre) >= 0;
 }
 
 bool EsPredeterminada(const QString& nombre)

@@ -26,6 +26,8 @@ QString CatalogoImpresoras(const QStringList& nombres);
 // Upper-cased with leading and trailing spaces removed (spaces only): how printer names are compared.
 QString PrepararNombre(const QString& nombre);
 
+// The position of the first of `nombres` that equals `nombre` once both are prepared, or -1.
+qsizetype IndiceImpresora(const QStringList& nombres, const QString& nombre);
 // True when one of `nombres` equals `nombre` once both are prepared. Whole names only; the keyword is a name like
 // any other here.
 bool ExisteImpresoraEn(const QStringList& nombres, const QString& nombre);

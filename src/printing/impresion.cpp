@@ -1,17 +1,16 @@
-#include "impresion.h"
+#include "printing/impresion.h"
 
-#include "catalogo.h"
-#include "handoff/base64.h"
-#include "handoff/cuerpo_json.h"
-#include "settings/registro.h"
-#include "settings/texto.h"
-#include "visor.h"
+#include "base/base64.h"
+#include "base/cuerpo_json.h"
+#include "base/registro.h"
+#include "base/texto.h"
+#include "printing/catalogo.h"
+#include "printing/visor.h"
 
 #include <QDir>
 
 namespace {
 
-const QString kJsonInvalido = QStringLiteral("{\"success\":false,\"error\":\"JSON inválido\"}");
 const QString kNoGuardado = QStringLiteral("{\"success\":false,\"error\":\"No se pudo guardar PDF\"}");
 const QString kNoImpreso = QStringLiteral("{\"success\":false,\"error\":\"No se pudo imprimir\"}");
 
@@ -31,11 +30,6 @@ QString Impresion::ListarImpresoras() const
     return CatalogoImpresoras(m_impresoras.Nombres());
 }
 
-bool Impresion::ExisteImpresora(const QString& nombre) const
-{
-    return ExisteImpresoraEn(m_impresoras.Nombres(), nombre);
-}
-
 void Impresion::Imprimir(QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> lector, Responder responder)
 {
     // A PDF of megabytes is decoded as it arrives when the caller fed a reader; otherwise it is read here. Each
@@ -46,7 +40,7 @@ void Impresion::Imprimir(QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> le
     std::optional<QJsonObject> objeto = lector->Terminar(std::move(cuerpo));
     if (!objeto) {
         EscribirLog(QStringLiteral("? JSON inválido recibido en /print-base64"));
-        responder(kJsonInvalido);
+        responder(kRespuestaJsonInvalido);
         return;
     }
     const QString nombre = LeerTexto(*objeto, QStringLiteral("nombreImpresora"));

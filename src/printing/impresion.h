@@ -1,6 +1,6 @@
 #pragma once
 
-#include "handoff/cuerpo_json.h"
+#include "base/cuerpo_json.h"
 
 #include <QByteArray>
 #include <QString>
@@ -24,14 +24,11 @@ public:
 
     // The printer catalogue, read afresh.
     QString ListarImpresoras() const;
-    bool ExisteImpresora(const QString& nombre) const;
 
     // Answers a print request through `responder`, exactly once: at once for every refusal, and as soon as the
     // printing program has started (or failed to) otherwise, without waiting for the print itself. `lector`, when
     // given, has read the body's beginning as it arrived.
     void Imprimir(QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> lector, Responder responder);
-
-    QString RutaPDF() const { return m_rutaPDF; }
 
 private:
     QString m_rutaPDF;

@@ -6,8 +6,6 @@
 #include <functional>
 #include <memory>
 
-class Lanzador;
-
 // Prints a PDF by starting an outside program; never waits for it.
 class VisorPDF
 {
@@ -22,7 +20,3 @@ public:
     virtual void ImprimirPDF(const QString& rutaPDF, const QString& impresora, const QByteArray& contenido,
                              AlIniciar alIniciar) = 0;
 };
-
-// The platform's way of printing a PDF: SumatraPDF beside the executable on Windows, CUPS's lp elsewhere.
-// `lanzador` must outlive the viewer.
-std::unique_ptr<VisorPDF> CrearVisorDelSistema(const QString& carpetaPrograma, Lanzador& lanzador);

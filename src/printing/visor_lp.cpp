@@ -1,10 +1,10 @@
-#include "visor_lp.h"
+#include "printing/visor_lp.h"
 
-#include "settings/texto.h"
+#include "base/texto.h"
 
-#include "catalogo.h"
-#include "handoff/lanzador.h"
-#include "settings/registro.h"
+#include "base/lanzador.h"
+#include "base/registro.h"
+#include "printing/catalogo.h"
 
 #include <QDir>
 
@@ -65,14 +65,8 @@ QStringList VisorLp::Argumentos(const QString& impresora, const QStringList& ins
     if (EsPredeterminada(impresora)) {
         return {QStringLiteral("-o"), QStringLiteral("fit-to-page")};
     }
-    QString destino = SinEspacios(impresora).toString();
-    const QString buscado = PrepararNombre(impresora);
-    for (const QString& instalada : instaladas) {
-        if (PrepararNombre(instalada) == buscado) {
-            destino = instalada;
-            break;
-        }
-    }
+    const qsizetype instalada = IndiceImpresora(instaladas, impresora);
+    const QString destino = instalada >= 0 ? instaladas[instalada] : SinEspacios(impresora).toString();
     return {QStringLiteral("-d"), destino, QStringLiteral("-o"), QStringLiteral("fit-to-page")};
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
-#include "visor.h"
+#include "printing/visor.h"
+
+class Lanzador;
 
 class ListaImpresoras;
 

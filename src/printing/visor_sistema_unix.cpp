@@ -1,6 +1,7 @@
-#include "catalogo.h"
-#include "visor.h"
-#include "visor_lp.h"
+#include "printing/visor_sistema.h"
+
+#include "printing/catalogo.h"
+#include "printing/visor_lp.h"
 
 std::unique_ptr<VisorPDF> CrearVisorDelSistema(const QString&, Lanzador& lanzador)
 {

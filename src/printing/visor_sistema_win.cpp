@@ -1,5 +1,6 @@
-#include "visor.h"
-#include "visor_sumatra.h"
+#include "printing/visor_sistema.h"
+
+#include "printing/visor_sumatra.h"
 
 std::unique_ptr<VisorPDF> CrearVisorDelSistema(const QString& carpetaPrograma, Lanzador& lanzador)
 {

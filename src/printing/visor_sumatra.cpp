@@ -1,8 +1,8 @@
-#include "visor_sumatra.h"
+#include "printing/visor_sumatra.h"
 
-#include "catalogo.h"
-#include "handoff/lanzador.h"
-#include "settings/registro.h"
+#include "base/lanzador.h"
+#include "base/registro.h"
+#include "printing/catalogo.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -17,7 +17,8 @@ QString EntreComillas(const QString& texto)
 } // namespace
 
 VisorSumatra::VisorSumatra(const QString& carpetaPrograma, Lanzador& lanzador)
-    : m_lanzador(lanzador), m_rutaVisor(carpetaPrograma + QStringLiteral("/SumatraPDF-3.5.2-32.exe"))
+    : m_lanzador(lanzador)
+    , m_rutaVisor(carpetaPrograma + QStringLiteral("/SumatraPDF-3.5.2-32.exe"))
 {
 }
 

@@ -1,6 +1,8 @@
 #pragma once
 
-#include "visor.h"
+#include "printing/visor.h"
+
+class Lanzador;
 
 #include <QStringList>
 
@@ -12,8 +14,6 @@ public:
 
     void ImprimirPDF(const QString& rutaPDF, const QString& impresora, const QByteArray& contenido,
                      AlIniciar alIniciar) override;
-
-    QString RutaVisor() const { return m_rutaVisor; }
 
     // The arguments after the program, and the whole command line as it is logged.
     static QStringList Argumentos(const QString& rutaPDF, const QString& impresora);

@@ -1,8 +1,8 @@
-#include "balanza.h"
+#include "scale/balanza.h"
 
+#include "base/registro.h"
+#include "base/texto.h"
 #include "scale/decodificacion.h"
-#include "settings/registro.h"
-#include "settings/texto.h"
 
 #include <QPointer>
 #include <QRandomGenerator>

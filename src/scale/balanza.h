@@ -38,8 +38,8 @@ public:
     bool CerrarPuerto();
 
     bool PuertoAbierto() const;
-    bool LecturaEnCurso() const { return m_leyendo; }
-    // Polling attempts of the current or last reading.
+    // Test hook: polling attempts of the current or last reading. A scale that sends by itself gets no bytes from
+    // the agent, so nothing else shows how many attempts a silent one was given.
     int Intento() const { return m_intento; }
 
 private:

@@ -1,6 +1,6 @@
-#include "decodificacion.h"
+#include "scale/decodificacion.h"
 
-#include "settings/texto.h"
+#include "base/texto.h"
 
 #include <QByteArray>
 

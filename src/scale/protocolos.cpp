@@ -1,4 +1,4 @@
-#include "protocolos.h"
+#include "scale/protocolos.h"
 
 #include <QStringList>
 
@@ -46,16 +46,6 @@ bool InterpretarAjustesLinea(const QString& texto, AjustesLinea& ajustes, QStrin
     }
     ajustes = leidos;
     return true;
-}
-
-QString TextoAjustesLinea(const AjustesLinea& ajustes)
-{
-    const QString parada = ajustes.bitsParada == 3 ? QStringLiteral("1.5") : QString::number(ajustes.bitsParada);
-    return QStringLiteral("%1,%2,%3,%4")
-        .arg(ajustes.baudios)
-        .arg(QLatin1Char(ajustes.paridad))
-        .arg(ajustes.bitsDatos)
-        .arg(parada);
 }
 
 PerfilPuerto PerfilDelProtocolo(const QString& protocolo)

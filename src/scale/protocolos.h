@@ -16,7 +16,6 @@ struct AjustesLinea
 
 // "baud,parity,data,stop": e.g. "9600,n,8,1" or "4800,E,7,1.5". Returns false with `error` for anything else.
 bool InterpretarAjustesLinea(const QString& texto, AjustesLinea& ajustes, QString& error);
-QString TextoAjustesLinea(const AjustesLinea& ajustes);
 
 // How the port is set up for a scale protocol (the name in any case).
 struct PerfilPuerto

@@ -1,4 +1,4 @@
-#include "puerto_serie_qt.h"
+#include "scale/puerto_serie_qt.h"
 
 #include "scale/dispositivo_serie.h"
 #include "settings/configuracion.h"
@@ -9,7 +9,11 @@ namespace {
 class EnLlamada
 {
 public:
-    explicit EnLlamada(int& contador) : m_contador(contador) { ++m_contador; }
+    explicit EnLlamada(int& contador)
+        : m_contador(contador)
+    {
+        ++m_contador;
+    }
     ~EnLlamada() { --m_contador; }
     EnLlamada(const EnLlamada&) = delete;
     EnLlamada& operator=(const EnLlamada&) = delete;
@@ -49,7 +53,8 @@ QSerialPort::StopBits ParadaQt(int bitsParada)
 } // namespace
 
 PuertoSerieQt::PuertoSerieQt(const QString& dispositivo, QObject* parent)
-    : PuertoSerie(parent), m_dispositivo(dispositivo)
+    : PuertoSerie(parent)
+    , m_dispositivo(dispositivo)
 {
     connect(&m_puerto, &QSerialPort::readyRead, this, &PuertoSerie::datosRecibidos);
     connect(&m_puerto, &QSerialPort::errorOccurred, this, &PuertoSerieQt::AlFallar);

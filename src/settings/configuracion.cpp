@@ -1,7 +1,7 @@
-#include "configuracion.h"
+#include "settings/configuracion.h"
 
-#include "ini.h"
-#include "texto.h"
+#include "base/texto.h"
+#include "settings/ini.h"
 
 #include <QFile>
 #include <limits>
@@ -69,20 +69,22 @@ bool LeerConfiguracion(const QString& ruta, Configuracion& cfg, QString& error)
         destino = static_cast<std::remove_reference_t<decltype(destino)>>(valor);
     };
 
-    cfg.Comportamiento = leer(QStringLiteral("Comportamiento"), QStringLiteral("NORMAL"));
-    leerEntero(QStringLiteral("PortBalanza"), QStringLiteral("3"), std::numeric_limits<qint16>::min(),
+    // Each key's default is the one the struct declares.
+    const Configuracion d;
+    cfg.Comportamiento = leer(QStringLiteral("Comportamiento"), d.Comportamiento);
+    leerEntero(QStringLiteral("PortBalanza"), QString::number(d.PortBalanza), std::numeric_limits<qint16>::min(),
                std::numeric_limits<qint16>::max(), cfg.PortBalanza);
-    cfg.ProtocoloBalanza = leer(QStringLiteral("ProtocoloBalanza"), QStringLiteral("Systel1"));
-    leerEntero(QStringLiteral("Intentos"), QStringLiteral("25"), std::numeric_limits<qint32>::min(),
+    cfg.ProtocoloBalanza = leer(QStringLiteral("ProtocoloBalanza"), d.ProtocoloBalanza);
+    leerEntero(QStringLiteral("Intentos"), QString::number(d.Intentos), std::numeric_limits<qint32>::min(),
                std::numeric_limits<qint32>::max(), cfg.Intentos);
-    cfg.MODE = leer(QStringLiteral("MODE"), QStringLiteral("PRO"));
+    cfg.MODE = leer(QStringLiteral("MODE"), d.MODE);
 
-    leerEntero(QStringLiteral("PuertoHTTP"), QStringLiteral("9999"), 1, 65535, cfg.PuertoHTTP);
-    cfg.DireccionEscucha = leer(QStringLiteral("DireccionEscucha"), QString());
-    cfg.DominioWeb = leer(QStringLiteral("DominioWeb"), QStringLiteral("tornavo.com")).toLower();
-    cfg.DispositivoBalanza = leer(QStringLiteral("DispositivoBalanza"), QString());
-    leerEntero(QStringLiteral("PausaIntento"), QStringLiteral("50"), 0, 60000, cfg.PausaIntento);
-    cfg.CarpetaCSV = leer(QStringLiteral("CarpetaCSV"), QString());
-    cfg.ProgramaQendra = leer(QStringLiteral("ProgramaQendra"), QString());
+    leerEntero(QStringLiteral("PuertoHTTP"), QString::number(d.PuertoHTTP), 1, 65535, cfg.PuertoHTTP);
+    cfg.DireccionEscucha = leer(QStringLiteral("DireccionEscucha"), d.DireccionEscucha);
+    cfg.DominioWeb = leer(QStringLiteral("DominioWeb"), d.DominioWeb).toLower();
+    cfg.DispositivoBalanza = leer(QStringLiteral("DispositivoBalanza"), d.DispositivoBalanza);
+    leerEntero(QStringLiteral("PausaIntento"), QString::number(d.PausaIntento), 0, 60000, cfg.PausaIntento);
+    cfg.CarpetaCSV = leer(QStringLiteral("CarpetaCSV"), d.CarpetaCSV);
+    cfg.ProgramaQendra = leer(QStringLiteral("ProgramaQendra"), d.ProgramaQendra);
     return bien;
 }

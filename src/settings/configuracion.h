@@ -11,7 +11,7 @@ struct Configuracion
     qint32 Intentos = 25;
     QString MODE = QStringLiteral("PRO");
 
-    // Optional keys; their defaults keep the classic behaviour.
+    // Optional keys; their defaults give a plain installation on this machine.
     quint16 PuertoHTTP = 9999;
     QString DireccionEscucha; // empty: loopback only (127.0.0.1 and ::1)
     QString DominioWeb = QStringLiteral("tornavo.com");

@@ -1,23 +1,16 @@
-#include "ini.h"
+#include "settings/ini.h"
 
-#include "texto.h"
+#include "base/texto.h"
 
 #include <QFile>
 #include <QStringView>
 
 namespace {
 
+// Blanks around names and values, as the Windows profile reader trims them.
 QStringView SinBlancos(QStringView texto)
 {
-    qsizetype inicio = 0;
-    qsizetype fin = texto.size();
-    while (inicio < fin && (texto[inicio] == u' ' || texto[inicio] == u'\t')) {
-        ++inicio;
-    }
-    while (fin > inicio && (texto[fin - 1] == u' ' || texto[fin - 1] == u'\t')) {
-        --fin;
-    }
-    return texto.mid(inicio, fin - inicio);
+    return SinEspacios(texto, u" \t");
 }
 
 } // namespace

@@ -1,4 +1,4 @@
-#include "version.h"
+#include "settings/version.h"
 
 #include "version_config.h"
 

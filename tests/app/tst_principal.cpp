@@ -1,8 +1,8 @@
 // The window, the tray icon and the confirmed shut-down, in-process on the offscreen platform, with the whole agent
 // behind them: a real listener and a serial port on a pseudo-terminal.
 #include "app/agente.h"
+#include "app/avisos.h"
 #include "scale/balanza.h"
-#include "settings/avisos.h"
 #include "soporte.h"
 
 #include <QLabel>

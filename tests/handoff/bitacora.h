@@ -1,6 +1,6 @@
 #pragma once
 
-#include "settings/registro.h"
+#include "base/registro.h"
 
 #include <QObject>
 #include <QStringList>
@@ -10,7 +10,8 @@
 class Bitacora final
 {
 public:
-    Bitacora() : m_registro(m_carpeta.path())
+    Bitacora()
+        : m_registro(m_carpeta.path())
     {
         InstalarRegistro(&m_registro);
         QObject::connect(&m_registro, &Registro::lineaEscrita, [this](const QString& linea) {

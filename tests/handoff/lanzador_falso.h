@@ -1,6 +1,6 @@
 #pragma once
 
-#include "handoff/lanzador.h"
+#include "base/lanzador.h"
 
 #include <QHash>
 #include <QList>

@@ -1,6 +1,6 @@
 // Request bodies: the JSON reader and the Base64 file writer.
-#include "handoff/base64.h"
-#include "handoff/cuerpo_json.h"
+#include "base/base64.h"
+#include "base/cuerpo_json.h"
 
 #include <QDir>
 #include <QFile>
@@ -9,6 +9,13 @@
 #include <QTest>
 
 namespace {
+
+// What both endpoints do with a document: decode it, then save it, nothing written when either fails.
+bool DecodificarYGuardar(QByteArrayView texto, const QString& ruta)
+{
+    QByteArray bytes;
+    return DecodificarBase64(texto, bytes) && GuardarBytes(bytes, ruta);
+}
 
 QByteArray Leer(const QString& ruta)
 {
@@ -264,10 +271,10 @@ void TstDocumentos::GuardaExactamenteLosBytes()
     }
     todos.append("\r\n\n\r");
     const QString ruta = carpeta.filePath(QStringLiteral("a.bin"));
-    QVERIFY(GuardarBase64(todos.toBase64(), ruta));
+    QVERIFY(DecodificarYGuardar(todos.toBase64(), ruta));
     QCOMPARE(Leer(ruta), todos);
 
-    QVERIFY(GuardarBase64("QUJD", ruta));
+    QVERIFY(DecodificarYGuardar("QUJD", ruta));
     QCOMPARE(QFileInfo(ruta).size(), 3);
 }
 
@@ -276,7 +283,7 @@ void TstDocumentos::ReemplazaUnArchivoMasLargo()
     QTemporaryDir carpeta;
     const QString ruta = carpeta.filePath(QStringLiteral("datos.csv"));
     QVERIFY(Escribir(ruta, QByteArray(5000, 'x')));
-    QVERIFY(GuardarBase64(QByteArray("a;b\r\n").toBase64(), ruta));
+    QVERIFY(DecodificarYGuardar(QByteArray("a;b\r\n").toBase64(), ruta));
     QCOMPARE(Leer(ruta), QByteArray("a;b\r\n"));
 }
 
@@ -285,24 +292,24 @@ void TstDocumentos::Base64InvalidoNoTocaElArchivo()
     QTemporaryDir carpeta;
     const QString ruta = carpeta.filePath(QStringLiteral("archivo_recibido.pdf"));
     QVERIFY(Escribir(ruta, "%PDF-anterior"));
-    QVERIFY(!GuardarBase64("JVBERi0*", ruta));
-    QVERIFY(!GuardarBase64(QByteArrayView(), ruta));
+    QVERIFY(!DecodificarYGuardar("JVBERi0*", ruta));
+    QVERIFY(!DecodificarYGuardar(QByteArrayView(), ruta));
     QCOMPARE(Leer(ruta), QByteArray("%PDF-anterior"));
     // Nothing half-written stays behind either.
     QCOMPARE(QDir(carpeta.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"archivo_recibido.pdf"});
 
-    QVERIFY(!GuardarBase64("QUJD", carpeta.filePath(QStringLiteral("nuevo.csv/"))));
+    QVERIFY(!DecodificarYGuardar("QUJD", carpeta.filePath(QStringLiteral("nuevo.csv/"))));
 }
 
 void TstDocumentos::CarpetaInexistente()
 {
     QTemporaryDir carpeta;
     const QString ruta = carpeta.filePath(QStringLiteral("no/existe/a.csv"));
-    QVERIFY(!GuardarBase64("QUJD", ruta));
+    QVERIFY(!DecodificarYGuardar("QUJD", ruta));
     QVERIFY(!QFileInfo::exists(carpeta.filePath(QStringLiteral("no"))));
     // A folder where the file should be cannot be replaced.
     QVERIFY(QDir(carpeta.path()).mkdir(QStringLiteral("carpeta.csv")));
-    QVERIFY(!GuardarBase64("QUJD", carpeta.filePath(QStringLiteral("carpeta.csv"))));
+    QVERIFY(!DecodificarYGuardar("QUJD", carpeta.filePath(QStringLiteral("carpeta.csv"))));
     QVERIFY(QFileInfo(carpeta.filePath(QStringLiteral("carpeta.csv"))).isDir());
 }
 

@@ -3,8 +3,8 @@
 #include "lanzador_falso.h"
 #include "programa_sustituto.h"
 
+#include "base/lanzador.h"
 #include "handoff/entrega_csv.h"
-#include "handoff/lanzador.h"
 #include "settings/configuracion.h"
 
 #include <QDir>

@@ -277,10 +277,9 @@ void TstProtocolo::summaryAndSplit()
     QVERIFY(resumen.size() < kLargoMaximoEnLog + 64);
     QVERIFY(resumen.endsWith(QStringLiteral("(%1 caracteres más)").arg(larga.size() - kLargoMaximoEnLog)));
 
-    const PartesSolicitud partes =
-        SepararSolicitud(QStringLiteral("POST / HTTP/1.1\r\nA: b\r\n\r\n{\"x\":1}\r\n\r\nz"));
+    const SolicitudDecodificada partes = DecodificarSolicitud("POST / HTTP/1.1\r\nA: b\r\n\r\n{\"x\":1}\r\n\r\nz");
     QCOMPARE(partes.cabecera, QStringLiteral("POST / HTTP/1.1\r\nA: b"));
-    QCOMPARE(partes.cuerpo, QStringLiteral("{\"x\":1}\r\n\r\nz"));
+    QCOMPARE(partes.cuerpo, QByteArray("{\"x\":1}\r\n\r\nz"));
     // Split on the bytes: UTF-8 when all of it is, Windows-1252 for both parts when any part is not.
     // The body stays UTF-8 bytes either way.
     const SolicitudDecodificada utf8 =
@@ -294,7 +293,7 @@ void TstProtocolo::summaryAndSplit()
     QVERIFY(!mezcla.utf8);
     QCOMPARE(DecodificarSolicitud("GET / HTTP/1.1").cabecera, QStringLiteral("GET / HTTP/1.1"));
 
-    const PartesSolicitud sinBlanco = SepararSolicitud(QStringLiteral("GET / HTTP/1.1\r\nA: b"));
+    const SolicitudDecodificada sinBlanco = DecodificarSolicitud("GET / HTTP/1.1\r\nA: b");
     QCOMPARE(sinBlanco.cabecera, QStringLiteral("GET / HTTP/1.1\r\nA: b"));
     QVERIFY(sinBlanco.cuerpo.isEmpty());
 }
@@ -415,7 +414,7 @@ void TstProtocolo::statusDocument()
     cfg.ProtocoloBalanza = QStringLiteral("kre\"tz");
     QDateTime ahora(QDate(2025, 3, 9), QTime(17, 4, 51, 900));
     DocumentoEstado estado(
-        cfg, [] { return quint16(9999); }, [&ahora] { return ahora; });
+        cfg, [] { return quint16(9999); }, [&ahora] { return ahora.toMSecsSinceEpoch(); });
 
     const QString primero = estado.ObtenerEstado();
     QVERIFY2(primero.startsWith(QStringLiteral("{\"status\":\"ok\",\"version\":\"")), qPrintable(primero));

@@ -1,7 +1,6 @@
 // The listener and its slots in-process, over real loopback sockets, with short timeouts.
+#include "base/registro.h"
 #include "http/servidor.h"
-#include "settings/avisos.h"
-#include "settings/registro.h"
 #include "soporte.h"
 
 #include <QSignalSpy>
@@ -31,7 +30,7 @@ private slots:
     void answerForAPeerThatLeftIsReportedAndFreesTheSlot();
     void restartKeepsSlotZeroAndDropsTheRest();
     void stopWhenStopped();
-    void portTakenShowsBoxAndLogs();
+    void portTakenReportedBeforeLogged();
 
 private:
     std::unique_ptr<QTcpSocket> Conectar();
@@ -41,7 +40,6 @@ private:
     QTemporaryDir m_dir;
     std::unique_ptr<Registro> m_registro;
     QStringList m_lineas;
-    QStringList m_avisos;
     Configuracion m_cfg;
     Endpoints::Responder m_pesoPendiente;
     // What the print endpoint was handed.
@@ -59,11 +57,6 @@ void TstServidor::init()
     InstalarRegistro(m_registro.get());
     m_lineas.clear();
     connect(m_registro.get(), &Registro::lineaEscrita, this, [this](const QString& l) { m_lineas << l; });
-    m_avisos.clear();
-    InstalarMostradorAvisos([this](const QString& texto, IconoAviso, BotonesAviso) {
-        m_avisos << texto;
-        return RespuestaAviso::Aceptar;
-    });
     m_cfg = Configuracion();
     m_cfg.PuertoHTTP = soporte::PuertoLibre();
     m_cfg.DireccionEscucha = QStringLiteral("127.0.0.1");
@@ -96,7 +89,6 @@ void TstServidor::cleanup()
 {
     m_pesoPendiente = nullptr;
     m_servidor.reset();
-    InstalarMostradorAvisos({});
     InstalarRegistro(nullptr);
     m_registro.reset();
 }
@@ -334,15 +326,21 @@ void TstServidor::stopWhenStopped()
     QVERIFY(!m_servidor->Escuchando());
 }
 
-void TstServidor::portTakenShowsBoxAndLogs()
+void TstServidor::portTakenReportedBeforeLogged()
 {
     m_servidor->DetenerServidor();
     QTcpServer otro;
     QVERIFY(otro.listen(QHostAddress::LocalHost, m_cfg.PuertoHTTP));
     m_lineas.clear();
+    // Whoever tells the user hears of it before the log line is written.
+    QStringList informado;
+    connect(m_servidor.get(), &ServidorWeb::falloAlIniciar, this,
+            [&](const QString& descripcion) { informado << QString::number(m_lineas.size()) + u' ' + descripcion; });
     QVERIFY(!m_servidor->IniciarServidor());
-    QCOMPARE(m_avisos, QStringList{QStringLiteral("? Error al iniciar el servidor Web.")});
+    QCOMPARE(informado.size(), 1);
+    QVERIFY(informado[0].startsWith(QLatin1String("0 ")) && informado[0].size() > 2);
     QCOMPARE(m_lineas.size(), 1);
+    QVERIFY(m_lineas[0].endsWith(informado[0].mid(2)));
     QVERIFY(m_lineas[0].contains(QLatin1String("] ? Error al iniciar el servidor Web: ")));
     QVERIFY(m_lineas[0].size() > m_lineas[0].indexOf(QLatin1String("Web: ")) + 5);
     QVERIFY(!m_servidor->Escuchando());

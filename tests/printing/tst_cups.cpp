@@ -3,7 +3,7 @@
 #include "cups_privado.h"
 #include "pdf_de_prueba.h"
 
-#include "handoff/lanzador.h"
+#include "base/lanzador.h"
 #include "printing/catalogo.h"
 #include "printing/impresion.h"
 #include "printing/visor_lp.h"
@@ -98,9 +98,9 @@ void TstCups::CatalogoDelSistema()
     nombres.sort();
     QCOMPARE(nombres, (QStringList{"Archivo", "Caja", kAcento, "Rechaza"}));
 
-    QVERIFY(m_impresion->ExisteImpresora(QStringLiteral(" caja ")));
-    QVERIFY(m_impresion->ExisteImpresora(QString::fromUtf8("IMPRESIÓN")));
-    QVERIFY(!m_impresion->ExisteImpresora(QStringLiteral("Caj")));
+    QVERIFY(ExisteImpresoraEn(m_lista->Nombres(), QStringLiteral(" caja ")));
+    QVERIFY(ExisteImpresoraEn(m_lista->Nombres(), QString::fromUtf8("IMPRESIÓN")));
+    QVERIFY(!ExisteImpresoraEn(m_lista->Nombres(), QStringLiteral("Caj")));
 
     // Read afresh: a queue added now is listed at once.
     QVERIFY(m_cups.AgregarCola(QStringLiteral("Nueva")));

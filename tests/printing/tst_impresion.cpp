@@ -4,7 +4,7 @@
 #include "../handoff/lanzador_falso.h"
 #include "../handoff/programa_sustituto.h"
 
-#include "handoff/lanzador.h"
+#include "base/lanzador.h"
 #include "printing/catalogo.h"
 #include "printing/impresion.h"
 #include "printing/visor_lp.h"
@@ -185,7 +185,7 @@ void TstImpresion::ExisteImpresora()
     QFETCH(QString, nombre);
     QFETCH(bool, existe);
     m_lista.nombres = instaladas;
-    QCOMPARE(m_impresion->ExisteImpresora(nombre), existe);
+    QCOMPARE(ExisteImpresoraEn(m_lista.Nombres(), nombre), existe);
 }
 
 void TstImpresion::FormasDeSumatra_data()

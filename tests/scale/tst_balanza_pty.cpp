@@ -1,9 +1,9 @@
 // The scale link against a real pseudo-terminal pair opened in-process.
 #include "pseudoterminal.h"
 
+#include "base/registro.h"
 #include "scale/balanza.h"
 #include "scale/puerto_serie_qt.h"
-#include "settings/registro.h"
 
 #include <QEventLoop>
 #include <QFile>

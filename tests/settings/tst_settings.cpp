@@ -1,8 +1,8 @@
 // config.ini reading, the activity log and its retention, the version text and text conversions.
+#include "base/registro.h"
+#include "base/texto.h"
 #include "settings/configuracion.h"
 #include "settings/ini.h"
-#include "settings/registro.h"
-#include "settings/texto.h"
 #include "settings/version.h"
 #include "soporte.h"
 

@@ -1,10 +1,11 @@
 #pragma once
 
-#include <QDateTime>
+#include "base/reloj.h"
+
+#include <QDate>
 #include <QObject>
 #include <QString>
 
-#include <functional>
 #include <limits>
 
 // The activity log: every line goes to the day's file logs/log_yyyy-mm-dd.log (opened, appended, closed) and is
@@ -14,16 +15,12 @@ class Registro final : public QObject
     Q_OBJECT
 
 public:
-    // Milliseconds since the epoch (UTC); tests move it to cross midnight or age files.
-    using Reloj = std::function<qint64()>;
-
     explicit Registro(const QString& carpetaPrograma, QObject* parent = nullptr);
     ~Registro() override;
 
     void Escribir(const QString& mensaje);
 
     void FijarReloj(Reloj reloj);
-    QString CarpetaLogs() const { return m_carpetaLogs; }
     QString ArchivoDelDia(const QDate& dia) const;
 
 signals:

@@ -1,15 +1,13 @@
-#include "memoria.h"
+#include "base/memoria.h"
 
-#if defined(__linux__)
 #include <sys/mman.h>
 #include <unistd.h>
 
 #include <cstdint>
-#endif
 
 void PreferirPaginasGrandes(const char* datos, qsizetype largo)
 {
-#if defined(__linux__)
+#ifdef MADV_HUGEPAGE
     constexpr qsizetype kPaginaGrande = 2 * 1024 * 1024;
     if (datos == nullptr || largo < 2 * kPaginaGrande) {
         return;
@@ -23,6 +21,7 @@ void PreferirPaginasGrandes(const char* datos, qsizetype largo)
     // Refused where transparent huge pages are off: the buffer then simply keeps small pages.
     ::madvise(reinterpret_cast<void*>(inicio), fin - inicio, MADV_HUGEPAGE);
 #else
+    // A system without transparent huge pages: the buffer keeps small pages.
     Q_UNUSED(datos);
     Q_UNUSED(largo);
 #endif

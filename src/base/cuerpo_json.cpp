@@ -1,7 +1,7 @@
-#include "cuerpo_json.h"
+#include "base/cuerpo_json.h"
 
-#include "base64.h"
-#include "settings/memoria.h"
+#include "base/base64.h"
+#include "base/memoria.h"
 
 #include <QJsonDocument>
 #include <QJsonParseError>

@@ -1,4 +1,4 @@
-#include "plataforma.h"
+#include "app/proceso.h"
 
 #include <QByteArray>
 #include <QSocketNotifier>
@@ -27,11 +27,7 @@ void AlRecibirSenal(int senal)
 
 bool HayPantalla()
 {
-#if defined(Q_OS_MACOS)
-    return true;
-#else
     return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-#endif
 }
 
 void PrepararProceso()

@@ -1,4 +1,4 @@
-#include "plataforma.h"
+#include "base/proceso_externo.h"
 
 #include <QFileInfo>
 #include <QProcess>
@@ -24,14 +24,4 @@ int CodigoErrorInicio(const QString& programa, const QString& carpeta, const QPr
         return ERROR_FILE_NOT_FOUND;
     }
     return static_cast<int>(ultimo);
-}
-
-QString CarpetaDatosPorDefecto()
-{
-    return QStringLiteral("C:/tornavo/");
-}
-
-QString ProgramaQendraPorDefecto()
-{
-    return QStringLiteral("C:/Qendra/Qendra.exe");
 }

@@ -10,11 +10,16 @@ QString DecodificarTexto(const QByteArray& bytes);
 // Windows-1252 decoding, byte for byte (bytes the code page leaves undefined map to the same code point).
 QString DecodificarWindows1252(const QByteArray& bytes);
 
-// The text without the spaces (U+0020 only; tabs and other blanks stay) at both ends.
-QStringView SinEspacios(QStringView texto);
+// The text without the characters of `blancos` at both ends: by default spaces only (U+0020; tabs and other
+// blanks stay).
+QStringView SinEspacios(QStringView texto, QStringView blancos = u" ");
 
 // Text as JSON string content: backslash, quote and control characters escaped, everything else as it is.
 QString EscaparJSON(const QString& texto);
+
+// Text received from outside as it may go into one log line: every character that could end the line or
+// restyle a terminal (C0 and C1 controls, DEL, the line and paragraph separators) written as \uXXXX.
+QString EscaparParaLog(const QString& texto);
 
 // The text as it is when it has at most `maximo` characters; otherwise its first `maximo` characters followed by
 // "… (N caracteres más)". Keeps a hostile request from writing megabytes into a log line.

@@ -12,6 +12,3 @@ bool DecodificarBase64(QByteArrayView texto, QByteArray& bytes);
 // Writes `bytes` as the whole content of `ruta` through a temporary file renamed into place, so a reader never sees
 // a half-written file and a failed write leaves the earlier file as it was. The folder must exist.
 bool GuardarBytes(const QByteArray& bytes, const QString& ruta);
-
-// DecodificarBase64 then GuardarBytes; false on any failure, with nothing written.
-bool GuardarBase64(QByteArrayView texto, const QString& ruta);

@@ -1,4 +1,4 @@
-#include "base64.h"
+#include "base/base64.h"
 
 #include <QSaveFile>
 
@@ -41,10 +41,4 @@ bool GuardarBytes(const QByteArray& bytes, const QString& ruta)
         return false;
     }
     return archivo.commit();
-}
-
-bool GuardarBase64(QByteArrayView texto, const QString& ruta)
-{
-    QByteArray bytes;
-    return DecodificarBase64(texto, bytes) && GuardarBytes(bytes, ruta);
 }

@@ -1,4 +1,4 @@
-#include "memoria.h"
+#include "base/memoria.h"
 
 void PreferirPaginasGrandes(const char* datos, qsizetype largo)
 {

@@ -1,6 +1,5 @@
-#include "plataforma.h"
+#include "base/proceso_externo.h"
 
-#include <QDir>
 #include <QFile>
 #include <QProcess>
 
@@ -32,14 +31,4 @@ int CodigoErrorInicio(const QString& programa, const QString& carpeta, const QPr
         }
     }
     return -1;
-}
-
-QString CarpetaDatosPorDefecto()
-{
-    return QDir::homePath() + QStringLiteral("/tornavo/");
-}
-
-QString ProgramaQendraPorDefecto()
-{
-    return QDir::homePath() + QStringLiteral("/Qendra/Qendra");
 }

@@ -7,6 +7,9 @@
 
 #include <optional>
 
+// The answer of a POST endpoint whose body is not a JSON object.
+inline const QString kRespuestaJsonInvalido = QStringLiteral("{\"success\":false,\"error\":\"JSON inválido\"}");
+
 // The JSON object of a POST body (UTF-8), or nothing when the bytes are not one (not JSON at all, a bare number,
 // string, true, false, null, or an array).
 std::optional<QJsonObject> ParsearJSON(const QByteArray& cuerpo);
@@ -35,6 +38,8 @@ public:
     // The member's document: decoded on the way, or now from `objeto`. False when it is not valid Base64.
     bool TomarBase64(const QJsonObject& objeto, QByteArray& bytes);
 
+    // Test hooks: answers are the same either way, so only these show that a large document was read while it
+    // arrived (and not parsed again at the end), which is what keeps a 20 MB print fast.
     // Terminar took the document decoded on the way rather than parsing the whole body.
     bool DecodificadoAlVuelo() const { return m_adelantado; }
     // How much of the body has been read so far.

@@ -1,5 +1,6 @@
-#include "registro.h"
+#include "base/registro.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -17,7 +18,7 @@ constexpr int kDiasRetencion = 7;
 Registro::Registro(const QString& carpetaPrograma, QObject* parent)
     : QObject(parent)
     , m_carpetaLogs(QDir(carpetaPrograma).filePath(QStringLiteral("logs")))
-    , m_reloj([] { return QDateTime::currentMSecsSinceEpoch(); })
+    , m_reloj(RelojDelSistema())
 {
 }
 

@@ -1,7 +1,7 @@
-#include "lanzador.h"
+#include "base/lanzador.h"
 
-#include "plataforma.h"
-#include "settings/registro.h"
+#include "base/proceso_externo.h"
+#include "base/registro.h"
 
 #include <QDir>
 #include <QProcess>

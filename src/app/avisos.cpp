@@ -1,4 +1,4 @@
-#include "avisos.h"
+#include "app/avisos.h"
 
 #include <cstdio>
 

@@ -1,4 +1,4 @@
-#include "plataforma.h"
+#include "app/proceso.h"
 
 bool HayPantalla()
 {

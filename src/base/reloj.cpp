@@ -1,0 +1,8 @@
+#include "base/reloj.h"
+
+#include <QDateTime>
+
+Reloj RelojDelSistema()
+{
+    return [] { return QDateTime::currentMSecsSinceEpoch(); };
+}

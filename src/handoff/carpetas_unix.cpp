@@ -1,0 +1,13 @@
+#include "handoff/carpetas.h"
+
+#include <QDir>
+
+QString CarpetaDatosPorDefecto()
+{
+    return QDir::homePath() + QStringLiteral("/tornavo/");
+}
+
+QString ProgramaQendraPorDefecto()
+{
+    return QDir::homePath() + QStringLiteral("/Qendra/Qendra");
+}

@@ -1,0 +1,13 @@
+#pragma once
+
+#include "printing/visor.h"
+
+#include <QString>
+
+#include <memory>
+
+class Lanzador;
+
+// The platform's way of printing a PDF: SumatraPDF beside the executable on Windows, CUPS's lp elsewhere.
+// `lanzador` must outlive the viewer.
+std::unique_ptr<VisorPDF> CrearVisorDelSistema(const QString& carpetaPrograma, Lanzador& lanzador);
