@@ -1,13 +1,12 @@
 // The listener and its slots in-process, over real loopback sockets, with short timeouts.
 #include "http/servidor.h"
 #include "settings/avisos.h"
-#include "settings/registro.h"
-#include "soporte.h"
+#include "support/bitacora.h"
+#include "support/soporte.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -38,9 +37,9 @@ private:
     static QByteArray LeerHastaCierre(QTcpSocket& socket);
     bool EnLog(const QString& texto) const;
 
-    QTemporaryDir m_dir;
-    std::unique_ptr<Registro> m_registro;
-    QStringList m_lineas;
+    const QStringList& Lineas() const { return m_bitacora->Lineas(); }
+
+    std::unique_ptr<soporte::Bitacora> m_bitacora;
     QStringList m_avisos;
     Configuracion m_cfg;
     Endpoints::Responder m_pesoPendiente;
@@ -55,10 +54,7 @@ private:
 
 void TstServidor::init()
 {
-    m_registro = std::make_unique<Registro>(m_dir.path());
-    InstalarRegistro(m_registro.get());
-    m_lineas.clear();
-    connect(m_registro.get(), &Registro::lineaEscrita, this, [this](const QString& l) { m_lineas << l; });
+    m_bitacora = std::make_unique<soporte::Bitacora>();
     m_avisos.clear();
     InstalarMostradorAvisos([this](const QString& texto, IconoAviso, BotonesAviso) {
         m_avisos << texto;
@@ -97,8 +93,7 @@ void TstServidor::cleanup()
     m_pesoPendiente = nullptr;
     m_servidor.reset();
     InstalarMostradorAvisos({});
-    InstalarRegistro(nullptr);
-    m_registro.reset();
+    m_bitacora.reset();
 }
 
 std::unique_ptr<QTcpSocket> TstServidor::Conectar()
@@ -123,7 +118,7 @@ QByteArray TstServidor::LeerHastaCierre(QTcpSocket& socket)
 
 bool TstServidor::EnLog(const QString& texto) const
 {
-    for (const QString& linea : m_lineas) {
+    for (const QString& linea : Lineas()) {
         if (linea.contains(texto)) {
             return true;
         }
@@ -308,12 +303,12 @@ void TstServidor::restartKeepsSlotZeroAndDropsTheRest()
     auto uno = Conectar();
     QTRY_COMPARE(m_servidor->RanuraDe(uno->localPort()), 1);
 
-    m_lineas.clear();
+    m_bitacora->Limpiar();
     m_servidor->DetenerServidor();
     QVERIFY(m_servidor->IniciarServidor());
-    QCOMPARE(m_lineas.size(), 2);
-    QVERIFY(m_lineas[0].endsWith(QLatin1String("] ?? Servidor detenido correctamente.")));
-    QVERIFY(m_lineas[1].contains(
+    QCOMPARE(Lineas().size(), 2);
+    QVERIFY(Lineas()[0].endsWith(QLatin1String("] ?? Servidor detenido correctamente.")));
+    QVERIFY(Lineas()[1].contains(
         QStringLiteral("] ?? Servidor iniciado en IP: 127.0.0.1 | Puerto: %1").arg(m_cfg.PuertoHTTP)));
 
     QTRY_COMPARE(uno->state(), QAbstractSocket::UnconnectedState);
@@ -327,10 +322,10 @@ void TstServidor::restartKeepsSlotZeroAndDropsTheRest()
 void TstServidor::stopWhenStopped()
 {
     m_servidor->DetenerServidor();
-    m_lineas.clear();
+    m_bitacora->Limpiar();
     m_servidor->DetenerServidor();
-    QCOMPARE(m_lineas.size(), 1);
-    QVERIFY(m_lineas[0].endsWith(QLatin1String("] ?? Servidor ya estaba detenido.")));
+    QCOMPARE(Lineas().size(), 1);
+    QVERIFY(Lineas()[0].endsWith(QLatin1String("] ?? Servidor ya estaba detenido.")));
     QVERIFY(!m_servidor->Escuchando());
 }
 
@@ -339,12 +334,12 @@ void TstServidor::portTakenShowsBoxAndLogs()
     m_servidor->DetenerServidor();
     QTcpServer otro;
     QVERIFY(otro.listen(QHostAddress::LocalHost, m_cfg.PuertoHTTP));
-    m_lineas.clear();
+    m_bitacora->Limpiar();
     QVERIFY(!m_servidor->IniciarServidor());
     QCOMPARE(m_avisos, QStringList{QStringLiteral("? Error al iniciar el servidor Web.")});
-    QCOMPARE(m_lineas.size(), 1);
-    QVERIFY(m_lineas[0].contains(QLatin1String("] ? Error al iniciar el servidor Web: ")));
-    QVERIFY(m_lineas[0].size() > m_lineas[0].indexOf(QLatin1String("Web: ")) + 5);
+    QCOMPARE(Lineas().size(), 1);
+    QVERIFY(Lineas()[0].contains(QLatin1String("] ? Error al iniciar el servidor Web: ")));
+    QVERIFY(Lineas()[0].size() > Lineas()[0].indexOf(QLatin1String("Web: ")) + 5);
     QVERIFY(!m_servidor->Escuchando());
 }
 
