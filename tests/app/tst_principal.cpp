@@ -2,8 +2,9 @@
 // behind them: a real listener and a serial port on a pseudo-terminal.
 #include "app/agente.h"
 #include "app/avisos.h"
+#include "balanza-simulada/pseudoterminal.h"
 #include "scale/balanza.h"
-#include "soporte.h"
+#include "support/soporte.h"
 
 #include <QLabel>
 #include <QPlainTextEdit>
@@ -13,39 +14,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
-#include <fcntl.h>
-#include <stdlib.h>
-#include <unistd.h>
-
 #include <memory>
-
-namespace {
-
-// The device side of a pseudo-terminal pair, standing in for a scale that never answers.
-class Pty final
-{
-public:
-    Pty()
-    {
-        m_maestro = ::posix_openpt(O_RDWR | O_NOCTTY);
-        if (m_maestro >= 0 && ::grantpt(m_maestro) == 0 && ::unlockpt(m_maestro) == 0) {
-            m_esclavo = QString::fromLocal8Bit(::ptsname(m_maestro));
-        }
-    }
-    ~Pty()
-    {
-        if (m_maestro >= 0) {
-            ::close(m_maestro);
-        }
-    }
-    QString Esclavo() const { return m_esclavo; }
-
-private:
-    int m_maestro = -1;
-    QString m_esclavo;
-};
-
-} // namespace
 
 class TstPrincipal : public QObject
 {
@@ -73,7 +42,8 @@ private:
     QString TextoLog();
 
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<Pty> m_pty;
+    // Stands in for a scale that never answers.
+    std::unique_ptr<Pseudoterminal> m_pty;
     std::unique_ptr<Agente> m_agente;
     quint16 m_puerto = 0;
     RespuestaAviso m_respuesta = RespuestaAviso::No;
@@ -85,14 +55,15 @@ private:
 void TstPrincipal::init()
 {
     m_dir = std::make_unique<QTemporaryDir>();
-    m_pty = std::make_unique<Pty>();
-    QVERIFY(!m_pty->Esclavo().isEmpty());
+    m_pty = std::make_unique<Pseudoterminal>();
+    QString error;
+    QVERIFY2(m_pty->Abrir(error), qPrintable(error));
     m_puerto = soporte::PuertoLibre();
     QVERIFY(soporte::EscribirArchivo(m_dir->filePath(QStringLiteral("config.ini")),
                                      QStringLiteral("[Configuracion]\nPuertoHTTP=%1\nDireccionEscucha=127.0.0.1\n"
                                                     "DispositivoBalanza=%2\nIntentos=2\nPausaIntento=20\n")
                                          .arg(m_puerto)
-                                         .arg(m_pty->Esclavo())
+                                         .arg(m_pty->Dispositivo())
                                          .toUtf8()));
     m_avisos.clear();
     m_salidas.clear();

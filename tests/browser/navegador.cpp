@@ -1,5 +1,7 @@
 #include "navegador.h"
 
+#include "support/soporte.h"
+
 #include <QDeadlineTimer>
 #include <QFileInfo>
 #include <QJsonArray>
@@ -118,10 +120,7 @@ void Navegador::Cerrar()
         if (m_escritura >= 0) {
             Llamar(QStringLiteral("Browser.close"), {}, false, 5000);
         }
-        if (!m_proceso.waitForFinished(10000)) {
-            m_proceso.kill();
-            m_proceso.waitForFinished(5000);
-        }
+        soporte::EsperarFinOMatar(m_proceso);
     }
     if (m_grupo > 0) {
         // Whatever of the group survived its leader.

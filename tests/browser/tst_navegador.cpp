@@ -1,10 +1,11 @@
 // The agent with its real client: headless Chromium opens the web developer's kit page from the web application's
 // host and calls every endpoint with fetch, against a simulated scale, a private CUPS and a stand-in Qendra.
-#include "agente_prueba.h"
-#include "cups_de_prueba.h"
 #include "navegador.h"
 #include "servidor_paginas.h"
-#include "soporte.h"
+#include "support/agente_prueba.h"
+#include "support/cups_privado.h"
+#include "support/pdf_de_prueba.h"
+#include "support/soporte.h"
 
 #include <QDir>
 #include <QFile>
@@ -18,9 +19,9 @@
 
 #include <csignal>
 #include <sys/prctl.h>
-#include <unistd.h>
 
 using soporte::AgenteDePrueba;
+using soporte::PdfDePrueba;
 
 namespace {
 
@@ -28,33 +29,6 @@ const QString kAplicacion = QStringLiteral("app.tornavo.com");
 const QString kTiendaAjena = QStringLiteral("shop.example");
 const QString kReglasNombres = QStringLiteral("--host-resolver-rules=MAP app.tornavo.com 127.0.0.1, MAP shop.example "
                                               "127.0.0.1");
-
-// A one-page PDF showing `texto`, with a correct cross-reference table.
-QByteArray PdfDePrueba(const QByteArray& texto)
-{
-    const QByteArray contenido = "BT /F1 18 Tf 20 60 Td (" + texto + ") Tj ET\n";
-    const QList<QByteArray> objetos{
-        "<</Type/Catalog/Pages 2 0 R>>",
-        "<</Type/Pages/Kids[3 0 R]/Count 1>>",
-        "<</Type/Page/Parent 2 0 R/MediaBox[0 0 300 144]/Contents 4 0 R/Resources<</Font<</F1 5 0 R>>>>>>",
-        "<</Length " + QByteArray::number(contenido.size()) + ">>stream\n" + contenido + "endstream",
-        "<</Type/Font/Subtype/Type1/BaseFont/Helvetica>>",
-    };
-    QByteArray pdf = "%PDF-1.4\n";
-    QList<qsizetype> posiciones;
-    for (qsizetype i = 0; i < objetos.size(); ++i) {
-        posiciones << pdf.size();
-        pdf += QByteArray::number(i + 1) + " 0 obj\n" + objetos[i] + "\nendobj\n";
-    }
-    const qsizetype tabla = pdf.size();
-    pdf += "xref\n0 " + QByteArray::number(objetos.size() + 1) + "\n0000000000 65535 f \n";
-    for (const qsizetype posicion : posiciones) {
-        pdf += QByteArray::number(posicion).rightJustified(10, '0') + " 00000 n \n";
-    }
-    pdf += "trailer\n<</Size " + QByteArray::number(objetos.size() + 1) + "/Root 1 0 R>>\nstartxref\n" +
-           QByteArray::number(tabla) + "\n%%EOF\n";
-    return pdf;
-}
 
 // `texto` as a JavaScript string literal.
 QString Js(const QString& texto)
@@ -72,12 +46,6 @@ QString ElegirArchivo(const QString& campo, const QString& nombre, const QByteAr
                " campo.files = t.files; campo.dispatchEvent(new Event('change')); return campo.files.length; "
                "})()")
         .arg(Js(campo), Js(QString::fromLatin1(bytes.toBase64())), Js(nombre), Js(tipo));
-}
-
-QByteArray Leer(const QString& ruta)
-{
-    QFile archivo(ruta);
-    return archivo.open(QIODevice::ReadOnly) ? archivo.readAll() : QByteArray();
 }
 
 int Contar(const QStringList& lineas, const QString& texto)
@@ -132,7 +100,7 @@ private:
     QStringList LlamadasQendra() const;
 
     QTemporaryDir m_datos;
-    CupsDePrueba m_cups;
+    soporte::CupsPrivado m_cups;
     QString m_sinCups;
     QProcess m_balanza;
     AgenteDePrueba m_agente;
@@ -197,7 +165,7 @@ QStringList TstNavegador::ArchivosCSV() const
 
 QStringList TstNavegador::LlamadasQendra() const
 {
-    return QString::fromUtf8(Leer(m_datos.filePath(QStringLiteral("Qendra/llamadas.txt"))))
+    return QString::fromUtf8(soporte::LeerArchivo(m_datos.filePath(QStringLiteral("Qendra/llamadas.txt"))))
         .split(u'\n', Qt::SkipEmptyParts);
 }
 
@@ -206,23 +174,18 @@ void TstNavegador::initTestCase()
     QVERIFY2(m_datos.isValid(), "carpeta temporal");
     QVERIFY2(!Navegador::Programa().isEmpty(), "falta Chromium (paquete chromium)");
 
-    const QByteArray banco =
-        Leer(qEnvironmentVariable("TORNAVO_SOURCE_DIR") + QStringLiteral("/examples/banco-de-pruebas.html"));
+    const QByteArray banco = soporte::LeerArchivo(qEnvironmentVariable("TORNAVO_SOURCE_DIR") +
+                                                  QStringLiteral("/examples/banco-de-pruebas.html"));
     QVERIFY2(!banco.isEmpty(), "no se encontró examples/banco-de-pruebas.html");
     m_http.Publicar(QStringLiteral("/banco-de-pruebas.html"), banco, "text/html; charset=utf-8");
     m_https.Publicar(QStringLiteral("/banco-de-pruebas.html"), banco, "text/html; charset=utf-8");
 
     // The printers: a private scheduler whose queues write PostScript into files.
-    if (::geteuid() != 0) {
-        m_sinCups = QStringLiteral("el CUPS privado necesita root (sus filtros corren como otro usuario)");
-    } else {
-        m_sinCups = m_cups.Iniciar();
-        if (m_sinCups.isEmpty() &&
-            (!m_cups.AgregarCola(QStringLiteral("Caja"), QStringLiteral("caja.ps")) ||
-             !m_cups.AgregarCola(QStringLiteral("Etiquetas-Año"), QStringLiteral("etiquetas.ps")) ||
-             !m_cups.FijarPredeterminada(QStringLiteral("Caja")))) {
-            m_sinCups = QStringLiteral("no se pudieron crear las colas: ") + m_cups.UltimoError();
-        }
+    m_sinCups = m_cups.Iniciar();
+    if (m_sinCups.isEmpty() && (!m_cups.AgregarCola(QStringLiteral("Caja"), QStringLiteral("caja.ps")) ||
+                                !m_cups.AgregarCola(QStringLiteral("Etiquetas-Año"), QStringLiteral("etiquetas.ps")) ||
+                                !m_cups.FijarPredeterminada(QStringLiteral("Caja")))) {
+        m_sinCups = QStringLiteral("no se pudieron crear las colas: ") + m_cups.UltimoError();
     }
     if (!m_sinCups.isEmpty()) {
         qWarning("Sin impresoras: %s", qPrintable(m_sinCups));
@@ -271,13 +234,7 @@ void TstNavegador::cleanupTestCase()
 {
     m_navegador.Cerrar();
     m_agente.Detener();
-    if (m_balanza.state() != QProcess::NotRunning) {
-        m_balanza.terminate();
-        if (!m_balanza.waitForFinished(10000)) {
-            m_balanza.kill();
-            m_balanza.waitForFinished(5000);
-        }
-    }
+    soporte::DetenerProceso(m_balanza);
     m_cups.Detener();
 }
 
@@ -426,9 +383,10 @@ void TstNavegador::imprimir()
 
     // The scheduler got exactly the page's file, and the queue rendered it.
     QTRY_COMPARE_WITH_TIMEOUT(int(m_cups.Documentos().size()), documentos + 1, 60000);
-    QCOMPARE(Leer(m_cups.Documentos().constLast()), pdf);
-    QTRY_VERIFY2_WITH_TIMEOUT(Leer(archivoSalida).contains("%%EOF"), qPrintable(m_cups.Bitacora()), 60000);
-    QVERIFY(Leer(archivoSalida).startsWith("%!PS"));
+    QCOMPARE(soporte::LeerArchivo(m_cups.Documentos().constLast()), pdf);
+    QTRY_VERIFY2_WITH_TIMEOUT(soporte::LeerArchivo(archivoSalida).contains("%%EOF"), qPrintable(m_cups.Bitacora()),
+                              60000);
+    QVERIFY(soporte::LeerArchivo(archivoSalida).startsWith("%!PS"));
 }
 
 void TstNavegador::impresoraDesconocida()
@@ -519,7 +477,7 @@ void TstNavegador::csv()
     QCOMPARE(json, (QJsonObject{{QStringLiteral("success"), true},
                                 {QStringLiteral("mensaje"), QStringLiteral("CSV recibido y ejecutado")}}));
     QCOMPARE(Texto(m_navegador, QStringLiteral("resultado-csv")), QStringLiteral("CSV recibido y ejecutado"));
-    QCOMPARE(Leer(QDir(m_datos.filePath(QStringLiteral("csv"))).filePath(guardado)), contenido);
+    QCOMPARE(soporte::LeerArchivo(QDir(m_datos.filePath(QStringLiteral("csv"))).filePath(guardado)), contenido);
     // Qendra was started in its own folder with its import switch.
     QTRY_COMPARE_WITH_TIMEOUT(int(LlamadasQendra().size()), llamadas + 1, 30000);
     QCOMPARE(LlamadasQendra().constLast(), m_datos.filePath(QStringLiteral("Qendra")) + QStringLiteral("|-i"));
@@ -628,8 +586,8 @@ void TstNavegador::redLocal()
                  qPrintable(QStringLiteral("openssl (paquete openssl): ") + openssl.errorString() +
                             QString::fromLocal8Bit(openssl.readAllStandardError())));
         QString error;
-        QVERIFY2(m_https.Iniciar(Leer(claves.filePath(QStringLiteral("certificado.pem"))),
-                                 Leer(claves.filePath(QStringLiteral("clave.pem"))), &error),
+        QVERIFY2(m_https.Iniciar(soporte::LeerArchivo(claves.filePath(QStringLiteral("certificado.pem"))),
+                                 soporte::LeerArchivo(claves.filePath(QStringLiteral("clave.pem"))), &error),
                  qPrintable(error));
     }
     const quint16 puerto = esquema == QLatin1String("https") ? m_https.Puerto() : m_http.Puerto();
@@ -663,7 +621,7 @@ void TstNavegador::redLocal()
         QCOMPARE(estado.value(QLatin1String("json")).toObject().value(QLatin1String("status")).toString(),
                  QStringLiteral("ok"));
         QVERIFY2(envio.value(QLatin1String("ok")).toBool(), qPrintable(envio.value(QLatin1String("error")).toString()));
-        QCOMPARE(Leer(rutaGuardado), QByteArray("x;y\r\n"));
+        QCOMPARE(soporte::LeerArchivo(rutaGuardado), QByteArray("x;y\r\n"));
     } else {
         // The browser blocks the call before it reaches the agent.
         QVERIFY(estado.value(QLatin1String("red")).toBool());
@@ -720,8 +678,7 @@ void TstNavegador::unaSolaFamilia()
                         error),
              qPrintable(error));
     const QJsonObject r = Ejecutar(m_navegador, QStringLiteral("Banco.consultarEstado()"), error);
-    agente.terminate();
-    agente.waitForFinished(10000);
+    soporte::DetenerProceso(agente);
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QVERIFY2(r.value(QLatin1String("ok")).toBool(), qPrintable(r.value(QLatin1String("error")).toString()));
     QCOMPARE(r.value(QLatin1String("json")).toObject().value(QLatin1String("puerto")).toString(),

@@ -1,6 +1,6 @@
 // The scale link through the real agent and balanza-simulada on a pseudo-terminal.
-#include "agente_prueba.h"
-#include "soporte.h"
+#include "support/agente_prueba.h"
+#include "support/soporte.h"
 
 #include <QElapsedTimer>
 #include <QFile>
@@ -46,16 +46,7 @@ public:
         return QString::fromLocal8Bit(m_proceso.readLine()).trimmed() == m_enlace;
     }
 
-    void Detener()
-    {
-        if (m_proceso.state() != QProcess::NotRunning) {
-            m_proceso.terminate();
-            if (!m_proceso.waitForFinished(5000)) {
-                m_proceso.kill();
-                m_proceso.waitForFinished(5000);
-            }
-        }
-    }
+    void Detener() { soporte::DetenerProceso(m_proceso, 5000); }
 
     bool Terminada() const { return m_proceso.state() == QProcess::NotRunning; }
 

@@ -1,7 +1,7 @@
 // The real agent under load and faults: idle connections, malformed requests, a taken port, a full disk and a
 // read-only log folder. It must keep serving and say what is wrong.
-#include "agente_prueba.h"
-#include "soporte.h"
+#include "support/agente_prueba.h"
+#include "support/soporte.h"
 
 #include <QDeadlineTimer>
 #include <QDir>
@@ -261,10 +261,7 @@ void E2eCarga::fullDiskKeepsServingAndKeepsTheEarlierCsv()
     proceso.setWorkingDirectory(disco);
     proceso.start(disco + QStringLiteral("/plugin-tornavo"), {});
     QVERIFY(proceso.waitForStarted());
-    const auto detener = qScopeGuard([&] {
-        proceso.terminate();
-        proceso.waitForFinished(10000);
-    });
+    const auto detener = qScopeGuard([&] { soporte::DetenerProceso(proceso); });
     const auto pedir = [&](const QByteArray& bytes) {
         QTcpSocket socket;
         socket.connectToHost(QStringLiteral("127.0.0.1"), puerto);

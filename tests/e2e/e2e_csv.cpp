@@ -1,30 +1,20 @@
 // The CSV hand-off through the real agent, with a stand-in Qendra that records how it was started.
-#include "../handoff/programa_sustituto.h"
-#include "agente_prueba.h"
+#include "support/agente_prueba.h"
+#include "support/cuerpos.h"
+#include "support/programa_sustituto.h"
+#include "support/soporte.h"
 
 #include <QDir>
 #include <QFile>
-#include <QJsonDocument>
-#include <QJsonObject>
 #include <QTest>
 
 using soporte::AgenteDePrueba;
+using soporte::CrearProgramaSustituto;
+using soporte::CuerpoCsv;
+using soporte::LlamadaRegistrada;
 using soporte::RespuestaHttp;
 
 namespace {
-
-QByteArray Cuerpo(const QByteArray& csv, const QString& nombre)
-{
-    QJsonObject objeto{{QStringLiteral("base64"), QString::fromLatin1(csv.toBase64())},
-                       {QStringLiteral("nombreArchivo"), nombre}};
-    return QJsonDocument(objeto).toJson(QJsonDocument::Compact);
-}
-
-QByteArray Leer(const QString& ruta)
-{
-    QFile archivo(ruta);
-    return archivo.open(QIODevice::ReadOnly) ? archivo.readAll() : QByteArray();
-}
 
 const QByteArray kExito = "{\"success\":true,\"mensaje\":\"CSV recibido y ejecutado\"}";
 const QByteArray kSinQendra = "{\"success\":false,\"error\":\"CSV recibido pero no se pudo ejecutar Qendra, asegurate "
@@ -71,10 +61,10 @@ void E2eCsv::CsvLlegaYQendraArranca()
 {
     const QByteArray csv = "codigo;descripcion;precio\r\n1;Queso \xc3\xa1rabe;10.5\r\n";
     QVERIFY(!QFileInfo::exists(m_datos));
-    const RespuestaHttp respuesta = m_agente.Post(QStringLiteral("/csv-base64"), Cuerpo(csv, "articulos.csv"));
+    const RespuestaHttp respuesta = m_agente.Post(QStringLiteral("/csv-base64"), CuerpoCsv(csv, "articulos.csv"));
     QCOMPARE(respuesta.estado, 200);
     QCOMPARE(respuesta.cuerpo, kExito);
-    QVERIFY(Leer(m_datos + QStringLiteral("/articulos.csv")) == csv);
+    QVERIFY(soporte::LeerArchivo(m_datos + QStringLiteral("/articulos.csv")) == csv);
 
     // Qendra started with "-i" in its own folder and found the whole file there.
     QTRY_VERIFY_WITH_TIMEOUT(!LlamadaRegistrada(m_qendra).isEmpty(), 15000);
@@ -90,12 +80,12 @@ void E2eCsv::NombreQueSaleDeLaCarpeta()
 {
     QFile::remove(m_qendra + QStringLiteral(".llamada"));
     const RespuestaHttp respuesta =
-        m_agente.Post(QStringLiteral("/csv-base64"), Cuerpo("x", QStringLiteral("../Qendra/Qendra")));
+        m_agente.Post(QStringLiteral("/csv-base64"), CuerpoCsv("x", QStringLiteral("../Qendra/Qendra")));
     QCOMPARE(respuesta.cuerpo, QByteArray("{\"success\":false,\"error\":\"Nombre de archivo inv\xc3\xa1lido\"}"));
     QVERIFY(
         m_agente.EsperarLineaLog(QStringLiteral("] ? Nombre de archivo inválido en /csv-base64: ../Qendra/Qendra")));
     // The stand-in is untouched and was not started.
-    QVERIFY(Leer(m_qendra).startsWith("#!/bin/sh"));
+    QVERIFY(soporte::LeerArchivo(m_qendra).startsWith("#!/bin/sh"));
     QVERIFY(LlamadaRegistrada(m_qendra).isEmpty());
 }
 
@@ -105,11 +95,11 @@ void E2eCsv::CarpetasPorDefectoSinQendra()
     AgenteDePrueba otro;
     otro.Configurar(QStringLiteral("Comportamiento=PORPETICION\r\n"));
     QVERIFY(otro.Iniciar({QStringLiteral("HOME=") + casa.path()}));
-    const RespuestaHttp respuesta = otro.Post(QStringLiteral("/csv-base64"), Cuerpo("a;b\r\n", QString()));
+    const RespuestaHttp respuesta = otro.Post(QStringLiteral("/csv-base64"), CuerpoCsv("a;b\r\n", QString()));
     otro.Detener();
     QCOMPARE(respuesta.cuerpo, kSinQendra);
     // The file stays in the data folder even though Qendra could not start.
-    QVERIFY(Leer(casa.filePath(QStringLiteral("tornavo/archivo.csv"))) == "a;b\r\n");
+    QVERIFY(soporte::LeerArchivo(casa.filePath(QStringLiteral("tornavo/archivo.csv"))) == "a;b\r\n");
     const QStringList lineas = otro.LineasLog();
     const qsizetype guardado = lineas.indexOf(QRegularExpression(".*\\] \\?\\? CSV guardado en: .*"));
     QVERIFY(guardado >= 0);

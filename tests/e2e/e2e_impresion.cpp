@@ -1,7 +1,9 @@
 // Printing through the real agent: a page's requests, lp and a private CUPS scheduler.
-#include "../printing/cups_privado.h"
-#include "../printing/pdf_de_prueba.h"
-#include "agente_prueba.h"
+#include "support/agente_prueba.h"
+#include "support/cuerpos.h"
+#include "support/cups_privado.h"
+#include "support/pdf_de_prueba.h"
+#include "support/soporte.h"
 
 #include <QDir>
 #include <QFile>
@@ -11,22 +13,12 @@
 #include <QTest>
 
 using soporte::AgenteDePrueba;
+using soporte::CuerpoImpresion;
+using soporte::CupsPrivado;
+using soporte::PdfDePrueba;
 using soporte::RespuestaHttp;
 
 namespace {
-
-QByteArray Cuerpo(const QByteArray& pdf, const QString& impresora)
-{
-    QJsonObject objeto{{QStringLiteral("base64"), QString::fromLatin1(pdf.toBase64())},
-                       {QStringLiteral("nombreImpresora"), impresora}};
-    return QJsonDocument(objeto).toJson(QJsonDocument::Compact);
-}
-
-QByteArray Leer(const QString& ruta)
-{
-    QFile archivo(ruta);
-    return archivo.open(QIODevice::ReadOnly) ? archivo.readAll() : QByteArray();
-}
 
 const QString kAcento = QString::fromUtf8("Impresión");
 
@@ -136,7 +128,7 @@ void E2eImpresion::PaginaImprimeEnLaImpresoraPedida()
     QFETCH(QString, comando);
     const int antes = m_cups.UltimoTrabajo();
     const QByteArray pdf = PdfDePrueba("pagina " + cola.toUtf8().toHex(), 2048, static_cast<quint32>(antes));
-    const RespuestaHttp respuesta = PostComoPagina(Cuerpo(pdf, pedida));
+    const RespuestaHttp respuesta = PostComoPagina(CuerpoImpresion(pdf, pedida));
     QCOMPARE(respuesta.estado, 200);
     QCOMPARE(QString::fromUtf8(respuesta.cuerpo),
              QStringLiteral("{\"success\":true,\"impresora\":\"%1\"}").arg(pedida));
@@ -148,7 +140,7 @@ void E2eImpresion::PaginaImprimeEnLaImpresoraPedida()
     QVERIFY(m_cups.Documento(nuevos[0].id) == pdf);
 
     const QString rutaPdf = QDir(m_agente.Carpeta()).filePath(QStringLiteral("archivo_recibido.pdf"));
-    QVERIFY(Leer(rutaPdf) == pdf);
+    QVERIFY(soporte::LeerArchivo(rutaPdf) == pdf);
     QVERIFY(m_agente.EsperarLineaLog(QStringLiteral("?? Impreso en: ") + pedida));
     const QStringList lineas = m_agente.LineasLog();
     const qsizetype impreso = lineas.lastIndexOf(QRegularExpression(".*\\] \\?\\? Impreso en: .*"));
@@ -162,9 +154,9 @@ void E2eImpresion::DosImpresionesSeguidasSonDosTrabajos()
     const int antes = m_cups.UltimoTrabajo();
     const QByteArray primero = PdfDePrueba("primero", 300000, 101);
     const QByteArray segundo = PdfDePrueba("segundo", 10, 102);
-    QCOMPARE(m_agente.Post(QStringLiteral("/print-base64"), Cuerpo(primero, QStringLiteral("Caja"))).cuerpo,
+    QCOMPARE(m_agente.Post(QStringLiteral("/print-base64"), CuerpoImpresion(primero, QStringLiteral("Caja"))).cuerpo,
              QByteArray("{\"success\":true,\"impresora\":\"Caja\"}"));
-    QCOMPARE(m_agente.Post(QStringLiteral("/print-base64"), Cuerpo(segundo, QStringLiteral("Caja"))).cuerpo,
+    QCOMPARE(m_agente.Post(QStringLiteral("/print-base64"), CuerpoImpresion(segundo, QStringLiteral("Caja"))).cuerpo,
              QByteArray("{\"success\":true,\"impresora\":\"Caja\"}"));
     const auto nuevos = m_cups.TrabajosTerminadosDesde(antes, 2);
     QCOMPARE(nuevos.size(), 2);
@@ -179,20 +171,20 @@ void E2eImpresion::PdfDeVeinteMegas()
 {
     const int antes = m_cups.UltimoTrabajo();
     const QByteArray pdf = PdfDePrueba("grande", 20 * 1024 * 1024, 20);
-    const RespuestaHttp respuesta = PostComoPagina(Cuerpo(pdf, QStringLiteral("Caja")));
+    const RespuestaHttp respuesta = PostComoPagina(CuerpoImpresion(pdf, QStringLiteral("Caja")));
     QCOMPARE(respuesta.cuerpo, QByteArray("{\"success\":true,\"impresora\":\"Caja\"}"));
     const auto nuevos = m_cups.TrabajosTerminadosDesde(antes, 1);
     QCOMPARE(nuevos.size(), 1);
     QCOMPARE(nuevos[0].impresora, QStringLiteral("Caja"));
     QVERIFY(m_cups.Documento(nuevos[0].id) == pdf);
-    QVERIFY(Leer(QDir(m_agente.Carpeta()).filePath(QStringLiteral("archivo_recibido.pdf"))) == pdf);
+    QVERIFY(soporte::LeerArchivo(QDir(m_agente.Carpeta()).filePath(QStringLiteral("archivo_recibido.pdf"))) == pdf);
 }
 
 void E2eImpresion::ImpresoraDesconocida()
 {
     const int antes = m_cups.UltimoTrabajo();
     const RespuestaHttp respuesta =
-        m_agente.Post(QStringLiteral("/print-base64"), Cuerpo(PdfDePrueba("nada"), QStringLiteral("Caja2")));
+        m_agente.Post(QStringLiteral("/print-base64"), CuerpoImpresion(PdfDePrueba("nada"), QStringLiteral("Caja2")));
     QCOMPARE(respuesta.estado, 200);
     const QJsonObject json = QJsonDocument::fromJson(respuesta.cuerpo).object();
     QCOMPARE(json.value(QStringLiteral("success")), QJsonValue(false));

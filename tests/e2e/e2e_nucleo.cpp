@@ -1,5 +1,5 @@
 // The real agent over raw TCP: exact answer bytes, the route table, origins and start-up.
-#include "agente_prueba.h"
+#include "support/agente_prueba.h"
 
 #include <QRegularExpression>
 #include <QTcpSocket>

@@ -1,5 +1,5 @@
 // The agent stopped by its service manager: SIGTERM runs the shut-down without asking.
-#include "agente_prueba.h"
+#include "support/agente_prueba.h"
 
 #include <QTcpServer>
 #include <QTest>

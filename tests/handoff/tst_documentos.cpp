@@ -1,6 +1,7 @@
 // Request bodies: the JSON reader and the Base64 file writer.
 #include "base/base64.h"
 #include "base/cuerpo_json.h"
+#include "support/soporte.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,18 +16,6 @@ bool DecodificarYGuardar(QByteArrayView texto, const QString& ruta)
 {
     QByteArray bytes;
     return DecodificarBase64(texto, bytes) && GuardarBytes(bytes, ruta);
-}
-
-QByteArray Leer(const QString& ruta)
-{
-    QFile archivo(ruta);
-    return archivo.open(QIODevice::ReadOnly) ? archivo.readAll() : QByteArray();
-}
-
-bool Escribir(const QString& ruta, const QByteArray& bytes)
-{
-    QFile archivo(ruta);
-    return archivo.open(QIODevice::WriteOnly | QIODevice::Truncate) && archivo.write(bytes) == bytes.size();
 }
 
 } // namespace
@@ -272,7 +261,7 @@ void TstDocumentos::GuardaExactamenteLosBytes()
     todos.append("\r\n\n\r");
     const QString ruta = carpeta.filePath(QStringLiteral("a.bin"));
     QVERIFY(DecodificarYGuardar(todos.toBase64(), ruta));
-    QCOMPARE(Leer(ruta), todos);
+    QCOMPARE(soporte::LeerArchivo(ruta), todos);
 
     QVERIFY(DecodificarYGuardar("QUJD", ruta));
     QCOMPARE(QFileInfo(ruta).size(), 3);
@@ -282,19 +271,19 @@ void TstDocumentos::ReemplazaUnArchivoMasLargo()
 {
     QTemporaryDir carpeta;
     const QString ruta = carpeta.filePath(QStringLiteral("datos.csv"));
-    QVERIFY(Escribir(ruta, QByteArray(5000, 'x')));
+    QVERIFY(soporte::EscribirArchivo(ruta, QByteArray(5000, 'x')));
     QVERIFY(DecodificarYGuardar(QByteArray("a;b\r\n").toBase64(), ruta));
-    QCOMPARE(Leer(ruta), QByteArray("a;b\r\n"));
+    QCOMPARE(soporte::LeerArchivo(ruta), QByteArray("a;b\r\n"));
 }
 
 void TstDocumentos::Base64InvalidoNoTocaElArchivo()
 {
     QTemporaryDir carpeta;
     const QString ruta = carpeta.filePath(QStringLiteral("archivo_recibido.pdf"));
-    QVERIFY(Escribir(ruta, "%PDF-anterior"));
+    QVERIFY(soporte::EscribirArchivo(ruta, "%PDF-anterior"));
     QVERIFY(!DecodificarYGuardar("JVBERi0*", ruta));
     QVERIFY(!DecodificarYGuardar(QByteArrayView(), ruta));
-    QCOMPARE(Leer(ruta), QByteArray("%PDF-anterior"));
+    QCOMPARE(soporte::LeerArchivo(ruta), QByteArray("%PDF-anterior"));
     // Nothing half-written stays behind either.
     QCOMPARE(QDir(carpeta.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"archivo_recibido.pdf"});
 

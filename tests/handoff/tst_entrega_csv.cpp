@@ -1,7 +1,9 @@
 // Starting outside programs and the CSV hand-off to Qendra.
-#include "bitacora.h"
-#include "lanzador_falso.h"
-#include "programa_sustituto.h"
+#include "support/bitacora.h"
+#include "support/cuerpos.h"
+#include "support/lanzador_falso.h"
+#include "support/programa_sustituto.h"
+#include "support/soporte.h"
 
 #include "base/lanzador.h"
 #include "handoff/entrega_csv.h"
@@ -15,6 +17,12 @@
 
 #include <cerrno>
 
+using soporte::Bitacora;
+using soporte::CrearProgramaSustituto;
+using soporte::CuerpoCsv;
+using soporte::LanzadorFalso;
+using soporte::LlamadaRegistrada;
+
 namespace {
 
 const QString kExito = QStringLiteral("{\"success\":true,\"mensaje\":\"CSV recibido y ejecutado\"}");
@@ -22,22 +30,15 @@ const QString kSinQendra =
     QStringLiteral("{\"success\":false,\"error\":\"CSV recibido pero no se pudo ejecutar Qendra, asegurate de tener "
                    "Qendra instalado en la carpeta por defecto\"}");
 
-QString Cuerpo(const QByteArray& contenido, const QString& nombre)
+QString Recibir(EntregaCSV& entrega, const QByteArray& cuerpo)
 {
-    return QStringLiteral("{\"base64\":\"%1\",\"nombreArchivo\":\"%2\"}")
-        .arg(QString::fromLatin1(contenido.toBase64()), nombre);
+    return entrega.RecibirCSV(cuerpo);
 }
 
 // Bodies arrive as UTF-8 bytes.
 QString Recibir(EntregaCSV& entrega, const QString& cuerpo)
 {
-    return entrega.RecibirCSV(cuerpo.toUtf8());
-}
-
-QByteArray Leer(const QString& ruta)
-{
-    QFile archivo(ruta);
-    return archivo.open(QIODevice::ReadOnly) ? archivo.readAll() : QByteArray();
+    return Recibir(entrega, cuerpo.toUtf8());
 }
 
 } // namespace
@@ -187,7 +188,7 @@ void TstEntregaCSV::EntradaYSalidaDeUnProgramaObservado()
     QCOMPARE(codigo, 3);
     QVERIFY(normal);
     QCOMPARE(errores, QStringLiteral("fallo: uno\n"));
-    QCOMPARE(Leer(copia), entrada);
+    QCOMPARE(soporte::LeerArchivo(copia), entrada);
 }
 
 void TstEntregaCSV::ProgramaObservadoQueNoArranca()
@@ -205,7 +206,7 @@ void TstEntregaCSV::ProgramaObservadoQueNoArranca()
 void TstEntregaCSV::NombrePorDefecto_data()
 {
     QTest::addColumn<QString>("cuerpo");
-    QTest::newRow("nombre vacío") << Cuerpo("a;b\r\n1;2\r\n", QString());
+    QTest::newRow("nombre vacío") << QString::fromUtf8(CuerpoCsv("a;b\r\n1;2\r\n", QString()));
     QTest::newRow("sin nombre") << QStringLiteral("{\"base64\":\"YTtiDQoxOzINCg==\"}");
     QTest::newRow("nombre null") << QStringLiteral("{\"base64\":\"YTtiDQoxOzINCg==\",\"nombreArchivo\":null}");
 }
@@ -217,7 +218,7 @@ void TstEntregaCSV::NombrePorDefecto()
     LanzadorFalso lanzador;
     EntregaCSV entrega(m_cfg, lanzador);
     QCOMPARE(Recibir(entrega, cuerpo), kExito);
-    QCOMPARE(Leer(m_datos + QStringLiteral("/archivo.csv")), QByteArray("a;b\r\n1;2\r\n"));
+    QCOMPARE(soporte::LeerArchivo(m_datos + QStringLiteral("/archivo.csv")), QByteArray("a;b\r\n1;2\r\n"));
     QCOMPARE(bitacora.Mensajes().first(), "?? CSV guardado en: " + m_datos + "/archivo.csv");
 }
 
@@ -225,9 +226,9 @@ void TstEntregaCSV::ReemplazaPorUnArchivoMasCorto()
 {
     LanzadorFalso lanzador;
     EntregaCSV entrega(m_cfg, lanzador);
-    QCOMPARE(Recibir(entrega, Cuerpo(QByteArray(10000, 'x'), QStringLiteral("ventas.csv"))), kExito);
-    QCOMPARE(Recibir(entrega, Cuerpo("corto", QStringLiteral("ventas.csv"))), kExito);
-    QCOMPARE(Leer(m_datos + QStringLiteral("/ventas.csv")), QByteArray("corto"));
+    QCOMPARE(Recibir(entrega, CuerpoCsv(QByteArray(10000, 'x'), QStringLiteral("ventas.csv"))), kExito);
+    QCOMPARE(Recibir(entrega, CuerpoCsv("corto", QStringLiteral("ventas.csv"))), kExito);
+    QCOMPARE(soporte::LeerArchivo(m_datos + QStringLiteral("/ventas.csv")), QByteArray("corto"));
     QCOMPARE(QDir(m_datos).entryList(QDir::Files | QDir::Hidden), QStringList{"ventas.csv"});
 }
 
@@ -237,8 +238,8 @@ void TstEntregaCSV::CreaLaCarpetaDeDatos()
     LanzadorFalso lanzador;
     EntregaCSV entrega(m_cfg, lanzador);
     QVERIFY(!QFileInfo::exists(m_cfg.CarpetaCSV));
-    QCOMPARE(Recibir(entrega, Cuerpo("x", QStringLiteral("a.csv"))), kExito);
-    QCOMPARE(Leer(m_tmp->filePath(QStringLiteral("uno/dos/a.csv"))), QByteArray("x"));
+    QCOMPARE(Recibir(entrega, CuerpoCsv("x", QStringLiteral("a.csv"))), kExito);
+    QCOMPARE(soporte::LeerArchivo(m_tmp->filePath(QStringLiteral("uno/dos/a.csv"))), QByteArray("x"));
 }
 
 void TstEntregaCSV::QendraAusente()
@@ -246,12 +247,12 @@ void TstEntregaCSV::QendraAusente()
     Bitacora bitacora;
     LanzadorQt lanzador;
     EntregaCSV entrega(m_cfg, lanzador);
-    QCOMPARE(Recibir(entrega, Cuerpo("a;b", QStringLiteral("pesos.csv"))), kSinQendra);
+    QCOMPARE(Recibir(entrega, CuerpoCsv("a;b", QStringLiteral("pesos.csv"))), kSinQendra);
     const QString ruta = m_datos + QStringLiteral("/pesos.csv");
     QCOMPARE(bitacora.Mensajes(),
              (QStringList{"?? CSV guardado en: " + ruta, "? Error al ejecutar " + m_qendra + " | Código: 2",
                           "? Error al ejecutar Qendra.exe"}));
-    QCOMPARE(Leer(ruta), QByteArray("a;b"));
+    QCOMPARE(soporte::LeerArchivo(ruta), QByteArray("a;b"));
 }
 
 void TstEntregaCSV::QendraIniciado()
@@ -262,7 +263,7 @@ void TstEntregaCSV::QendraIniciado()
     LanzadorQt lanzador;
     EntregaCSV entrega(m_cfg, lanzador);
     const QByteArray csv("codigo;peso\r\n1;2.5\r\n");
-    QCOMPARE(Recibir(entrega, Cuerpo(csv, QStringLiteral("pesos.csv"))), kExito);
+    QCOMPARE(Recibir(entrega, CuerpoCsv(csv, QStringLiteral("pesos.csv"))), kExito);
     QCOMPARE(bitacora.Mensajes(),
              (QStringList{"?? CSV guardado en: " + m_datos + "/pesos.csv", "? qendra.exe ejecutado correctamente."}));
     // Qendra found the whole file in the data folder when it started, with "-i" and its own folder.
@@ -338,19 +339,13 @@ void TstEntregaCSV::NombresAceptados()
     QFETCH(QString, nombre);
     LanzadorFalso lanzador;
     EntregaCSV entrega(m_cfg, lanzador);
-    QCOMPARE(Recibir(entrega, Cuerpo("x", nombre)), kExito);
+    QCOMPARE(Recibir(entrega, CuerpoCsv("x", nombre)), kExito);
     QCOMPARE(QDir(m_datos).entryList(QDir::Files | QDir::Hidden), QStringList{nombre});
 }
 
 void TstEntregaCSV::JsonInvalido_data()
 {
-    QTest::addColumn<QString>("cuerpo");
-    QTest::newRow("vacío") << "";
-    QTest::newRow("número") << "42";
-    QTest::newRow("texto") << "\"QUJD\"";
-    QTest::newRow("true") << "true";
-    QTest::newRow("null") << "null";
-    QTest::newRow("truncado") << "{\"base64\":\"QUJD\",\"nombreArchivo\":\"a.cs";
+    soporte::FilasJsonInvalido(QStringLiteral("nombreArchivo"));
 }
 
 void TstEntregaCSV::JsonInvalido()
@@ -378,7 +373,7 @@ void TstEntregaCSV::Base64Invalido()
     QCOMPARE(Recibir(entrega, QStringLiteral("{\"base64\":\"no es base64!\",\"nombreArchivo\":\"a.csv\"}")),
              QStringLiteral("{\"success\":false,\"error\":\"No se pudo guardar el CSV\"}"));
     QCOMPARE(bitacora.Mensajes(), QStringList{"? Error al guardar CSV"});
-    QCOMPARE(Leer(m_datos + QStringLiteral("/a.csv")), QByteArray("anterior"));
+    QCOMPARE(soporte::LeerArchivo(m_datos + QStringLiteral("/a.csv")), QByteArray("anterior"));
     QVERIFY(lanzador.llamadas.isEmpty());
 }
 
@@ -391,7 +386,7 @@ void TstEntregaCSV::CarpetaQueNoSePuedeCrear()
     Bitacora bitacora;
     LanzadorFalso lanzador;
     EntregaCSV entrega(m_cfg, lanzador);
-    QCOMPARE(Recibir(entrega, Cuerpo("x", QStringLiteral("a.csv"))),
+    QCOMPARE(Recibir(entrega, CuerpoCsv("x", QStringLiteral("a.csv"))),
              QStringLiteral("{\"success\":false,\"error\":\"No se pudo guardar el CSV\"}"));
     QCOMPARE(bitacora.Mensajes(),
              (QStringList{"? No se pudo crear la carpeta " + m_datos + "/", "? Error al guardar CSV"}));
@@ -405,10 +400,10 @@ void TstEntregaCSV::CarpetasPorDefecto()
     Configuracion cfg;
     LanzadorFalso lanzador;
     EntregaCSV entrega(cfg, lanzador);
-    const QString respuesta = Recibir(entrega, Cuerpo("x", QString()));
+    const QString respuesta = Recibir(entrega, CuerpoCsv("x", QString()));
     qputenv("HOME", casaAnterior);
     QCOMPARE(respuesta, kExito);
-    QCOMPARE(Leer(m_tmp->filePath(QStringLiteral("tornavo/archivo.csv"))), QByteArray("x"));
+    QCOMPARE(soporte::LeerArchivo(m_tmp->filePath(QStringLiteral("tornavo/archivo.csv"))), QByteArray("x"));
     QCOMPARE(lanzador.llamadas.size(), 1);
     QCOMPARE(lanzador.llamadas[0].programa, m_tmp->filePath(QStringLiteral("Qendra/Qendra")));
     QCOMPARE(lanzador.llamadas[0].argumentos, QStringList{"-i"});

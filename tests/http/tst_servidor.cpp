@@ -1,12 +1,11 @@
 // The listener and its slots in-process, over real loopback sockets, with short timeouts.
-#include "base/registro.h"
 #include "http/servidor.h"
-#include "soporte.h"
+#include "support/bitacora.h"
+#include "support/soporte.h"
 
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
-#include <QTemporaryDir>
 #include <QTest>
 
 #include <memory>
@@ -37,9 +36,9 @@ private:
     static QByteArray LeerHastaCierre(QTcpSocket& socket);
     bool EnLog(const QString& texto) const;
 
-    QTemporaryDir m_dir;
-    std::unique_ptr<Registro> m_registro;
-    QStringList m_lineas;
+    const QStringList& Lineas() const { return m_bitacora->Lineas(); }
+
+    std::unique_ptr<soporte::Bitacora> m_bitacora;
     Configuracion m_cfg;
     Endpoints::Responder m_pesoPendiente;
     // What the print endpoint was handed.
@@ -53,10 +52,7 @@ private:
 
 void TstServidor::init()
 {
-    m_registro = std::make_unique<Registro>(m_dir.path());
-    InstalarRegistro(m_registro.get());
-    m_lineas.clear();
-    connect(m_registro.get(), &Registro::lineaEscrita, this, [this](const QString& l) { m_lineas << l; });
+    m_bitacora = std::make_unique<soporte::Bitacora>();
     m_cfg = Configuracion();
     m_cfg.PuertoHTTP = soporte::PuertoLibre();
     m_cfg.DireccionEscucha = QStringLiteral("127.0.0.1");
@@ -89,8 +85,7 @@ void TstServidor::cleanup()
 {
     m_pesoPendiente = nullptr;
     m_servidor.reset();
-    InstalarRegistro(nullptr);
-    m_registro.reset();
+    m_bitacora.reset();
 }
 
 std::unique_ptr<QTcpSocket> TstServidor::Conectar()
@@ -115,7 +110,7 @@ QByteArray TstServidor::LeerHastaCierre(QTcpSocket& socket)
 
 bool TstServidor::EnLog(const QString& texto) const
 {
-    for (const QString& linea : m_lineas) {
+    for (const QString& linea : Lineas()) {
         if (linea.contains(texto)) {
             return true;
         }
@@ -300,12 +295,12 @@ void TstServidor::restartKeepsSlotZeroAndDropsTheRest()
     auto uno = Conectar();
     QTRY_COMPARE(m_servidor->RanuraDe(uno->localPort()), 1);
 
-    m_lineas.clear();
+    m_bitacora->Limpiar();
     m_servidor->DetenerServidor();
     QVERIFY(m_servidor->IniciarServidor());
-    QCOMPARE(m_lineas.size(), 2);
-    QVERIFY(m_lineas[0].endsWith(QLatin1String("] ?? Servidor detenido correctamente.")));
-    QVERIFY(m_lineas[1].contains(
+    QCOMPARE(Lineas().size(), 2);
+    QVERIFY(Lineas()[0].endsWith(QLatin1String("] ?? Servidor detenido correctamente.")));
+    QVERIFY(Lineas()[1].contains(
         QStringLiteral("] ?? Servidor iniciado en IP: 127.0.0.1 | Puerto: %1").arg(m_cfg.PuertoHTTP)));
 
     QTRY_COMPARE(uno->state(), QAbstractSocket::UnconnectedState);
@@ -319,10 +314,10 @@ void TstServidor::restartKeepsSlotZeroAndDropsTheRest()
 void TstServidor::stopWhenStopped()
 {
     m_servidor->DetenerServidor();
-    m_lineas.clear();
+    m_bitacora->Limpiar();
     m_servidor->DetenerServidor();
-    QCOMPARE(m_lineas.size(), 1);
-    QVERIFY(m_lineas[0].endsWith(QLatin1String("] ?? Servidor ya estaba detenido.")));
+    QCOMPARE(Lineas().size(), 1);
+    QVERIFY(Lineas()[0].endsWith(QLatin1String("] ?? Servidor ya estaba detenido.")));
     QVERIFY(!m_servidor->Escuchando());
 }
 
@@ -331,18 +326,18 @@ void TstServidor::portTakenReportedBeforeLogged()
     m_servidor->DetenerServidor();
     QTcpServer otro;
     QVERIFY(otro.listen(QHostAddress::LocalHost, m_cfg.PuertoHTTP));
-    m_lineas.clear();
+    m_bitacora->Limpiar();
     // Whoever tells the user hears of it before the log line is written.
     QStringList informado;
     connect(m_servidor.get(), &ServidorWeb::falloAlIniciar, this,
-            [&](const QString& descripcion) { informado << QString::number(m_lineas.size()) + u' ' + descripcion; });
+            [&](const QString& descripcion) { informado << QString::number(Lineas().size()) + u' ' + descripcion; });
     QVERIFY(!m_servidor->IniciarServidor());
     QCOMPARE(informado.size(), 1);
     QVERIFY(informado[0].startsWith(QLatin1String("0 ")) && informado[0].size() > 2);
-    QCOMPARE(m_lineas.size(), 1);
-    QVERIFY(m_lineas[0].endsWith(informado[0].mid(2)));
-    QVERIFY(m_lineas[0].contains(QLatin1String("] ? Error al iniciar el servidor Web: ")));
-    QVERIFY(m_lineas[0].size() > m_lineas[0].indexOf(QLatin1String("Web: ")) + 5);
+    QCOMPARE(Lineas().size(), 1);
+    QVERIFY(Lineas()[0].endsWith(informado[0].mid(2)));
+    QVERIFY(Lineas()[0].contains(QLatin1String("] ? Error al iniciar el servidor Web: ")));
+    QVERIFY(Lineas()[0].size() > Lineas()[0].indexOf(QLatin1String("Web: ")) + 5);
     QVERIFY(!m_servidor->Escuchando());
 }
 

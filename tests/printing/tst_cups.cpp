@@ -1,7 +1,8 @@
 // Printing for real: QPrinterInfo, lp and a private CUPS scheduler with its own queues.
-#include "../handoff/bitacora.h"
-#include "cups_privado.h"
-#include "pdf_de_prueba.h"
+#include "support/bitacora.h"
+#include "support/cuerpos.h"
+#include "support/cups_privado.h"
+#include "support/pdf_de_prueba.h"
 
 #include "base/lanzador.h"
 #include "printing/catalogo.h"
@@ -13,14 +14,12 @@
 #include <QJsonObject>
 #include <QTest>
 
-namespace {
+using soporte::Bitacora;
+using soporte::CuerpoImpresion;
+using soporte::CupsPrivado;
+using soporte::PdfDePrueba;
 
-QString Cuerpo(const QByteArray& pdf, const QString& impresora)
-{
-    QJsonObject objeto{{QStringLiteral("base64"), QString::fromLatin1(pdf.toBase64())},
-                       {QStringLiteral("nombreImpresora"), impresora}};
-    return QString::fromUtf8(QJsonDocument(objeto).toJson(QJsonDocument::Compact));
-}
+namespace {
 
 const QString kAcento = QString::fromUtf8("Impresión");
 
@@ -48,7 +47,7 @@ private:
     std::unique_ptr<Impresion> m_impresion;
     QTemporaryDir m_programa;
 
-    QString Imprimir(const QString& cuerpo);
+    QString Imprimir(const QByteArray& cuerpo);
 };
 
 void TstCups::initTestCase()
@@ -60,7 +59,7 @@ void TstCups::initTestCase()
     // CUPS refuses quotes, apostrophes and backslashes in queue names, so escaping is covered with fake printers.
     QVERIFY2(m_cups.AgregarCola(QStringLiteral("Caja")), qPrintable(m_cups.UltimoError()));
     QVERIFY2(m_cups.AgregarCola(kAcento), qPrintable(m_cups.UltimoError()));
-    QVERIFY2(m_cups.AgregarCola(QStringLiteral("Archivo"), m_cups.CarpetaSalida() + QStringLiteral("/archivo.ps")),
+    QVERIFY2(m_cups.AgregarCola(QStringLiteral("Archivo"), QStringLiteral("archivo.ps")),
              qPrintable(m_cups.UltimoError()));
     QVERIFY2(m_cups.AgregarCola(QStringLiteral("Rechaza")), qPrintable(m_cups.UltimoError()));
     QVERIFY(m_cups.Rechazar(QStringLiteral("Rechaza")));
@@ -79,10 +78,10 @@ void TstCups::cleanupTestCase()
     m_cups.Detener();
 }
 
-QString TstCups::Imprimir(const QString& cuerpo)
+QString TstCups::Imprimir(const QByteArray& cuerpo)
 {
     auto respuestas = std::make_shared<QStringList>();
-    m_impresion->Imprimir(cuerpo.toUtf8(), nullptr, [respuestas](const QString& r) { *respuestas << r; });
+    m_impresion->Imprimir(cuerpo, nullptr, [respuestas](const QString& r) { *respuestas << r; });
     if (!QTest::qWaitFor([&] { return !respuestas->isEmpty(); }, 20000)) {
         return QStringLiteral("<sin respuesta>");
     }
@@ -127,7 +126,7 @@ void TstCups::ImprimeEnLaImpresoraPedida()
     QFETCH(QString, cola);
     const int antes = m_cups.UltimoTrabajo();
     const QByteArray pdf = PdfDePrueba("impresora " + pedida.toUtf8().toHex());
-    const QString respuesta = Imprimir(Cuerpo(pdf, pedida));
+    const QString respuesta = Imprimir(CuerpoImpresion(pdf, pedida));
     QCOMPARE(QJsonDocument::fromJson(respuesta.toUtf8()).object().value(QStringLiteral("impresora")).toString(),
              pedida);
     const auto nuevos = m_cups.TrabajosTerminadosDesde(antes, 1);
@@ -141,7 +140,7 @@ void TstCups::LaColaRecibeElDocumento()
 {
     const QString salida = m_cups.CarpetaSalida() + QStringLiteral("/archivo.ps");
     const int antes = m_cups.UltimoTrabajo();
-    QCOMPARE(Imprimir(Cuerpo(PdfDePrueba("hola Archivo"), QStringLiteral("Archivo"))),
+    QCOMPARE(Imprimir(CuerpoImpresion(PdfDePrueba("hola Archivo"), QStringLiteral("Archivo"))),
              QStringLiteral("{\"success\":true,\"impresora\":\"Archivo\"}"));
     QCOMPARE(m_cups.TrabajosTerminadosDesde(antes, 1).value(0).estado, QStringLiteral("completed"));
     QFile archivo(salida);
@@ -153,7 +152,7 @@ void TstCups::FalloDeLpQuedaEnElRegistro()
 {
     Bitacora bitacora;
     // The answer goes out as soon as lp runs; its refusal comes later and lands in the log.
-    QCOMPARE(Imprimir(Cuerpo(PdfDePrueba("rechazado"), QStringLiteral("Rechaza"))),
+    QCOMPARE(Imprimir(CuerpoImpresion(PdfDePrueba("rechazado"), QStringLiteral("Rechaza"))),
              QStringLiteral("{\"success\":true,\"impresora\":\"Rechaza\"}"));
     QTRY_VERIFY_WITH_TIMEOUT(bitacora.Contiene(QStringLiteral("? lp terminó con código 1: ")), 20000);
     const QString linea = bitacora.Mensajes().filter(QStringLiteral("? lp terminó con código 1: ")).value(0);
@@ -168,7 +167,7 @@ void TstCups::SinLpEnElPath()
     QTemporaryDir vacia;
     qputenv("PATH", QFile::encodeName(vacia.path()));
     Bitacora bitacora;
-    const QString respuesta = Imprimir(Cuerpo(PdfDePrueba("sin lp"), QStringLiteral("Caja")));
+    const QString respuesta = Imprimir(CuerpoImpresion(PdfDePrueba("sin lp"), QStringLiteral("Caja")));
     qputenv("PATH", path);
     QCOMPARE(respuesta, QStringLiteral("{\"success\":false,\"error\":\"No se pudo imprimir\"}"));
     QVERIFY(bitacora.Mensajes().contains("? No se encontró lp en: " + vacia.path()));

@@ -1,8 +1,10 @@
 // The printer catalogue, the two printing programs' command lines and the print endpoint, with fake printers and a
 // fake launcher.
-#include "../handoff/bitacora.h"
-#include "../handoff/lanzador_falso.h"
-#include "../handoff/programa_sustituto.h"
+#include "support/bitacora.h"
+#include "support/cuerpos.h"
+#include "support/lanzador_falso.h"
+#include "support/programa_sustituto.h"
+#include "support/soporte.h"
 
 #include "base/lanzador.h"
 #include "printing/catalogo.h"
@@ -18,6 +20,12 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+using soporte::Bitacora;
+using soporte::CrearProgramaSustituto;
+using soporte::CuerpoImpresion;
+using soporte::LanzadorFalso;
+using soporte::LlamadaRegistrada;
+
 namespace {
 
 class ListaFija final : public ListaImpresoras
@@ -31,19 +39,6 @@ public:
         return nombres;
     }
 };
-
-QString Cuerpo(const QByteArray& pdf, const QString& impresora)
-{
-    QJsonObject objeto{{QStringLiteral("base64"), QString::fromLatin1(pdf.toBase64())},
-                       {QStringLiteral("nombreImpresora"), impresora}};
-    return QString::fromUtf8(QJsonDocument(objeto).toJson(QJsonDocument::Compact));
-}
-
-QByteArray Leer(const QString& ruta)
-{
-    QFile archivo(ruta);
-    return archivo.open(QIODevice::ReadOnly) ? archivo.readAll() : QByteArray();
-}
 
 const QString kExitoCaja = QStringLiteral("{\"success\":true,\"impresora\":\"Caja\"}");
 const QStringList kArgsLpCaja{"-d", "Caja", "-o", "fit-to-page"};
@@ -96,7 +91,8 @@ private:
     std::unique_ptr<LanzadorFalso> m_lanzadorPropio;
     std::unique_ptr<Impresion> m_impresion;
 
-    QString Imprimir(const QString& cuerpo);
+    QString Imprimir(const QByteArray& cuerpo);
+    QString Imprimir(const QString& cuerpo) { return Imprimir(cuerpo.toUtf8()); }
 };
 
 void TstImpresion::init()
@@ -113,10 +109,10 @@ void TstImpresion::init()
     m_impresion = std::make_unique<Impresion>(m_tmp->path(), m_lista, std::make_unique<VisorLp>(*m_lanzador, m_lista));
 }
 
-QString TstImpresion::Imprimir(const QString& cuerpo)
+QString TstImpresion::Imprimir(const QByteArray& cuerpo)
 {
     QStringList respuestas;
-    m_impresion->Imprimir(cuerpo.toUtf8(), nullptr, [&respuestas](const QString& r) { respuestas << r; });
+    m_impresion->Imprimir(cuerpo, nullptr, [&respuestas](const QString& r) { respuestas << r; });
     return respuestas.size() == 1 ? respuestas.first() : QStringLiteral("<%1 respuestas>").arg(respuestas.size());
 }
 
@@ -379,13 +375,7 @@ void TstImpresion::LpFallaDespues()
 
 void TstImpresion::JsonInvalido_data()
 {
-    QTest::addColumn<QString>("cuerpo");
-    QTest::newRow("vacío") << "";
-    QTest::newRow("número") << "12";
-    QTest::newRow("texto") << "\"JVBERi0=\"";
-    QTest::newRow("false") << "false";
-    QTest::newRow("null") << "null";
-    QTest::newRow("error de sintaxis") << "{\"base64\":\"JVBERi0=\" \"nombreImpresora\":\"Caja\"}";
+    soporte::FilasJsonInvalido(QStringLiteral("nombreImpresora"));
 }
 
 void TstImpresion::JsonInvalido()
@@ -415,7 +405,7 @@ void TstImpresion::ImpresoraDesconocida()
     QFETCH(QString, nombre);
     m_lista.nombres = instaladas;
     Bitacora bitacora;
-    const QString respuesta = Imprimir(Cuerpo("%PDF", nombre));
+    const QString respuesta = Imprimir(CuerpoImpresion("%PDF", nombre));
     QCOMPARE(respuesta,
              QStringLiteral("{\"success\":false,\"error\":\"Impresora no encontrada: %1\","
                             "\"impresorasDisponibles\":%2}")
@@ -450,11 +440,12 @@ void TstImpresion::ImpresoraAceptada()
     m_lista.nombres = instaladas;
     Bitacora bitacora;
     const QByteArray pdf("%PDF-1.4 uno");
-    QCOMPARE(Imprimir(Cuerpo(pdf, nombre)), QStringLiteral("{\"success\":true,\"impresora\":\"%1\"}").arg(nombre));
+    QCOMPARE(Imprimir(CuerpoImpresion(pdf, nombre)),
+             QStringLiteral("{\"success\":true,\"impresora\":\"%1\"}").arg(nombre));
     QCOMPARE(m_lanzador->llamadas.size(), 1);
     QCOMPARE(m_lanzador->llamadas[0].argumentos, argumentos);
     QCOMPARE(m_lanzador->llamadas[0].entrada, pdf);
-    QCOMPARE(Leer(m_pdf), pdf);
+    QCOMPARE(soporte::LeerArchivo(m_pdf), pdf);
     QCOMPARE(bitacora.Mensajes().size(), 3);
     QCOMPARE(bitacora.Mensajes()[0], "PDF guardado: " + m_pdf);
     QVERIFY(bitacora.Mensajes()[1].startsWith(QStringLiteral("? Impresión enviada con comando: lp ")));
@@ -474,7 +465,7 @@ void TstImpresion::Base64InvalidoNoTocaElPdfAnterior()
         QCOMPARE(Imprimir(cuerpo), QStringLiteral("{\"success\":false,\"error\":\"No se pudo guardar PDF\"}"));
     }
     QCOMPARE(bitacora.Mensajes(), QStringList(3, QStringLiteral("? Error al guardar PDF")));
-    QCOMPARE(Leer(m_pdf), QByteArray("%PDF anterior"));
+    QCOMPARE(soporte::LeerArchivo(m_pdf), QByteArray("%PDF anterior"));
     QVERIFY(m_lanzador->llamadas.isEmpty());
 }
 
@@ -482,12 +473,12 @@ void TstImpresion::SinLpNoSeImprime()
 {
     m_lanzador->enRuta.clear();
     Bitacora bitacora;
-    QCOMPARE(Imprimir(Cuerpo("%PDF-1.4", QStringLiteral("Caja"))),
+    QCOMPARE(Imprimir(CuerpoImpresion("%PDF-1.4", QStringLiteral("Caja"))),
              QStringLiteral("{\"success\":false,\"error\":\"No se pudo imprimir\"}"));
     QCOMPARE(bitacora.Mensajes(),
              (QStringList{"PDF guardado: " + m_pdf, "? No se encontró lp en: " + qEnvironmentVariable("PATH"),
                           "? Error al imprimir en: Caja"}));
-    QCOMPARE(Leer(m_pdf), QByteArray("%PDF-1.4"));
+    QCOMPARE(soporte::LeerArchivo(m_pdf), QByteArray("%PDF-1.4"));
 }
 
 void TstImpresion::RespondeCuandoLpArranca()
@@ -495,14 +486,14 @@ void TstImpresion::RespondeCuandoLpArranca()
     m_lanzador->diferir = true;
     Bitacora bitacora;
     QStringList respuestas;
-    m_impresion->Imprimir(Cuerpo("%PDF", QStringLiteral("Caja")).toUtf8(), nullptr,
+    m_impresion->Imprimir(CuerpoImpresion("%PDF", QStringLiteral("Caja")), nullptr,
                           [&](const QString& r) { respuestas << r; });
     QVERIFY(respuestas.isEmpty());
     QCOMPARE(bitacora.Mensajes(), QStringList{"PDF guardado: " + m_pdf});
     m_lanzador->pendientes[0].alIniciar(true);
     QCOMPARE(respuestas, QStringList{kExitoCaja});
 
-    m_impresion->Imprimir(Cuerpo("%PDF", QStringLiteral("Caja")).toUtf8(), nullptr,
+    m_impresion->Imprimir(CuerpoImpresion("%PDF", QStringLiteral("Caja")), nullptr,
                           [&](const QString& r) { respuestas << r; });
     m_lanzador->pendientes[1].alIniciar(false);
     QCOMPARE(respuestas,
@@ -514,12 +505,12 @@ void TstImpresion::DosImpresionesSeguidasLlevanSuPropioDocumento()
 {
     m_lanzador->diferir = true;
     QStringList respuestas;
-    m_impresion->Imprimir(Cuerpo("%PDF primero", QStringLiteral("Caja")).toUtf8(), nullptr,
+    m_impresion->Imprimir(CuerpoImpresion("%PDF primero", QStringLiteral("Caja")), nullptr,
                           [&](const QString& r) { respuestas << r; });
-    m_impresion->Imprimir(Cuerpo("%PDF segundo", QStringLiteral("Caja")).toUtf8(), nullptr,
+    m_impresion->Imprimir(CuerpoImpresion("%PDF segundo", QStringLiteral("Caja")), nullptr,
                           [&](const QString& r) { respuestas << r; });
     // The second request replaced the shared file before the first program started; each still gets its own bytes.
-    QCOMPARE(Leer(m_pdf), QByteArray("%PDF segundo"));
+    QCOMPARE(soporte::LeerArchivo(m_pdf), QByteArray("%PDF segundo"));
     QCOMPARE(m_lanzador->llamadas.size(), 2);
     QCOMPARE(m_lanzador->llamadas[0].entrada, QByteArray("%PDF primero"));
     QCOMPARE(m_lanzador->llamadas[1].entrada, QByteArray("%PDF segundo"));
@@ -531,7 +522,7 @@ void TstImpresion::DosImpresionesSeguidasLlevanSuPropioDocumento()
 void TstImpresion::NombreEscapadoEnLaRespuesta()
 {
     m_lista.nombres = QStringList{"\\\\srv\\Co\"mi"};
-    const QString respuesta = Imprimir(Cuerpo("%PDF", QStringLiteral("\\\\srv\\co\"mi ")));
+    const QString respuesta = Imprimir(CuerpoImpresion("%PDF", QStringLiteral("\\\\srv\\co\"mi ")));
     QCOMPARE(respuesta, QStringLiteral("{\"success\":true,\"impresora\":\"\\\\\\\\srv\\\\co\\\"mi \"}"));
     QCOMPARE(QJsonDocument::fromJson(respuesta.toUtf8()).object().value(QStringLiteral("impresora")).toString(),
              QStringLiteral("\\\\srv\\co\"mi "));

@@ -1,11 +1,10 @@
 #include "puerto_falso.h"
+#include "support/bitacora.h"
 
-#include "base/registro.h"
 #include "scale/balanza.h"
 
 #include <QRegularExpression>
 #include <QSignalSpy>
-#include <QTemporaryDir>
 #include <QTest>
 #include <QTimer>
 
@@ -21,12 +20,6 @@ Configuracion ConfiguracionDePrueba()
     return cfg;
 }
 
-// The message part of a log line "[yyyy-MM-dd HH:mm:ss] message".
-QString Mensaje(const QString& linea)
-{
-    return linea.mid(22);
-}
-
 } // namespace
 
 class TestBalanza final : public QObject
@@ -34,10 +27,10 @@ class TestBalanza final : public QObject
     Q_OBJECT
 
 private:
-    std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<Registro> m_registro;
-    QStringList m_lineas;
+    std::unique_ptr<soporte::Bitacora> m_bitacora;
     PuertoFalso* m_puerto = nullptr;
+
+    const QStringList& Mensajes() const { return m_bitacora->Mensajes(); }
 
     std::unique_ptr<Balanza> Crear(const Configuracion& cfg)
     {
@@ -69,29 +62,16 @@ private:
     int LineasCon(const QString& prefijo) const
     {
         int n = 0;
-        for (const QString& l : m_lineas) {
+        for (const QString& l : Mensajes()) {
             n += l.startsWith(prefijo) ? 1 : 0;
         }
         return n;
     }
 
 private slots:
-    void init()
-    {
-        m_dir = std::make_unique<QTemporaryDir>();
-        m_registro = std::make_unique<Registro>(m_dir->path());
-        InstalarRegistro(m_registro.get());
-        m_lineas.clear();
-        connect(m_registro.get(), &Registro::lineaEscrita, this,
-                [this](const QString& linea) { m_lineas.append(Mensaje(linea)); });
-    }
+    void init() { m_bitacora = std::make_unique<soporte::Bitacora>(); }
 
-    void cleanup()
-    {
-        InstalarRegistro(nullptr);
-        m_registro.reset();
-        m_dir.reset();
-    }
+    void cleanup() { m_bitacora.reset(); }
 
     void abrirPuerto_data()
     {
@@ -136,7 +116,7 @@ private slots:
         QString error;
         QVERIFY(InterpretarAjustesLinea(ajustes, esperados, error));
         QCOMPARE(m_puerto->aperturas[0].ajustes, esperados);
-        QTEST(m_lineas, "lineas");
+        QTEST(Mensajes(), "lineas");
     }
 
     void abrirPuerto_reabreConElNumeroAnterior()
@@ -144,7 +124,7 @@ private slots:
         auto balanza = Crear(ConfiguracionDePrueba());
         QVERIFY(balanza->AbrirPuerto(3, QStringLiteral("Systel1")));
         QVERIFY(balanza->AbrirPuerto(5, QStringLiteral("KRETZ")));
-        QCOMPARE(m_lineas,
+        QCOMPARE(Mensajes(),
                  (QStringList{"? Puerto COM3 abierto con protocolo: Systel1", "Puerto COM:3 cerrado antes de reabrir.",
                               "? Puerto COM5 abierto con protocolo: KRETZ"}));
         QCOMPARE(m_puerto->cierres, 1);
@@ -159,8 +139,8 @@ private slots:
         m_puerto->errorAlAbrir = QStringLiteral("No such file or directory");
         QVERIFY(!balanza->AbrirPuerto(7, QStringLiteral("Systel1")));
         QVERIFY(!balanza->PuertoAbierto());
-        QCOMPARE(m_lineas.mid(1), (QStringList{"Puerto COM:3 cerrado antes de reabrir.",
-                                               "? Error al abrir puerto COM7: No such file or directory"}));
+        QCOMPARE(Mensajes().mid(1), (QStringList{"Puerto COM:3 cerrado antes de reabrir.",
+                                                 "? Error al abrir puerto COM7: No such file or directory"}));
     }
 
     void cerrarPuerto()
@@ -171,7 +151,7 @@ private slots:
         QVERIFY(balanza->AbrirPuerto(4, QStringLiteral("Systel1")));
         m_puerto->errorAlCerrar = QStringLiteral("Input/output error");
         QVERIFY(!balanza->CerrarPuerto());
-        QCOMPARE(m_lineas.last(), QStringLiteral("? Error al cerrar puerto COM4: Input/output error"));
+        QCOMPARE(Mensajes().last(), QStringLiteral("? Error al cerrar puerto COM4: Input/output error"));
         QVERIFY(!balanza->PuertoAbierto());
     }
 
@@ -213,7 +193,7 @@ private slots:
             QCOMPARE(escrito, envio);
         }
         QFETCH(QString, resultado);
-        QCOMPARE(m_lineas.last(), QStringLiteral("?? Peso devuelto: ") + resultado);
+        QCOMPARE(Mensajes().last(), QStringLiteral("?? Peso devuelto: ") + resultado);
         QVERIFY(balanza->PuertoAbierto()); // kept open between readings
     }
 
@@ -308,7 +288,7 @@ private slots:
         cfg.PausaIntento = 600000;
         auto balanza = Crear(cfg);
         QVERIFY(balanza->AbrirPuerto(cfg.PortBalanza, cfg.ProtocoloBalanza));
-        m_lineas.clear();
+        m_bitacora->Limpiar();
         QStringList resultados;
         balanza->PedirPeso(cfg.ProtocoloBalanza, [&](const QString& r) { resultados << "A" + r; });
         balanza->PedirPeso(cfg.ProtocoloBalanza, [&](const QString& r) { resultados << "B" + r; });
@@ -317,7 +297,7 @@ private slots:
         QCOMPARE(m_puerto->descartes, 1);
         m_puerto->Llegar("00000750");
         QCOMPARE(resultados, (QStringList{"A0.750", "B0.750"}));
-        QCOMPARE(m_lineas, QStringList{"?? Peso devuelto: 0.750"});
+        QCOMPARE(Mensajes(), QStringList{"?? Peso devuelto: 0.750"});
     }
 
     // A caller may start the next reading from its own callback.
@@ -348,15 +328,15 @@ private slots:
         m_puerto->Llegar("0001");
         m_puerto->FallarDispositivo(QStringLiteral("Input/output error"));
         QCOMPARE(resultados, (QStringList{"ERROR", "ERROR"}));
-        QCOMPARE(m_lineas.last(), QStringLiteral("? Error en PedirPeso: Input/output error"));
+        QCOMPARE(Mensajes().last(), QStringLiteral("? Error en PedirPeso: Input/output error"));
         QCOMPARE(LineasCon(QStringLiteral("?? Peso devuelto: ")), 0);
         QVERIFY(!balanza->PuertoAbierto());
 
         // Kept-open behaviour: the next reading opens the port again and reads.
-        m_lineas.clear();
+        m_bitacora->Limpiar();
         ResponderCon(QByteArray("\x07"), QByteArray("00002000"));
         QCOMPARE(Pesar(*balanza, cfg.ProtocoloBalanza), QStringLiteral("2.000"));
-        QCOMPARE(m_lineas, (QStringList{"? Puerto COM3 abierto con protocolo: Systel1", "?? Peso devuelto: 2.000"}));
+        QCOMPARE(Mensajes(), (QStringList{"? Puerto COM3 abierto con protocolo: Systel1", "?? Peso devuelto: 2.000"}));
     }
 
     void errorDelDispositivoFueraDeLectura()
@@ -365,7 +345,7 @@ private slots:
         QVERIFY(balanza->AbrirPuerto(3, QStringLiteral("Systel1")));
         m_puerto->FallarDispositivo(QStringLiteral("Input/output error"));
         QVERIFY(!balanza->PuertoAbierto());
-        QCOMPARE(m_lineas.last(), QStringLiteral("? Error en puerto COM3: Input/output error"));
+        QCOMPARE(Mensajes().last(), QStringLiteral("? Error en puerto COM3: Input/output error"));
     }
 
     // Kept-open behaviour after a failed start-up open: one try per reading, then polling once it succeeds.
@@ -374,18 +354,18 @@ private slots:
         auto balanza = Crear(ConfiguracionDePrueba());
         m_puerto->errorAlAbrir = QStringLiteral("No such file or directory");
         QVERIFY(!balanza->AbrirPuerto(3, QStringLiteral("Systel1")));
-        m_lineas.clear();
+        m_bitacora->Limpiar();
         QCOMPARE(Pesar(*balanza, QStringLiteral("Systel1")), QStringLiteral("ERROR"));
-        QCOMPARE(m_lineas, (QStringList{"? Error al abrir puerto COM3: No such file or directory",
-                                        "? Error en PedirPeso: el puerto COM3 no está abierto"}));
+        QCOMPARE(Mensajes(), (QStringList{"? Error al abrir puerto COM3: No such file or directory",
+                                          "? Error en PedirPeso: el puerto COM3 no está abierto"}));
         QCOMPARE(m_puerto->aperturas.size(), 2);
         QVERIFY(m_puerto->escrito.isEmpty());
 
         m_puerto->errorAlAbrir.clear();
-        m_lineas.clear();
+        m_bitacora->Limpiar();
         ResponderCon(QByteArray("\x07"), QByteArray("00000500"));
         QCOMPARE(Pesar(*balanza, QStringLiteral("Systel1")), QStringLiteral("0.500"));
-        QCOMPARE(m_lineas, (QStringList{"? Puerto COM3 abierto con protocolo: Systel1", "?? Peso devuelto: 0.500"}));
+        QCOMPARE(Mensajes(), (QStringList{"? Puerto COM3 abierto con protocolo: Systel1", "?? Peso devuelto: 0.500"}));
         // Once healed the port stays open: the next reading does not reopen it.
         QCOMPARE(Pesar(*balanza, QStringLiteral("Systel1")), QStringLiteral("0.500"));
         QCOMPARE(m_puerto->aperturas.size(), 3);
@@ -398,7 +378,7 @@ private slots:
         QVERIFY(balanza->AbrirPuerto(3, QStringLiteral("Systel1")));
         m_puerto->errorAlEscribir = QStringLiteral("Resource temporarily unavailable");
         QCOMPARE(Pesar(*balanza, QStringLiteral("Systel1")), QStringLiteral("ERROR"));
-        QCOMPARE(m_lineas.last(), QStringLiteral("? Error en PedirPeso: Resource temporarily unavailable"));
+        QCOMPARE(Mensajes().last(), QStringLiteral("? Error en PedirPeso: Resource temporarily unavailable"));
     }
 
     // Per-request behaviour: the port is opened with the configured settings and closed after each reading.
@@ -411,7 +391,7 @@ private slots:
         auto balanza = Crear(cfg);
         ResponderCon(QByteArray("P"), QByteArray("X01.250\r"));
         QCOMPARE(Pesar(*balanza, cfg.ProtocoloBalanza), QStringLiteral("01.250"));
-        QCOMPARE(m_lineas, (QStringList{"? Puerto COM6 abierto con protocolo: Kretz", "?? Peso devuelto: 01.250"}));
+        QCOMPARE(Mensajes(), (QStringList{"? Puerto COM6 abierto con protocolo: Kretz", "?? Peso devuelto: 01.250"}));
         QVERIFY(!balanza->PuertoAbierto());
         QCOMPARE(m_puerto->aperturas.size(), 1);
         QCOMPARE(m_puerto->aperturas[0].ajustes.bitsParada, 2);
@@ -422,9 +402,9 @@ private slots:
         QCOMPARE(Pesar(*balanza, cfg.ProtocoloBalanza), QStringLiteral("ERROR"));
         QVERIFY(balanza->PuertoAbierto());
         m_puerto->errorAlEscribir.clear();
-        m_lineas.clear();
+        m_bitacora->Limpiar();
         QCOMPARE(Pesar(*balanza, cfg.ProtocoloBalanza), QStringLiteral("01.250"));
-        QCOMPARE(m_lineas.first(), QStringLiteral("Puerto COM:6 cerrado antes de reabrir."));
+        QCOMPARE(Mensajes().first(), QStringLiteral("Puerto COM:6 cerrado antes de reabrir."));
     }
 
     void puertoPorPedidoNoAbre()
@@ -437,7 +417,7 @@ private slots:
         QStringList resultados;
         balanza->PedirPeso(cfg.ProtocoloBalanza, [&](const QString& r) { resultados << r; });
         QCOMPARE(resultados, QStringList{"ERROR"});
-        QCOMPARE(m_lineas,
+        QCOMPARE(Mensajes(),
                  (QStringList{"? Error al abrir puerto COM7: Permission denied",
                               "Error al abrir el puerto COM. Verifique configuración.", "? Error en PedirPeso: "}));
         QVERIFY(m_puerto->escrito.isEmpty());

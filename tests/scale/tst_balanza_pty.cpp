@@ -1,5 +1,6 @@
 // The scale link against a real pseudo-terminal pair opened in-process.
-#include "pseudoterminal.h"
+#include "balanza-simulada/pseudoterminal.h"
+#include "support/bitacora.h"
 
 #include "base/registro.h"
 #include "scale/balanza.h"
@@ -16,11 +17,6 @@
 #include <memory>
 
 namespace {
-
-QString Mensaje(const QString& linea)
-{
-    return linea.mid(22);
-}
 
 // The scale side of an in-process pseudo-terminal: records what arrives and answers through `responder`.
 class Otroextremo final : public QObject
@@ -56,8 +52,9 @@ class TestBalanzaPty final : public QObject
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<Registro> m_registro;
-    QStringList m_lineas;
+    std::unique_ptr<soporte::Bitacora> m_bitacora;
+
+    const QStringList& Mensajes() const { return m_bitacora->Mensajes(); }
 
     static Configuracion Cfg(const QString& dispositivo, const QString& protocolo)
     {
@@ -99,17 +96,12 @@ private slots:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        m_registro = std::make_unique<Registro>(m_dir->path());
-        InstalarRegistro(m_registro.get());
-        m_lineas.clear();
-        connect(m_registro.get(), &Registro::lineaEscrita, this,
-                [this](const QString& linea) { m_lineas.append(Mensaje(linea)); });
+        m_bitacora = std::make_unique<soporte::Bitacora>();
     }
 
     void cleanup()
     {
-        InstalarRegistro(nullptr);
-        m_registro.reset();
+        m_bitacora.reset();
         m_dir.reset();
     }
 
@@ -138,7 +130,7 @@ private slots:
         auto balanza = Crear(Cfg(pty.Dispositivo(), protocolo));
         QVERIFY(balanza->AbrirPuerto(3, protocolo));
         QTEST(pty.AjustesLinea(), "linea");
-        QCOMPARE(m_lineas.last(), QStringLiteral("? Puerto COM3 abierto con protocolo: ") + protocolo);
+        QCOMPARE(Mensajes().last(), QStringLiteral("? Puerto COM3 abierto con protocolo: ") + protocolo);
         QVERIFY(balanza->CerrarPuerto());
         QVERIFY(!balanza->PuertoAbierto());
     }
@@ -158,7 +150,7 @@ private slots:
         QVERIFY(balanza->AbrirPuerto(3, QStringLiteral("Systel1")));
         QCOMPARE(Pesar(*balanza, QStringLiteral("Systel1")), QStringLiteral("12.345"));
         QCOMPARE(balanzaReal.recibido, QByteArray("\x07"));
-        QCOMPARE(m_lineas.last(), QStringLiteral("?? Peso devuelto: 12.345"));
+        QCOMPARE(Mensajes().last(), QStringLiteral("?? Peso devuelto: 12.345"));
     }
 
     // What the scale sent while nobody was reading is dropped, even when it is still in the driver.
@@ -206,11 +198,11 @@ private slots:
         cfg.Intentos = 25;
         auto balanza = Crear(cfg);
         QVERIFY(balanza->AbrirPuerto(3, cfg.ProtocoloBalanza));
-        m_lineas.clear();
+        m_bitacora->Limpiar();
         QCOMPARE(Pesar(*balanza, cfg.ProtocoloBalanza), QStringLiteral("ERROR"));
-        QCOMPARE(m_lineas.size(), 1);
-        QVERIFY2(m_lineas[0].startsWith(QStringLiteral("? Error en PedirPeso: ")), qPrintable(m_lineas[0]));
-        QVERIFY(m_lineas[0].size() > QStringLiteral("? Error en PedirPeso: ").size());
+        QCOMPARE(Mensajes().size(), 1);
+        QVERIFY2(Mensajes()[0].startsWith(QStringLiteral("? Error en PedirPeso: ")), qPrintable(Mensajes()[0]));
+        QVERIFY(Mensajes()[0].size() > QStringLiteral("? Error en PedirPeso: ").size());
         QVERIFY(!balanza->PuertoAbierto());
 
         // The device comes back under the same name.
@@ -222,9 +214,9 @@ private slots:
         QVERIFY(QFile::link(nuevo.Dispositivo(), enlace));
         Otroextremo otro(nuevo);
         otro.responder = [&nuevo](const QByteArray&) { nuevo.Escribir("00004321"); };
-        m_lineas.clear();
+        m_bitacora->Limpiar();
         QCOMPARE(Pesar(*balanza, cfg.ProtocoloBalanza), QStringLiteral("4.321"));
-        QCOMPARE(m_lineas, (QStringList{"? Puerto COM3 abierto con protocolo: Systel1", "?? Peso devuelto: 4.321"}));
+        QCOMPARE(Mensajes(), (QStringList{"? Puerto COM3 abierto con protocolo: Systel1", "?? Peso devuelto: 4.321"}));
     }
 
     void dispositivoInexistente()
@@ -232,9 +224,9 @@ private slots:
         const QString ruta = m_dir->filePath(QStringLiteral("no-existe"));
         auto balanza = Crear(Cfg(ruta, QStringLiteral("Systel1")));
         QVERIFY(!balanza->AbrirPuerto(3, QStringLiteral("Systel1")));
-        QCOMPARE(m_lineas.size(), 1);
-        QVERIFY2(m_lineas[0].startsWith(QStringLiteral("? Error al abrir puerto COM3: ")), qPrintable(m_lineas[0]));
-        QVERIFY(m_lineas[0].contains(ruta));
+        QCOMPARE(Mensajes().size(), 1);
+        QVERIFY2(Mensajes()[0].startsWith(QStringLiteral("? Error al abrir puerto COM3: ")), qPrintable(Mensajes()[0]));
+        QVERIFY(Mensajes()[0].contains(ruta));
         QCOMPARE(Pesar(*balanza, QStringLiteral("Systel1")), QStringLiteral("ERROR"));
     }
 };

@@ -4,7 +4,7 @@
 #include "settings/configuracion.h"
 #include "settings/ini.h"
 #include "settings/version.h"
-#include "soporte.h"
+#include "support/soporte.h"
 
 #include <QDir>
 #include <QFile>
@@ -17,12 +17,6 @@ namespace {
 qint64 Local(int anio, int mes, int dia, int hora, int minuto, int segundo)
 {
     return QDateTime(QDate(anio, mes, dia), QTime(hora, minuto, segundo)).toMSecsSinceEpoch();
-}
-
-QByteArray Leer(const QString& ruta)
-{
-    QFile archivo(ruta);
-    return archivo.open(QIODevice::ReadOnly) ? archivo.readAll() : QByteArray();
 }
 
 void FijarModificacion(const QString& ruta, const QDateTime& momento)
@@ -226,7 +220,7 @@ void TstSettings::logLineFormatAndFile()
     QCOMPARE(lineas[0][0].toString(),
              QStringLiteral("[2025-11-20 14:03:09] Error al abrir el puerto COM. Verifique configuración."));
     QCOMPARE(lineas[1][0].toString(), QStringLiteral("[2025-11-20 14:03:09] "));
-    QCOMPARE(Leer(dir.filePath(QStringLiteral("logs/log_2025-11-20.log"))),
+    QCOMPARE(soporte::LeerArchivo(dir.filePath(QStringLiteral("logs/log_2025-11-20.log"))),
              QByteArray("[2025-11-20 14:03:09] Error al abrir el puerto COM. Verifique configuraci\xc3\xb3n.\r\n"
                         "[2025-11-20 14:03:09] \r\n"
                         "[2025-11-20 14:03:09] a\r\nb\r\n"));
@@ -240,7 +234,7 @@ void TstSettings::logCreatesFolderAndSurvivesAFileNamedLogs()
     QSignalSpy lineas(&registro, &Registro::lineaEscrita);
     registro.Escribir(QStringLiteral("hola"));
     QCOMPARE(lineas.size(), 1); // the window still gets it
-    QCOMPARE(Leer(dir.filePath(QStringLiteral("logs"))), QByteArray("not a folder"));
+    QCOMPARE(soporte::LeerArchivo(dir.filePath(QStringLiteral("logs"))), QByteArray("not a folder"));
 
     QVERIFY(QFile::remove(dir.filePath(QStringLiteral("logs"))));
     registro.Escribir(QStringLiteral("otra vez"));
@@ -256,9 +250,9 @@ void TstSettings::logDayChangeStartsNewFile()
     registro.Escribir(QStringLiteral("antes"));
     ahora = Local(2025, 11, 21, 0, 0, 0);
     registro.Escribir(QStringLiteral("después"));
-    QCOMPARE(Leer(dir.filePath(QStringLiteral("logs/log_2025-11-20.log"))),
+    QCOMPARE(soporte::LeerArchivo(dir.filePath(QStringLiteral("logs/log_2025-11-20.log"))),
              QByteArray("[2025-11-20 23:59:59] antes\r\n"));
-    QCOMPARE(Leer(dir.filePath(QStringLiteral("logs/log_2025-11-21.log"))),
+    QCOMPARE(soporte::LeerArchivo(dir.filePath(QStringLiteral("logs/log_2025-11-21.log"))),
              QByteArray("[2025-11-21 00:00:00] despu\xc3\xa9s\r\n"));
 }
 

@@ -1,6 +1,6 @@
-#include "agente_prueba.h"
+#include "support/agente_prueba.h"
 
-#include "soporte.h"
+#include "support/soporte.h"
 
 #include <QCoreApplication>
 #include <QDeadlineTimer>
@@ -132,14 +132,7 @@ int AgenteDePrueba::EjecutarHastaFin(const QStringList& entornoExtra, int msEspe
 
 void AgenteDePrueba::Detener()
 {
-    if (m_proceso.state() == QProcess::NotRunning) {
-        return;
-    }
-    m_proceso.terminate();
-    if (!m_proceso.waitForFinished(10000)) {
-        m_proceso.kill();
-        m_proceso.waitForFinished(5000);
-    }
+    DetenerProceso(m_proceso);
 }
 
 QByteArray AgenteDePrueba::SalidaDeError()

@@ -1,4 +1,4 @@
-#include "soporte.h"
+#include "support/soporte.h"
 
 #include <QDate>
 #include <QDir>
@@ -34,6 +34,12 @@ bool EscribirArchivo(const QString& ruta, const QByteArray& contenido)
     return archivo.write(contenido) == contenido.size();
 }
 
+QByteArray LeerArchivo(const QString& ruta)
+{
+    QFile archivo(ruta);
+    return archivo.open(QIODevice::ReadOnly) ? archivo.readAll() : QByteArray();
+}
+
 quint16 PuertoLibre()
 {
     QTcpServer servidor;
@@ -44,6 +50,24 @@ quint16 PuertoLibre()
 QString CarpetaBinarios()
 {
     return qEnvironmentVariable("TORNAVO_BIN_DIR");
+}
+
+void DetenerProceso(QProcess& proceso, int msEspera)
+{
+    if (proceso.state() == QProcess::NotRunning) {
+        return;
+    }
+    proceso.terminate();
+    EsperarFinOMatar(proceso, msEspera);
+}
+
+void EsperarFinOMatar(QProcess& proceso, int msEspera)
+{
+    if (proceso.state() == QProcess::NotRunning || proceso.waitForFinished(msEspera)) {
+        return;
+    }
+    proceso.kill();
+    proceso.waitForFinished(5000);
 }
 
 } // namespace soporte

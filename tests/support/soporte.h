@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QByteArray>
+#include <QProcess>
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
@@ -13,11 +14,18 @@ QStringList LineasDelLog(const QString& carpetaPrograma);
 
 // Writes `contenido` to `ruta`, creating folders as needed.
 bool EscribirArchivo(const QString& ruta, const QByteArray& contenido);
+// The whole file, or nothing when it cannot be read.
+QByteArray LeerArchivo(const QString& ruta);
 
 // A free TCP port on loopback, for agents started by the tests.
 quint16 PuertoLibre();
 
 // Where the built executables are (set by CTest).
 QString CarpetaBinarios();
+
+// Asks a child to end, and kills it if it is still there after `msEspera`; a test never leaves one behind.
+void DetenerProceso(QProcess& proceso, int msEspera = 10000);
+// For a child already asked to end some other way: waits for it, then kills it.
+void EsperarFinOMatar(QProcess& proceso, int msEspera = 10000);
 
 } // namespace soporte

@@ -5,6 +5,8 @@
 #include <QHash>
 #include <QList>
 
+namespace soporte {
+
 // Records every start and answers as told. Starts with input can be answered at once or left pending, so a test
 // can see what happens before and after the program starts and ends.
 class LanzadorFalso final : public Lanzador
@@ -58,3 +60,5 @@ public:
         }
     }
 };
+
+} // namespace soporte

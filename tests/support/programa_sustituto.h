@@ -4,6 +4,8 @@
 #include <QString>
 #include <QStringList>
 
+namespace soporte {
+
 // Stand-ins for outside programs: shell scripts that record how they were started in the file `ruta` + ".llamada":
 // one "arg:" line per argument, "cwd:" and the working folder, and for each file of `carpetaVista` (if given) an
 // "archivo:" line with its name and size, as they were when the program started. The record appears whole, by a
@@ -37,3 +39,5 @@ inline QStringList LlamadaRegistrada(const QString& ruta)
     }
     return QString::fromUtf8(archivo.readAll()).split(u'\n', Qt::SkipEmptyParts);
 }
+
+} // namespace soporte

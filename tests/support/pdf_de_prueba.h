@@ -4,6 +4,8 @@
 #include <QList>
 #include <QRandomGenerator>
 
+namespace soporte {
+
 // A one-page PDF showing `texto` (letters, digits and spaces), written by hand with a correct cross-reference
 // table. With `relleno` it carries that many extra pseudo-random bytes in an unused stream, to make big documents
 // that still differ from one another.
@@ -39,3 +41,5 @@ inline QByteArray PdfDePrueba(const QByteArray& texto, qsizetype relleno = 0, qu
            QByteArray::number(xref) + "\n%%EOF\n";
     return pdf;
 }
+
+} // namespace soporte
