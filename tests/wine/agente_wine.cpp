@@ -1,0 +1,262 @@
+#include "agente_wine.h"
+
+#include "soporte.h"
+
+#include <QDate>
+#include <QDeadlineTimer>
+#include <QDir>
+#include <QDirIterator>
+#include <QElapsedTimer>
+#include <QFile>
+#include <QFileInfo>
+#include <QTcpSocket>
+#include <QThread>
+
+#include <filesystem>
+
+namespace {
+
+QString Wine()
+{
+    const QString elegido = qEnvironmentVariable("TORNAVO_WINE");
+    return elegido.isEmpty() ? QStringLiteral("/usr/lib/wine/wine64") : elegido;
+}
+
+QProcessEnvironment EntornoWine()
+{
+    QProcessEnvironment entorno = QProcessEnvironment::systemEnvironment();
+    // Nothing of the build machine's Qt may reach the program: it must find everything in its own folder.
+    entorno.remove(QStringLiteral("WINEPATH"));
+    entorno.remove(QStringLiteral("WINEQT_PLUGIN_PATH"));
+    entorno.insert(QStringLiteral("WINEPREFIX"), AgenteWine::Prefijo());
+    entorno.insert(QStringLiteral("WINEDEBUG"), QStringLiteral("-all"));
+    entorno.insert(QStringLiteral("WINEDLLOVERRIDES"), QStringLiteral("mscoree,mshtml="));
+    // Wine keeps Linux variables named QT_* away from Windows programs and hands WINEQT_* over as QT_*.
+    entorno.insert(QStringLiteral("WINEQT_QPA_PLATFORM"), QStringLiteral("offscreen"));
+    return entorno;
+}
+
+} // namespace
+
+AgenteWine::AgenteWine()
+    // A space in the folder's name: every path the agent hands on must survive it.
+    : m_temporal(QDir::tempPath() + QStringLiteral("/Plugin Tornavo XXXXXX"))
+    , m_carpeta(m_temporal.path())
+    , m_puerto(soporte::PuertoLibre())
+    , m_entorno(EntornoWine())
+{
+    m_proceso.setProcessChannelMode(QProcess::SeparateChannels);
+}
+
+AgenteWine::~AgenteWine()
+{
+    Terminar();
+}
+
+QString AgenteWine::Prefijo()
+{
+    return qEnvironmentVariable("TORNAVO_WINEPREFIX");
+}
+
+QString AgenteWine::RutaWindows(const QString& rutaLinux)
+{
+    // Wine's Z: drive is the Linux root.
+    return QStringLiteral("Z:") + QFileInfo(rutaLinux).absoluteFilePath().replace(u'/', u'\\');
+}
+
+QString AgenteWine::PrepararPrefijo()
+{
+    if (Prefijo().isEmpty()) {
+        return QStringLiteral("TORNAVO_WINEPREFIX no está definido");
+    }
+    if (QFileInfo::exists(Prefijo() + QStringLiteral("/system.reg"))) {
+        return QString();
+    }
+    int codigo = 0;
+    EjecutarWine({QStringLiteral("wineboot"), QStringLiteral("-i")}, &codigo);
+    return QFileInfo::exists(Prefijo() + QStringLiteral("/system.reg"))
+               ? QString()
+               : QStringLiteral("wineboot -i no creó el prefijo (código %1)").arg(codigo);
+}
+
+QByteArray AgenteWine::EjecutarWine(const QStringList& argumentos, int* codigo)
+{
+    QProcess proceso;
+    proceso.setProcessEnvironment(EntornoWine());
+    proceso.setProcessChannelMode(QProcess::SeparateChannels);
+    proceso.start(Wine(), argumentos);
+    if (!proceso.waitForFinished(120000)) {
+        proceso.kill();
+        proceso.waitForFinished(5000);
+    }
+    if (codigo != nullptr) {
+        *codigo = proceso.exitStatus() == QProcess::NormalExit ? proceso.exitCode() : -1;
+    }
+    return proceso.readAllStandardOutput();
+}
+
+bool AgenteWine::CopiarCarpeta()
+{
+    const QString origen = qEnvironmentVariable("TORNAVO_CARPETA_WINDOWS");
+    if (QFileInfo::exists(QDir(m_carpeta).filePath(QStringLiteral("plugin-tornavo.exe")))) {
+        return true;
+    }
+    if (origen.isEmpty() || !QFileInfo(origen).isDir()) {
+        return false;
+    }
+    // Hard links keep the copies cheap; config.ini is written anew (never through a link) and not copied.
+    QDirIterator recorrido(origen, QDir::Files, QDirIterator::Subdirectories);
+    while (recorrido.hasNext()) {
+        const QString archivo = recorrido.next();
+        const QString relativo = QDir(origen).relativeFilePath(archivo);
+        if (relativo == QLatin1String("config.ini")) {
+            continue;
+        }
+        const QString destino = QDir(m_carpeta).filePath(relativo);
+        QDir().mkpath(QFileInfo(destino).path());
+        std::error_code error;
+        std::filesystem::create_hard_link(archivo.toStdString(), destino.toStdString(), error);
+        if (error && !QFile::copy(archivo, destino)) {
+            return false;
+        }
+    }
+    return true;
+}
+
+void AgenteWine::Configurar(const QString& lineasExtra)
+{
+    ConfigurarTexto(QStringLiteral("[Configuracion]\r\nPuertoHTTP=%1\r\n%2").arg(m_puerto).arg(lineasExtra).toUtf8());
+}
+
+void AgenteWine::ConfigurarTexto(const QByteArray& contenido)
+{
+    const QString ruta = QDir(m_carpeta).filePath(QStringLiteral("config.ini"));
+    QFile::remove(ruta);
+    soporte::EscribirArchivo(ruta, contenido);
+}
+
+void AgenteWine::Arrancar()
+{
+    m_proceso.setProcessEnvironment(m_entorno);
+    m_proceso.setWorkingDirectory(m_carpeta);
+    m_proceso.start(Wine(), {QDir(m_carpeta).filePath(QStringLiteral("plugin-tornavo.exe"))});
+}
+
+bool AgenteWine::Iniciar(int msEspera)
+{
+    if (!CopiarCarpeta()) {
+        return false;
+    }
+    Arrancar();
+    if (!m_proceso.waitForStarted(msEspera)) {
+        return false;
+    }
+    QElapsedTimer reloj;
+    reloj.start();
+    while (reloj.elapsed() < msEspera) {
+        if (m_proceso.state() != QProcess::Running) {
+            return false;
+        }
+        QTcpSocket sonda;
+        sonda.connectToHost(QStringLiteral("127.0.0.1"), m_puerto);
+        if (sonda.waitForConnected(200)) {
+            sonda.abort();
+            return true;
+        }
+        QThread::msleep(50);
+    }
+    return false;
+}
+
+int AgenteWine::EjecutarHastaFin(int msEspera)
+{
+    if (!CopiarCarpeta()) {
+        return -1;
+    }
+    Arrancar();
+    if (!m_proceso.waitForFinished(msEspera) || m_proceso.exitStatus() != QProcess::NormalExit) {
+        return -1;
+    }
+    return m_proceso.exitCode();
+}
+
+void AgenteWine::Terminar()
+{
+    if (m_proceso.state() == QProcess::NotRunning) {
+        return;
+    }
+    // The Windows process id is not the Linux one; the image name is unique among the agents of one test, and a
+    // test never runs two that should both stay up.
+    EjecutarWine({QStringLiteral("taskkill"), QStringLiteral("/F"), QStringLiteral("/IM"),
+                  QStringLiteral("plugin-tornavo.exe")});
+    if (!m_proceso.waitForFinished(20000)) {
+        m_proceso.kill();
+        m_proceso.waitForFinished(5000);
+    }
+}
+
+soporte::RespuestaHttp AgenteWine::Solicitar(const QByteArray& bytes, int msEspera) const
+{
+    QTcpSocket socket;
+    socket.connectToHost(QStringLiteral("127.0.0.1"), m_puerto);
+    if (!socket.waitForConnected(msEspera)) {
+        return {};
+    }
+    socket.write(bytes);
+    QByteArray recibido;
+    const QDeadlineTimer limite(msEspera);
+    while (!limite.hasExpired() && socket.state() == QAbstractSocket::ConnectedState) {
+        if (socket.waitForReadyRead(static_cast<int>(qMax<qint64>(1, limite.remainingTime())))) {
+            recibido += socket.readAll();
+        }
+    }
+    recibido += socket.readAll();
+    return soporte::AnalizarRespuesta(recibido);
+}
+
+soporte::RespuestaHttp AgenteWine::Get(const QString& ruta, const QByteArray& origen) const
+{
+    QByteArray solicitud = "GET " + ruta.toUtf8() + " HTTP/1.1\r\nHost: localhost\r\n";
+    if (!origen.isEmpty()) {
+        solicitud += "Origin: " + origen + "\r\n";
+    }
+    return Solicitar(solicitud + "\r\n");
+}
+
+soporte::RespuestaHttp AgenteWine::Post(const QString& ruta, const QByteArray& cuerpo, const QByteArray& origen) const
+{
+    QByteArray solicitud =
+        "POST " + ruta.toUtf8() + " HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/json\r\n";
+    if (!origen.isEmpty()) {
+        solicitud += "Origin: " + origen + "\r\n";
+    }
+    solicitud += "Content-Length: " + QByteArray::number(cuerpo.size()) + "\r\n\r\n" + cuerpo;
+    return Solicitar(solicitud);
+}
+
+QByteArray AgenteWine::BytesLog() const
+{
+    QFile archivo(QDir(m_carpeta).filePath(
+        QStringLiteral("logs/log_%1.log").arg(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")))));
+    return archivo.open(QIODevice::ReadOnly) ? archivo.readAll() : QByteArray();
+}
+
+QStringList AgenteWine::LineasLog() const
+{
+    return soporte::LineasDelLog(m_carpeta);
+}
+
+bool AgenteWine::EsperarLineaLog(const QString& texto, int msEspera) const
+{
+    QElapsedTimer reloj;
+    reloj.start();
+    do {
+        for (const QString& linea : LineasLog()) {
+            if (linea.contains(texto)) {
+                return true;
+            }
+        }
+        QThread::msleep(50);
+    } while (reloj.elapsed() < msEspera);
+    return false;
+}

@@ -1,0 +1,477 @@
+// The deployed Windows agent under Wine, driven from Linux over its HTTP port: the endpoints, the scale through
+// COM3, SumatraPDF and Qendra (stand-ins beside it), origins, a second instance, a forced stop and the log file.
+//
+// Wine runs the agent on the offscreen platform: there is no desktop, no window handle and no session, so the
+// window's close message and the end-of-session question cannot be reached here; see AgenteWine::Terminar.
+#include "agente_wine.h"
+#include "soporte.h"
+
+#include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QRegularExpression>
+#include <QTcpServer>
+#include <QTest>
+
+#include <memory>
+
+using soporte::RespuestaHttp;
+
+namespace {
+
+const QByteArray k403 = "HTTP/1.1 403 Forbidden\r\nContent-Type: application/json\r\nAccess-Control-Allow-Origin: *\r\n"
+                        "Content-Length: 54\r\n\r\n{\"error\":\"Acceso denegado desde origen no autorizado\"}";
+const QByteArray kCsvExito = "{\"success\":true,\"mensaje\":\"CSV recibido y ejecutado\"}";
+const QByteArray kNombreInvalido = "{\"success\":false,\"error\":\"Nombre de archivo inv\xc3\xa1lido\"}";
+
+QByteArray Framed200(const QByteArray& cuerpo)
+{
+    return "HTTP/1.1 200 OK\r\nContent-Type: application/json\r\nAccess-Control-Allow-Origin: *\r\nContent-Length: " +
+           QByteArray::number(cuerpo.size()) + "\r\n\r\n" + cuerpo;
+}
+
+QByteArray Leer(const QString& ruta)
+{
+    QFile archivo(ruta);
+    return archivo.open(QIODevice::ReadOnly) ? archivo.readAll() : QByteArray();
+}
+
+QByteArray CuerpoJson(const QString& clave, const QString& valor, const QByteArray& contenido)
+{
+    return QJsonDocument(
+               QJsonObject{{QStringLiteral("base64"), QString::fromLatin1(contenido.toBase64())}, {clave, valor}})
+        .toJson(QJsonDocument::Compact);
+}
+
+// The lines a stand-in of tools/sustitutos recorded on its n-th run, or nothing while it has not finished.
+QStringList Registro(const QString& programa, int vez = 1)
+{
+    return QString::fromUtf8(Leer(programa + QStringLiteral(".%1.txt").arg(vez))).split(u'\n', Qt::SkipEmptyParts);
+}
+
+QStringList Con(const QStringList& lineas, const QString& prefijo)
+{
+    QStringList salida;
+    for (const QString& linea : lineas) {
+        if (linea.startsWith(prefijo)) {
+            salida << linea.mid(prefijo.size());
+        }
+    }
+    return salida;
+}
+
+QString Sustituto(const QString& nombre)
+{
+    return QDir(qEnvironmentVariable("TORNAVO_SUSTITUTOS")).filePath(nombre);
+}
+
+// balanza-simulada (the Linux tool) on a pseudo-terminal; the prefix's COM3 is a link to that device.
+class Balanza final
+{
+public:
+    explicit Balanza(const QString& carpeta)
+        : m_enlace(carpeta + QStringLiteral("/ttyBalanza"))
+        , m_informe(carpeta + QStringLiteral("/informe.txt"))
+        , m_com3(AgenteWine::Prefijo() + QStringLiteral("/dosdevices/com3"))
+    {
+    }
+    ~Balanza()
+    {
+        if (m_proceso.state() != QProcess::NotRunning) {
+            m_proceso.terminate();
+            if (!m_proceso.waitForFinished(5000)) {
+                m_proceso.kill();
+                m_proceso.waitForFinished(5000);
+            }
+        }
+        QFile::remove(m_com3);
+    }
+
+    bool Iniciar(const QStringList& argumentos)
+    {
+        m_proceso.setProgram(soporte::CarpetaBinarios() + QStringLiteral("/balanza-simulada"));
+        m_proceso.setArguments(argumentos + QStringList{"--enlace", m_enlace, "--informe", m_informe});
+        m_proceso.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        m_proceso.start();
+        if (!m_proceso.waitForStarted(10000)) {
+            return false;
+        }
+        while (!m_proceso.canReadLine() && m_proceso.waitForReadyRead(10000)) {
+        }
+        if (QString::fromLocal8Bit(m_proceso.readLine()).trimmed() != m_enlace) {
+            return false;
+        }
+        // Wine opens COMn through the prefix's dosdevices folder; the link points at the pty itself.
+        QFile::remove(m_com3);
+        return QFile::link(QFileInfo(m_enlace).symLinkTarget(), m_com3);
+    }
+
+    QString Campo(const QString& clave) const
+    {
+        const QString prefijo = clave + QStringLiteral(": ");
+        for (const QString& linea : QString::fromUtf8(Leer(m_informe)).split(u'\n')) {
+            if (linea.startsWith(prefijo)) {
+                return linea.mid(prefijo.size());
+            }
+        }
+        return QString();
+    }
+
+private:
+    QString m_enlace;
+    QString m_informe;
+    QString m_com3;
+    QProcess m_proceso;
+};
+
+} // namespace
+
+class E2eWine final : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+
+    void estadoYRegistroDelDia();
+    void impresorasDelSistema();
+    void pesoPorCom3_data();
+    void pesoPorCom3();
+    void impresionConSumatra_data();
+    void impresionConSumatra();
+    void impresoraDesconocida();
+    void csvParaQendra();
+    void nombresQueWindowsNoGuarda_data();
+    void nombresQueWindowsNoGuarda();
+    void origenRechazado_data();
+    void origenRechazado();
+    void sinConfiguracion();
+    void segundaInstanciaTerminaCallada();
+    void despuesDeUnCierreForzadoArrancaOtro();
+};
+
+void E2eWine::initTestCase()
+{
+    const QString prefijo = AgenteWine::PrepararPrefijo();
+    QVERIFY2(prefijo.isEmpty(), qPrintable(prefijo));
+    const QString carpeta = qEnvironmentVariable("TORNAVO_CARPETA_WINDOWS");
+    QVERIFY2(QFileInfo::exists(carpeta + QStringLiteral("/plugin-tornavo.exe")),
+             qPrintable(QStringLiteral("falta la carpeta desplegada: ") + carpeta));
+    QVERIFY2(QFileInfo::exists(Sustituto(QStringLiteral("SumatraPDF-3.5.2-32.exe"))), "faltan los sustitutos");
+    QVERIFY2(QFileInfo::exists(soporte::CarpetaBinarios() + QStringLiteral("/balanza-simulada")),
+             "falta balanza-simulada (construcción de Linux)");
+}
+
+void E2eWine::estadoYRegistroDelDia()
+{
+    AgenteWine agente;
+    agente.Configurar(QStringLiteral("MODE=DEV\r\nComportamiento=PORPEDIDO\r\nProtocoloBalanza=Kretz\r\n"));
+    QVERIFY(agente.Iniciar());
+    const RespuestaHttp respuesta = agente.Get(QStringLiteral("/status"));
+    QCOMPARE(respuesta.bruta, Framed200(respuesta.cuerpo));
+    const QRegularExpression forma(
+        QStringLiteral(R"re(^\{"status":"ok","version":"%1","servidor":"Tornavo","MODE":"DEV",)re")
+            .arg(QRegularExpression::escape(qEnvironmentVariable("TORNAVO_VERSION"))) +
+        QStringLiteral(R"re("hora":"\d{4}-\d\d-\d\d \d\d:\d\d:\d\d","uptime":"\d+d \d\d:\d\d:\d\d",)re") +
+        QStringLiteral(R"re("puerto":"(\d+)","protocolo_balanza":"Kretz","puerto_balanza":"3"\}$)re"));
+    const auto encaje = forma.match(QString::fromUtf8(respuesta.cuerpo));
+    QVERIFY2(encaje.hasMatch(), respuesta.cuerpo.constData());
+    QCOMPARE(encaje.captured(1).toUShort(), agente.Puerto());
+
+    // logs\log_yyyy-MM-dd.log beside the executable, every line ended by CR LF.
+    QVERIFY(agente.EsperarLineaLog(QStringLiteral("Respuesta enviada: ") + QString::fromUtf8(respuesta.cuerpo)));
+    const QByteArray bytes = agente.BytesLog();
+    QVERIFY(bytes.endsWith("\r\n"));
+    QCOMPARE(bytes.count('\n'), bytes.count("\r\n"));
+    QCOMPARE(bytes.count('\r'), bytes.count("\r\n"));
+    const QStringList lineas = agente.LineasLog();
+    const qsizetype enviada =
+        lineas.indexOf(QRegularExpression(QStringLiteral(".*Respuesta enviada: \\{\"status\".*")));
+    QVERIFY(enviada > 0);
+    QVERIFY(lineas[enviada - 1].endsWith(QLatin1String("] Solicitud recibida: GET /status HTTP/1.1")));
+}
+
+void E2eWine::impresorasDelSistema()
+{
+    // What Wine's spooler holds (none unless a CUPS scheduler is reachable), read from the prefix's registry.
+    int codigo = 0;
+    const QString clave = QStringLiteral("HKLM\\System\\CurrentControlSet\\Control\\Print\\Printers");
+    const QString salida = QString::fromLocal8Bit(AgenteWine::EjecutarWine({"reg", "query", clave}, &codigo));
+    QStringList esperadas;
+    for (const QString& linea : salida.split(QRegularExpression(QStringLiteral("[\r\n]+")), Qt::SkipEmptyParts)) {
+        if (linea.startsWith(QStringLiteral("HKEY_LOCAL_MACHINE\\"), Qt::CaseInsensitive) &&
+            linea.size() > clave.size() + 20) {
+            esperadas << linea.section(u'\\', -1);
+        }
+    }
+    esperadas.sort();
+
+    AgenteWine agente;
+    agente.Configurar(QStringLiteral("Comportamiento=PORPEDIDO\r\n"));
+    QVERIFY(agente.Iniciar());
+    const RespuestaHttp respuesta = agente.Get(QStringLiteral("/impresoras"));
+    QCOMPARE(respuesta.estado, 200);
+    QStringList nombres = QJsonDocument::fromJson(respuesta.cuerpo)
+                              .object()
+                              .value(QStringLiteral("impresoras"))
+                              .toVariant()
+                              .toStringList();
+    QCOMPARE(nombres.value(0), QStringLiteral("PREDETERMINADA"));
+    nombres.removeFirst();
+    nombres.sort();
+    QCOMPARE(nombres, esperadas);
+}
+
+void E2eWine::pesoPorCom3_data()
+{
+    QTest::addColumn<QString>("protocolo");
+    QTest::addColumn<QString>("bytes");
+    QTest::addColumn<QString>("linea");
+    QTest::newRow("SYSTEL1") << "SYSTEL1"
+                             << "07"
+                             << "9600,n,8,1";
+    QTest::newRow("KRETZ dos bits de parada") << "KRETZ"
+                                              << "50"
+                                              << "9600,n,8,2";
+}
+
+void E2eWine::pesoPorCom3()
+{
+    QFETCH(QString, protocolo);
+    QFETCH(QString, linea);
+    AgenteWine agente;
+    Balanza balanza(agente.Carpeta());
+    QVERIFY(balanza.Iniciar({"--protocolo", protocolo, "--peso", "12.34"}));
+    // No DispositivoBalanza: PortBalanza=3 is COM3, as on a shop's computer.
+    agente.Configurar(QStringLiteral("PortBalanza=3\r\nProtocoloBalanza=%1\r\n").arg(protocolo));
+    QVERIFY(agente.Iniciar());
+    QVERIFY(agente.EsperarLineaLog(QStringLiteral("? Puerto COM3 abierto con protocolo: ") + protocolo));
+    QTRY_COMPARE_WITH_TIMEOUT(balanza.Campo(QStringLiteral("linea")), linea, 10000);
+    const RespuestaHttp respuesta = agente.Get(QStringLiteral("/pesoBalanza"));
+    QCOMPARE(respuesta.estado, 200);
+    QCOMPARE(respuesta.cuerpo, QByteArray("12.340"));
+    QTEST(balanza.Campo(QStringLiteral("bytes")), "bytes");
+    QVERIFY(agente.EsperarLineaLog(QStringLiteral("?? Peso devuelto: 12.340")));
+}
+
+void E2eWine::impresionConSumatra_data()
+{
+    // Only the exact keyword prints without an installed printer, and Wine has none unless a CUPS scheduler runs.
+    QTest::addColumn<QString>("impresora");
+    QTest::addColumn<QStringList>("opciones"); // the arguments before the PDF's path
+    QTest::addColumn<QString>("registrada");   // the same, as the log writes them
+    QTest::newRow("predeterminada") << "PREDETERMINADA"
+                                    << QStringList{"-print-to-default", "-silent", "-print-settings", "fit"}
+                                    << "-print-to-default -silent -print-settings \"fit\"";
+}
+
+void E2eWine::impresionConSumatra()
+{
+    QFETCH(QString, impresora);
+    QFETCH(QStringList, opciones);
+    QFETCH(QString, registrada);
+    AgenteWine agente;
+    const QString sumatra = QDir(agente.Carpeta()).filePath(QStringLiteral("SumatraPDF-3.5.2-32.exe"));
+    QVERIFY(QFile::copy(Sustituto(QStringLiteral("SumatraPDF-3.5.2-32.exe")), sumatra));
+    agente.Configurar(QStringLiteral("Comportamiento=PORPEDIDO\r\n"));
+    QVERIFY(agente.Iniciar());
+
+    // Bytes a text-mode copy would change: CR LF, lone LF, NUL and high bytes.
+    QByteArray pdf = "%PDF-1.4\r\n%\xe2\xe3\xcf\xd3\n1 0 obj\n<<>>\nendobj\r\n";
+    for (int i = 0; i < 4096; ++i) {
+        pdf += char(i % 256);
+    }
+    pdf += "\n%%EOF\n";
+    const RespuestaHttp respuesta =
+        agente.Post(QStringLiteral("/print-base64"), CuerpoJson(QStringLiteral("nombreImpresora"), impresora, pdf));
+    QCOMPARE(respuesta.estado, 200);
+    QCOMPARE(QString::fromUtf8(respuesta.cuerpo),
+             QStringLiteral("{\"success\":true,\"impresora\":\"%1\"}").arg(impresora));
+
+    QTRY_VERIFY_WITH_TIMEOUT(!Registro(sumatra).isEmpty(), 20000);
+    const QStringList registro = Registro(sumatra);
+    const QString pdfWindows = agente.CarpetaWindows() + QStringLiteral("\\archivo_recibido.pdf");
+    const QString sumatraWindows = agente.CarpetaWindows() + QStringLiteral("\\SumatraPDF-3.5.2-32.exe");
+    QCOMPARE(Con(registro, QStringLiteral("arg:")), opciones + QStringList{pdfWindows});
+    // The folder's name has a space: the program and the PDF arrive quoted, the options bare (Qt puts two spaces
+    // after the program; Windows programs split the line on any run of blanks).
+    const QStringList linea = Con(registro, QStringLiteral("linea:"));
+    QCOMPARE(linea.size(), 1);
+    QCOMPARE(linea.first().simplified(), u'"' + sumatraWindows + QStringLiteral("\" ") + opciones.join(u' ') +
+                                             QStringLiteral(" \"") + pdfWindows + u'"');
+    QVERIFY(Leer(sumatra + QStringLiteral(".1.copia")) == pdf);
+    QVERIFY(Leer(agente.Carpeta() + QStringLiteral("/archivo_recibido.pdf")) == pdf);
+
+    QVERIFY(agente.EsperarLineaLog(QStringLiteral("?? Impreso en: ") + impresora));
+    const QStringList lineas = agente.LineasLog();
+    const qsizetype impreso = lineas.lastIndexOf(QRegularExpression(QStringLiteral(".*\\] \\?\\? Impreso en: .*")));
+    QVERIFY(impreso >= 2);
+    QVERIFY2(lineas[impreso - 2].endsWith(QStringLiteral("] PDF guardado: ") + pdfWindows),
+             qPrintable(lineas[impreso - 2]));
+    QVERIFY2(lineas[impreso - 1].endsWith(QStringLiteral("] ? Impresión enviada con comando: \"") + sumatraWindows +
+                                          QStringLiteral("\" ") + registrada + QStringLiteral(" \"") + pdfWindows +
+                                          u'"'),
+             qPrintable(lineas[impreso - 1]));
+}
+
+void E2eWine::impresoraDesconocida()
+{
+    AgenteWine agente;
+    const QString sumatra = QDir(agente.Carpeta()).filePath(QStringLiteral("SumatraPDF-3.5.2-32.exe"));
+    QVERIFY(QFile::copy(Sustituto(QStringLiteral("SumatraPDF-3.5.2-32.exe")), sumatra));
+    agente.Configurar(QStringLiteral("Comportamiento=PORPEDIDO\r\n"));
+    QVERIFY(agente.Iniciar());
+    const RespuestaHttp respuesta = agente.Post(
+        QStringLiteral("/print-base64"), CuerpoJson(QStringLiteral("nombreImpresora"), QStringLiteral("Caja9"), "x"));
+    const QJsonObject json = QJsonDocument::fromJson(respuesta.cuerpo).object();
+    QCOMPARE(json.value(QStringLiteral("error")).toString(), QStringLiteral("Impresora no encontrada: Caja9"));
+    QCOMPARE(json.value(QStringLiteral("impresorasDisponibles")).toObject(),
+             QJsonDocument::fromJson(agente.Get(QStringLiteral("/impresoras")).cuerpo).object());
+    QVERIFY(agente.EsperarLineaLog(QStringLiteral("] ? Impresora no encontrada: Caja9")));
+    QVERIFY(!QFileInfo::exists(sumatra + QStringLiteral(".1.txt")));
+}
+
+void E2eWine::csvParaQendra()
+{
+    AgenteWine agente;
+    const QString qendra = agente.Carpeta() + QStringLiteral("/Qendra/Qendra.exe");
+    QVERIFY(QDir().mkpath(QFileInfo(qendra).path()));
+    QVERIFY(QFile::copy(Sustituto(QStringLiteral("Qendra.exe")), qendra));
+    const QString datosWindows = agente.CarpetaWindows() + QStringLiteral("\\datos");
+    const QString qendraWindows = agente.CarpetaWindows() + QStringLiteral("\\Qendra\\Qendra.exe");
+    agente.FijarEntorno(QStringLiteral("TORNAVO_SUSTITUTO_VER"), datosWindows);
+    agente.Configurar(QStringLiteral("Comportamiento=PORPEDIDO\r\nCarpetaCSV=%1\r\nProgramaQendra=%2\r\n")
+                          .arg(datosWindows, qendraWindows));
+    QVERIFY(agente.Iniciar());
+
+    const QByteArray csv = "codigo;descripcion;precio\r\n1;Queso \xc3\xa1rabe;10.5\r\n2;sin CR\n";
+    const RespuestaHttp respuesta =
+        agente.Post(QStringLiteral("/csv-base64"),
+                    CuerpoJson(QStringLiteral("nombreArchivo"), QStringLiteral("artículos.csv"), csv));
+    QCOMPARE(respuesta.cuerpo, kCsvExito);
+    QVERIFY(Leer(agente.Carpeta() + QStringLiteral("/datos/artículos.csv")) == csv);
+
+    // Qendra started with "-i" in its own folder, and the whole file was there when it started.
+    QTRY_VERIFY_WITH_TIMEOUT(!Registro(qendra).isEmpty(), 20000);
+    const QStringList registro = Registro(qendra);
+    QCOMPARE(Con(registro, QStringLiteral("arg:")), QStringList{"-i"});
+    QCOMPARE(Con(registro, QStringLiteral("cwd:")), QStringList{agente.CarpetaWindows() + QStringLiteral("\\Qendra")});
+    QCOMPARE(Con(registro, QStringLiteral("archivo:")),
+             QStringList{QStringLiteral("artículos.csv:%1").arg(csv.size())});
+    QVERIFY(agente.EsperarLineaLog(QStringLiteral("] ? qendra.exe ejecutado correctamente.")));
+    QVERIFY(agente.LineasLog()
+                .filter(QStringLiteral("] ?? CSV guardado en: ") + datosWindows + QStringLiteral("\\artículos.csv"))
+                .size() == 1);
+}
+
+void E2eWine::nombresQueWindowsNoGuarda_data()
+{
+    // Windows refuses these characters in a file name, and silently drops dots and spaces at its end (the file
+    // would land under another name, perhaps over another file).
+    QTest::addColumn<QString>("nombre");
+    QTest::newRow("barra vertical") << "a|b.csv";
+    QTest::newRow("punto final") << "x.csv.";
+    QTest::newRow("espacio final") << "x.csv ";
+    QTest::newRow("interrogación") << "a?b.csv";
+    QTest::newRow("asterisco") << "a*b.csv";
+    QTest::newRow("menor que") << "a<b.csv";
+    QTest::newRow("mayor que") << "a>b.csv";
+    QTest::newRow("comillas") << "a\"b.csv";
+}
+
+void E2eWine::nombresQueWindowsNoGuarda()
+{
+    QFETCH(QString, nombre);
+    AgenteWine agente;
+    const QString qendra = agente.Carpeta() + QStringLiteral("/Qendra/Qendra.exe");
+    QVERIFY(QDir().mkpath(QFileInfo(qendra).path()));
+    QVERIFY(QFile::copy(Sustituto(QStringLiteral("Qendra.exe")), qendra));
+    agente.Configurar(QStringLiteral("Comportamiento=PORPEDIDO\r\nCarpetaCSV=%1\\datos\r\nProgramaQendra=%2\r\n")
+                          .arg(agente.CarpetaWindows(), AgenteWine::RutaWindows(qendra)));
+    QVERIFY(agente.Iniciar());
+    const RespuestaHttp respuesta =
+        agente.Post(QStringLiteral("/csv-base64"), CuerpoJson(QStringLiteral("nombreArchivo"), nombre, "a;b\r\n"));
+    QCOMPARE(respuesta.cuerpo, kNombreInvalido);
+    QVERIFY(agente.EsperarLineaLog(QStringLiteral("] ? Nombre de archivo inválido en /csv-base64: ") + nombre));
+    QVERIFY(QDir(agente.Carpeta() + QStringLiteral("/datos")).isEmpty());
+    QVERIFY(!QFileInfo::exists(qendra + QStringLiteral(".1.txt")));
+}
+
+void E2eWine::origenRechazado_data()
+{
+    QTest::addColumn<QByteArray>("origen");
+    QTest::addColumn<QString>("registrado");
+    QTest::newRow("ajeno") << QByteArray("https://evil.example") << "https://evil.example";
+    QTest::newRow("sin origen") << QByteArray() << "";
+    QTest::newRow("localhost fuera de DEV") << QByteArray("http://localhost:5173") << "http://localhost:5173";
+}
+
+void E2eWine::origenRechazado()
+{
+    QFETCH(QByteArray, origen);
+    QFETCH(QString, registrado);
+    AgenteWine agente;
+    agente.Configurar(QStringLiteral("Comportamiento=PORPEDIDO\r\nMODE=PRO\r\n"));
+    QVERIFY(agente.Iniciar());
+    QCOMPARE(agente.Get(QStringLiteral("/status"), origen).bruta, k403);
+    QVERIFY(
+        agente.EsperarLineaLog(QStringLiteral("] Origen denegado: ") + registrado + QStringLiteral(" | MODE: PRO")));
+    QCOMPARE(agente.Get(QStringLiteral("/status")).estado, 200);
+}
+
+void E2eWine::sinConfiguracion()
+{
+    AgenteWine agente;
+    QCOMPARE(agente.EjecutarHastaFin(), 1);
+    const QStringList lineas = agente.LineasLog();
+    QCOMPARE(lineas.size(), 1);
+    QVERIFY(lineas.first().endsWith(QStringLiteral("] No se encontró el archivo de configuración.")));
+}
+
+void E2eWine::segundaInstanciaTerminaCallada()
+{
+    AgenteWine primero;
+    primero.Configurar(QStringLiteral("Comportamiento=PORPEDIDO\r\n"));
+    QVERIFY(primero.Iniciar());
+    AgenteWine segundo;
+    // The same HTTP port from another folder.
+    segundo.ConfigurarTexto(QStringLiteral("[Configuracion]\r\nPuertoHTTP=%1\r\n").arg(primero.Puerto()).toUtf8());
+    QCOMPARE(segundo.EjecutarHastaFin(), 0);
+    QVERIFY(!QFileInfo::exists(segundo.Carpeta() + QStringLiteral("/logs")));
+    QCOMPARE(primero.Get(QStringLiteral("/status")).estado, 200);
+    QCOMPARE(primero.Proceso().state(), QProcess::Running);
+}
+
+void E2eWine::despuesDeUnCierreForzadoArrancaOtro()
+{
+    // A forced end leaves the instance lock in %TEMP%: its owner is dead, so the next agent must still start.
+    quint16 puerto = 0;
+    {
+        AgenteWine agente;
+        agente.Configurar(QStringLiteral("Comportamiento=PORPEDIDO\r\n"));
+        QVERIFY(agente.Iniciar());
+        puerto = agente.Puerto();
+        agente.Terminar();
+        QCOMPARE(agente.Proceso().state(), QProcess::NotRunning);
+        QTcpServer libre;
+        QVERIFY2(libre.listen(QHostAddress::LocalHost, puerto), qPrintable(libre.errorString()));
+    }
+    AgenteWine otro;
+    otro.ConfigurarTexto(
+        QStringLiteral("[Configuracion]\r\nPuertoHTTP=%1\r\nComportamiento=PORPEDIDO\r\n").arg(puerto).toUtf8());
+    const QString bloqueo = AgenteWine::Prefijo() + QStringLiteral("/drive_c/users/%1/Temp/plugin-tornavo-%2.lock")
+                                                        .arg(qEnvironmentVariable("USER", QStringLiteral("root")))
+                                                        .arg(puerto);
+    const QByteArray antes = Leer(bloqueo);
+    QVERIFY2(otro.Iniciar(), qPrintable(QStringLiteral("terminó con %1; bloqueo antes: %2; después: %3; %4")
+                                            .arg(otro.Proceso().exitCode())
+                                            .arg(otro.LineasLog().join(u'|'))
+                                            .arg(QString::fromUtf8(antes.left(antes.indexOf('\n'))),
+                                                 QString::fromUtf8(Leer(bloqueo).left(Leer(bloqueo).indexOf('\n'))))));
+    QCOMPARE(otro.Get(QStringLiteral("/status")).estado, 200);
+}
+
+QTEST_GUILESS_MAIN(E2eWine)
+#include "e2e_wine.moc"
