@@ -22,6 +22,21 @@ QByteArray Enmarcar(QByteArrayView estado, const QString& cuerpo)
     return respuesta;
 }
 
+// A page address reduced to its scheme and authority. Only the host decides, and real pages put characters in their
+// paths and queries ("|", "{}") that a strict URL parse refuses; the authority itself is still parsed strictly.
+QString SinRutaNiConsulta(const QString& direccion)
+{
+    const qsizetype esquema = direccion.indexOf(QLatin1String("://"));
+    if (esquema < 0) {
+        return direccion;
+    }
+    qsizetype fin = esquema + 3;
+    while (fin < direccion.size() && direccion[fin] != u'/' && direccion[fin] != u'?' && direccion[fin] != u'#') {
+        ++fin;
+    }
+    return direccion.left(fin);
+}
+
 } // namespace
 
 QString ResumenSolicitud(const QString& texto)
@@ -83,7 +98,7 @@ bool OrigenPermitido(const QString& cabecera, const QString& modo, const QString
 {
     const bool dev = modo == QLatin1String("DEV");
     return UrlPermitida(ObtenerHeader(cabecera, QStringLiteral("Origin")).toLower(), dev, dominio) ||
-           UrlPermitida(ObtenerHeader(cabecera, QStringLiteral("Referer")).toLower(), dev, dominio);
+           UrlPermitida(SinRutaNiConsulta(ObtenerHeader(cabecera, QStringLiteral("Referer")).toLower()), dev, dominio);
 }
 
 bool AnalizarLineaSolicitud(const QString& cabecera, LineaSolicitud& linea, QString& error)

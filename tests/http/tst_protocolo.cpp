@@ -193,6 +193,16 @@ void TstProtocolo::originPolicy_data()
                                          << "PRO" << false;
     QTest::newRow("referer admits") << "Origin: https://x.example\r\nReferer: https://app.tornavo.com/p"
                                     << "PRO" << true;
+    QTest::newRow("referer query with bar") << "Referer: https://app.tornavo.com/buscar?f=a|b"
+                                            << "PRO" << true;
+    QTest::newRow("referer query with braces") << "Referer: https://app.tornavo.com/p?q={\"a\":1}"
+                                               << "PRO" << true;
+    QTest::newRow("referer path with bar") << "Referer: https://app.tornavo.com/a|b"
+                                           << "PRO" << true;
+    QTest::newRow("referer query attack") << "Referer: https://attacker.example?x=.tornavo.com"
+                                          << "PRO" << false;
+    QTest::newRow("referer bad host") << "Referer: https://app.tor|navo.com/"
+                                      << "PRO" << false;
     QTest::newRow("localhost in PRO") << "Origin: http://localhost:8080"
                                       << "PRO" << false;
     QTest::newRow("localhost in DEV") << "Origin: http://localhost:8080"
