@@ -95,6 +95,17 @@ QByteArray AgenteWine::EjecutarWine(const QStringList& argumentos, int* codigo)
     return proceso.readAllStandardOutput();
 }
 
+void AgenteWine::ReiniciarWine()
+{
+    const QString servidor = QFileInfo(Wine()).dir().filePath(QStringLiteral("wineserver"));
+    QProcess proceso;
+    proceso.setProcessEnvironment(EntornoWine());
+    proceso.start(servidor, {QStringLiteral("-k")});
+    proceso.waitForFinished(30000);
+    proceso.start(servidor, {QStringLiteral("-w")});
+    proceso.waitForFinished(30000);
+}
+
 bool AgenteWine::CopiarCarpeta()
 {
     const QString origen = qEnvironmentVariable("TORNAVO_CARPETA_WINDOWS");

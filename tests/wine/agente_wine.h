@@ -24,6 +24,8 @@ public:
     QString Carpeta() const { return m_carpeta; }
     QString CarpetaWindows() const { return RutaWindows(m_carpeta); }
     quint16 Puerto() const { return m_puerto; }
+    // Another agent's port, to share its instance lock.
+    void FijarPuerto(quint16 puerto) { m_puerto = puerto; }
 
     // Writes config.ini: [Configuracion], PuertoHTTP, then the extra lines (CR LF).
     void Configurar(const QString& lineasExtra = QString());
@@ -52,6 +54,8 @@ public:
     // Runs a Windows program of the prefix (taskkill, reg, ...) and returns its standard output.
     static QByteArray EjecutarWine(const QStringList& argumentos, int* codigo = nullptr);
     static QString RutaWindows(const QString& rutaLinux);
+    // Ends every program of the prefix (wineserver -k) and waits for it.
+    static void ReiniciarWine();
     static QString Prefijo();
     // Makes the prefix if it does not exist yet; an empty text when it is ready, else why not.
     static QString PrepararPrefijo();

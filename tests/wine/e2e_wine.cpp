@@ -1,8 +1,10 @@
 // The deployed Windows agent under Wine, driven from Linux over its HTTP port: the endpoints, the scale through
 // COM3, SumatraPDF and Qendra (stand-ins beside it), origins, a second instance, a forced stop and the log file.
 //
-// Wine runs the agent on the offscreen platform: there is no desktop, no window handle and no session, so the
-// window's close message and the end-of-session question cannot be reached here; see AgenteWine::Terminar.
+// Wine runs the agent on the offscreen platform: there is no desktop, no window handle and no session. `taskkill`
+// without /F sends WM_CLOSE to the process's top-level windows and finds none (the agent goes on serving); the
+// end-of-session messages have no window to reach either. So the agent is only ever ended with `taskkill /F`, and
+// what is checked about an end is what a forced one leaves behind.
 #include "agente_wine.h"
 #include "soporte.h"
 
@@ -143,6 +145,7 @@ private slots:
     void impresionConSumatra();
     void impresoraDesconocida();
     void csvParaQendra();
+    void qendraNoInstalado();
     void nombresQueWindowsNoGuarda_data();
     void nombresQueWindowsNoGuarda();
     void origenRechazado_data();
@@ -366,6 +369,26 @@ void E2eWine::csvParaQendra()
                 .size() == 1);
 }
 
+void E2eWine::qendraNoInstalado()
+{
+    // Neither the program nor its folder: the file stays, and the log names the missing program.
+    AgenteWine agente;
+    const QString qendraWindows = agente.CarpetaWindows() + QStringLiteral("\\Qendra\\Qendra.exe");
+    agente.Configurar(QStringLiteral("Comportamiento=PORPEDIDO\r\nCarpetaCSV=%1\\datos\r\nProgramaQendra=%2\r\n")
+                          .arg(agente.CarpetaWindows(), qendraWindows));
+    QVERIFY(agente.Iniciar());
+    const RespuestaHttp respuesta = agente.Post(
+        QStringLiteral("/csv-base64"), CuerpoJson(QStringLiteral("nombreArchivo"), QStringLiteral("a.csv"), "a;b\r\n"));
+    QCOMPARE(respuesta.cuerpo,
+             QByteArray("{\"success\":false,\"error\":\"CSV recibido pero no se pudo ejecutar Qendra, "
+                        "asegurate de tener Qendra instalado en la carpeta por defecto\"}"));
+    QVERIFY(Leer(agente.Carpeta() + QStringLiteral("/datos/a.csv")) == "a;b\r\n");
+    // ERROR_FILE_NOT_FOUND, as Linux's ENOENT: the program is what is missing.
+    QVERIFY(agente.EsperarLineaLog(QStringLiteral("] ? Error al ejecutar ") + qendraWindows +
+                                   QStringLiteral(" | Código: 2")));
+    QVERIFY(agente.EsperarLineaLog(QStringLiteral("] ? Error al ejecutar Qendra.exe")));
+}
+
 void E2eWine::nombresQueWindowsNoGuarda_data()
 {
     // Windows refuses these characters in a file name, and silently drops dots and spaces at its end (the file
@@ -446,30 +469,22 @@ void E2eWine::segundaInstanciaTerminaCallada()
 
 void E2eWine::despuesDeUnCierreForzadoArrancaOtro()
 {
-    // A forced end leaves the instance lock in %TEMP%: its owner is dead, so the next agent must still start.
-    quint16 puerto = 0;
-    {
-        AgenteWine agente;
-        agente.Configurar(QStringLiteral("Comportamiento=PORPEDIDO\r\n"));
-        QVERIFY(agente.Iniciar());
-        puerto = agente.Puerto();
-        agente.Terminar();
-        QCOMPARE(agente.Proceso().state(), QProcess::NotRunning);
-        QTcpServer libre;
-        QVERIFY2(libre.listen(QHostAddress::LocalHost, puerto), qPrintable(libre.errorString()));
-    }
+    // A forced end (a crash, a power cut) leaves the instance lock in %TEMP% naming a dead process. After the
+    // restart the next agent may well get that very process id back; it must still start. Here `wineserver -k`
+    // stands for the restart: the next Wine session numbers its processes from the start again, and the sockets Wine
+    // keeps open for a while after a forced end are closed.
+    AgenteWine::ReiniciarWine();
+    AgenteWine agente;
+    agente.Configurar(QStringLiteral("Comportamiento=PORPEDIDO\r\n"));
+    QVERIFY(agente.Iniciar());
+    agente.Terminar();
+    QCOMPARE(agente.Proceso().state(), QProcess::NotRunning);
+    AgenteWine::ReiniciarWine();
+
     AgenteWine otro;
-    otro.ConfigurarTexto(
-        QStringLiteral("[Configuracion]\r\nPuertoHTTP=%1\r\nComportamiento=PORPEDIDO\r\n").arg(puerto).toUtf8());
-    const QString bloqueo = AgenteWine::Prefijo() + QStringLiteral("/drive_c/users/%1/Temp/plugin-tornavo-%2.lock")
-                                                        .arg(qEnvironmentVariable("USER", QStringLiteral("root")))
-                                                        .arg(puerto);
-    const QByteArray antes = Leer(bloqueo);
-    QVERIFY2(otro.Iniciar(), qPrintable(QStringLiteral("terminó con %1; bloqueo antes: %2; después: %3; %4")
-                                            .arg(otro.Proceso().exitCode())
-                                            .arg(otro.LineasLog().join(u'|'))
-                                            .arg(QString::fromUtf8(antes.left(antes.indexOf('\n'))),
-                                                 QString::fromUtf8(Leer(bloqueo).left(Leer(bloqueo).indexOf('\n'))))));
+    otro.FijarPuerto(agente.Puerto());
+    otro.Configurar(QStringLiteral("Comportamiento=PORPEDIDO\r\n"));
+    QVERIFY2(otro.Iniciar(), qPrintable(QStringLiteral("terminó con %1").arg(otro.Proceso().exitCode())));
     QCOMPARE(otro.Get(QStringLiteral("/status")).estado, 200);
 }
 
