@@ -1,4 +1,5 @@
-# One static library per folder of src/, and the one place that picks platform files.
+# One static library per folder of src/, and the one place that asks which platform the build is for: everything
+# else reads TORNAVO_PLATAFORMA (win or unix).
 #
 #   tornavo_capa(<folder> SOURCES a.cpp a.h ... [PLATFORM topic ...] [LINKS target ...])
 #
@@ -32,7 +33,7 @@ endfunction()
 
 # The Windows executable's version resource and icon.
 function(tornavo_recursos_windows objetivo)
-    if(NOT WIN32)
+    if(NOT TORNAVO_PLATAFORMA STREQUAL win)
         return()
     endif()
     configure_file(${CMAKE_SOURCE_DIR}/src/app/version.rc.in ${CMAKE_CURRENT_BINARY_DIR}/generated/version.rc @ONLY)

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs what is missing (test tools included), builds the test build (warnings as errors, AddressSanitizer and
-# UndefinedBehaviorSanitizer) and runs every test.
+# UndefinedBehaviorSanitizer) and runs every test; then cross-builds for Windows and runs the Windows tests under
+# Wine (scripts/probar-windows.sh).
 set -euo pipefail
 raiz=$(cd "$(dirname "$0")/.." && pwd)
 "$raiz/scripts/instalar-dependencias.sh" --pruebas
@@ -8,5 +9,11 @@ cmake -S "$raiz" -B "$raiz/build/test" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
     -DTORNAVO_TESTS=ON -DTORNAVO_WERROR=ON -DTORNAVO_SANITIZERS=ON >/dev/null
 cmake --build "$raiz/build/test"
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
-cd "$raiz/build/test"
-exec ctest --output-on-failure
+# Linux first, then Windows under Wine; both run to the end, and either failing fails the whole.
+fallos=()
+(cd "$raiz/build/test" && ctest --output-on-failure) || fallos+=(Linux)
+"$raiz/scripts/probar-windows.sh" || fallos+=(Windows)
+if ((${#fallos[@]} > 0)); then
+    echo "Fallaron las pruebas de: ${fallos[*]}" >&2
+    exit 1
+fi

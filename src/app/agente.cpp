@@ -14,8 +14,26 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QGuiApplication>
+#include <QLockFile>
 #include <QScreen>
 #include <QSessionManager>
+
+namespace {
+
+// A lock left by a dead agent whose process number is now ours looks held by a live process (this one). Windows
+// reuses process numbers soon, so after a crash or a power cut this would keep the agent from ever starting again.
+bool TomarCerrojoHuerfano(QLockFile& cerrojo)
+{
+    qint64 pid = 0;
+    QString equipo;
+    QString aplicacion;
+    if (!cerrojo.getLockInfo(&pid, &equipo, &aplicacion) || pid != QCoreApplication::applicationPid()) {
+        return false;
+    }
+    return cerrojo.removeStaleLockFile() && cerrojo.tryLock(0);
+}
+
+} // namespace
 
 Agente::Agente(const QString& carpetaPrograma, QObject* parent)
     : QObject(parent)
@@ -66,7 +84,7 @@ std::optional<int> Agente::Iniciar()
         QDir(QDir::tempPath()).filePath(QStringLiteral("plugin-tornavo-%1.lock").arg(m_cfg.PuertoHTTP)));
     // A lock held for hours is not stale; only a dead owner makes it so.
     m_instancia->setStaleLockTime(0);
-    if (!m_instancia->tryLock(0)) {
+    if (!m_instancia->tryLock(0) && !TomarCerrojoHuerfano(*m_instancia)) {
         return 0;
     }
 
@@ -82,6 +100,9 @@ std::optional<int> Agente::Iniciar()
         return 1;
     }
 
+    // The agent ends only through its confirmed shut-down: a message box closed while the window is in the tray
+    // would otherwise be the last visible window, and closing it would end the process.
+    QGuiApplication::setQuitOnLastWindowClosed(false);
     m_ventana = std::make_unique<Principal>();
     connect(&m_registro, &Registro::lineaEscrita, m_ventana.get(), &Principal::AgregarLinea);
 

@@ -13,9 +13,6 @@ int main(int argc, char* argv[])
     }
     QApplication aplicacion(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Plugin Tornavo"));
-    // The agent ends only through its confirmed shut-down: a message box closed while the window is in the tray
-    // would otherwise be the last visible window, and closing it would end the process.
-    QApplication::setQuitOnLastWindowClosed(false);
     InstalarAvisosDeVentana();
 
     Agente agente(QCoreApplication::applicationDirPath());

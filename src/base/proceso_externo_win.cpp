@@ -17,11 +17,12 @@ int CodigoErrorInicio(const QString& programa, const QString& carpeta, const QPr
 {
     // The same codes the shell gives for the usual causes; anything else is CreateProcess's own error.
     const DWORD ultimo = GetLastError();
-    if (!carpeta.isEmpty() && !QFileInfo(carpeta).isDir()) {
-        return ERROR_DIRECTORY;
-    }
+    // A missing program is the likelier fault to report: its folder is often the working folder and is missing too.
     if (!QFileInfo::exists(programa)) {
         return ERROR_FILE_NOT_FOUND;
+    }
+    if (!carpeta.isEmpty() && !QFileInfo(carpeta).isDir()) {
+        return ERROR_DIRECTORY;
     }
     return static_cast<int>(ultimo);
 }

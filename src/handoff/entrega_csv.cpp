@@ -24,13 +24,17 @@ bool EsNombreDeDispositivo(const QString& nombre)
 {
     // Windows opens the device whatever extension follows, and ignores spaces before the dot.
     const QString base = nombre.section(u'.', 0, 0).trimmed().toUpper();
-    static const QStringList kFijos{QStringLiteral("CON"), QStringLiteral("PRN"), QStringLiteral("AUX"),
-                                    QStringLiteral("NUL")};
+    static const QStringList kFijos{QStringLiteral("CON"), QStringLiteral("PRN"),    QStringLiteral("AUX"),
+                                    QStringLiteral("NUL"), QStringLiteral("CONIN$"), QStringLiteral("CONOUT$")};
     if (kFijos.contains(base)) {
         return true;
     }
-    return base.size() == 4 && (base.startsWith(QLatin1String("COM")) || base.startsWith(QLatin1String("LPT"))) &&
-           base[3] >= u'1' && base[3] <= u'9';
+    if (base.size() != 4 || !(base.startsWith(QLatin1String("COM")) || base.startsWith(QLatin1String("LPT")))) {
+        return false;
+    }
+    // The superscript digits are ports too.
+    const char16_t cifra = base[3].unicode();
+    return (cifra >= u'1' && cifra <= u'9') || cifra == u'\u00B9' || cifra == u'\u00B2' || cifra == u'\u00B3';
 }
 
 QString ConSeparadorFinal(const QString& carpeta)
@@ -51,10 +55,16 @@ bool NombreArchivoValido(const QString& nombre)
     if (nombre.isEmpty() || nombre == QLatin1String(".") || nombre == QLatin1String("..") || !nombre.isValidUtf16()) {
         return false;
     }
+    // What Windows refuses in a name, refused everywhere so that a name works the same on every till.
+    static const QString kProhibidos = QStringLiteral("/\\:<>\"|?*");
     for (const QChar c : nombre) {
-        if (c == u'/' || c == u'\\' || c == u':' || c.unicode() < 0x20 || c.unicode() == 0x7F) {
+        if (kProhibidos.contains(c) || c.unicode() < 0x20 || c.unicode() == 0x7F) {
             return false;
         }
+    }
+    // Windows drops a trailing dot or space: "a.csv." would be stored as another file, "a.csv".
+    if (nombre.endsWith(u'.') || nombre.endsWith(u' ')) {
+        return false;
     }
     return !EsNombreDeDispositivo(nombre);
 }

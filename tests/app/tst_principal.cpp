@@ -6,13 +6,18 @@
 #include "scale/balanza.h"
 #include "support/soporte.h"
 
+#include <QDir>
+#include <QFileInfo>
 #include <QLabel>
+#include <QLockFile>
+#include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 
@@ -36,6 +41,8 @@ private slots:
     void sessionEndAsksToo();
     void sessionEndWithoutInteractionShutsDown();
     void logBoxKeepsTheNewestLinesInOrder();
+    void boxClosedWhileHiddenKeepsTheAgentRunning();
+    void lockLeftUnderOurOwnProcessNumberIsTaken();
 
 private:
     bool Responde() const;
@@ -284,6 +291,39 @@ void TstPrincipal::logBoxKeepsTheNewestLinesInOrder()
     QCOMPARE(lineas.size(), Principal::kLineasVisibles);
     QCOMPARE(lineas.first(), QStringLiteral("linea 52"));
     QCOMPARE(lineas[lineas.size() - 3], QStringLiteral("linea %1").arg(Principal::kLineasVisibles + 49));
+}
+
+void TstPrincipal::boxClosedWhileHiddenKeepsTheAgentRunning()
+{
+    m_agente->Ventana()->hide();
+    // A real box, closed by the timer as a user would: if its closing ended the event loop, exec() would return
+    // before the timer's 42.
+    QMessageBox caja(QMessageBox::Information, QStringLiteral("Plugin Tornavo"), QStringLiteral("aviso"));
+    QTimer::singleShot(0, &caja, [&caja] { caja.open(); });
+    QTimer::singleShot(100, &caja, [&caja] { caja.done(QMessageBox::Ok); });
+    QTimer::singleShot(400, [] { QCoreApplication::exit(42); });
+    QCOMPARE(QCoreApplication::exec(), 42);
+    QVERIFY(Responde());
+}
+
+void TstPrincipal::lockLeftUnderOurOwnProcessNumberIsTaken()
+{
+    // The lock of a dead agent whose process number happens to be this process's. Windows reuses process numbers
+    // soon and its lock sees such a file as held; Linux's sees through it, so here this guards the start-up path.
+    const QString ruta = QDir(QDir::tempPath()).filePath(QStringLiteral("plugin-tornavo-%1.lock").arg(m_puerto));
+    m_agente.reset();
+    QByteArray contenido;
+    {
+        QLockFile cerrojo(ruta);
+        QVERIFY(cerrojo.tryLock(0));
+        contenido = soporte::LeerArchivo(ruta);
+    }
+    QVERIFY(!QFileInfo::exists(ruta));
+    QVERIFY(soporte::EscribirArchivo(ruta, contenido));
+    m_agente = std::make_unique<Agente>(m_dir->path());
+    m_agente->FijarSalida([this](int codigo) { m_salidas << codigo; });
+    QVERIFY(!m_agente->Iniciar().has_value());
+    QVERIFY(Responde());
 }
 
 QTEST_MAIN(TstPrincipal)

@@ -296,6 +296,16 @@ void TstEntregaCSV::NombresRechazados_data()
     QTest::newRow("COM9") << "COM9";
     QTest::newRow("lpt1") << "lpt1.csv";
     QTest::newRow("LPT9") << "LPT9.txt";
+    QTest::newRow("COM superíndice") << QString::fromUtf8("COM\u00b9.csv");
+    QTest::newRow("lpt superíndice") << QString::fromUtf8("lpt\u00b3");
+    QTest::newRow("CONIN$") << "CONIN$.csv";
+    QTest::newRow("conout$") << "conout$";
+    QTest::newRow("punto final") << "x.csv.";
+    QTest::newRow("espacio final") << "x.csv ";
+    QTest::newRow("barra vertical") << "a|b.csv";
+    QTest::newRow("comillas") << "a\"b.csv";
+    QTest::newRow("menor y mayor") << "<a>.csv";
+    QTest::newRow("comodines") << "a*?.csv";
     QTest::newRow("surrogado suelto") << QString(QStringLiteral("a") + QChar(0xD800) + QStringLiteral(".csv"));
 }
 
@@ -308,6 +318,7 @@ void TstEntregaCSV::NombresRechazados()
     const QString cuerpo = QStringLiteral("{\"base64\":\"QUJD\",\"nombreArchivo\":\"%1\"}")
                                .arg(QString(nombre)
                                         .replace(u'\\', QStringLiteral("\\\\"))
+                                        .replace(u'"', QStringLiteral("\\\""))
                                         .replace(u'\t', QStringLiteral("\\t"))
                                         .replace(u'\n', QStringLiteral("\\n"))
                                         .replace(QChar(0x7f), QStringLiteral("\\u007f"))
@@ -330,6 +341,8 @@ void TstEntregaCSV::NombresAceptados_data()
     QTest::newRow("parecido a CON") << "console.csv";
     QTest::newRow("com10") << "com10.csv";
     QTest::newRow("lpt0") << "lpt0.csv";
+    QTest::newRow("com con otro superíndice") << QString::fromUtf8("com\u2074.csv");
+    QTest::newRow("parecido a CONIN$") << "conin.csv";
     QTest::newRow("puntos dentro") << "a..b.csv";
     QTest::newRow("empieza con punto") << ".oculto.csv";
 }

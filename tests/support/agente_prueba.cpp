@@ -39,8 +39,14 @@ RespuestaHttp AnalizarRespuesta(const QByteArray& bruta)
     return respuesta;
 }
 
-AgenteDePrueba::AgenteDePrueba()
+ClienteAgente::ClienteAgente(int msEspera)
     : m_puerto(PuertoLibre())
+    , m_msEspera(msEspera)
+{
+}
+
+AgenteDePrueba::AgenteDePrueba()
+    : ClienteAgente(15000)
 {
     m_proceso.setWorkingDirectory(m_carpeta.path());
     m_proceso.setProcessChannelMode(QProcess::SeparateChannels);
@@ -141,7 +147,7 @@ QByteArray AgenteDePrueba::SalidaDeError()
     return m_errores;
 }
 
-RespuestaHttp AgenteDePrueba::Solicitar(const QByteArray& bytes, int msEspera) const
+RespuestaHttp ClienteAgente::Solicitar(const QByteArray& bytes, int msEspera) const
 {
     QTcpSocket socket;
     socket.connectToHost(QStringLiteral("127.0.0.1"), m_puerto);
@@ -160,7 +166,7 @@ RespuestaHttp AgenteDePrueba::Solicitar(const QByteArray& bytes, int msEspera) c
     return AnalizarRespuesta(recibido);
 }
 
-RespuestaHttp AgenteDePrueba::Get(const QString& ruta, const QByteArray& origen) const
+RespuestaHttp ClienteAgente::Get(const QString& ruta, const QByteArray& origen) const
 {
     QByteArray solicitud = "GET " + ruta.toUtf8() + " HTTP/1.1\r\nHost: localhost\r\n";
     if (!origen.isEmpty()) {
@@ -169,7 +175,7 @@ RespuestaHttp AgenteDePrueba::Get(const QString& ruta, const QByteArray& origen)
     return Solicitar(solicitud + "\r\n");
 }
 
-RespuestaHttp AgenteDePrueba::Post(const QString& ruta, const QByteArray& cuerpo, const QByteArray& origen) const
+RespuestaHttp ClienteAgente::Post(const QString& ruta, const QByteArray& cuerpo, const QByteArray& origen) const
 {
     QByteArray solicitud =
         "POST " + ruta.toUtf8() + " HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/json\r\n";
@@ -180,12 +186,12 @@ RespuestaHttp AgenteDePrueba::Post(const QString& ruta, const QByteArray& cuerpo
     return Solicitar(solicitud);
 }
 
-QStringList AgenteDePrueba::LineasLog() const
+QStringList ClienteAgente::LineasLog() const
 {
-    return LineasDelLog(m_carpeta.path());
+    return LineasDelLog(Carpeta());
 }
 
-bool AgenteDePrueba::EsperarLineaLog(const QString& texto, int msEspera) const
+bool ClienteAgente::EsperarLineaLog(const QString& texto, int msEspera) const
 {
     QElapsedTimer reloj;
     reloj.start();

@@ -19,17 +19,45 @@ struct RespuestaHttp
 
 RespuestaHttp AnalizarRespuesta(const QByteArray& bruta);
 
+// What a test does with a running agent, whichever build it is: HTTP to its port, reading the log of its folder.
+class ClienteAgente
+{
+public:
+    virtual ~ClienteAgente() = default;
+
+    virtual QString Carpeta() const = 0;
+    quint16 Puerto() const { return m_puerto; }
+
+    RespuestaHttp Solicitar(const QByteArray& bytes) const { return Solicitar(bytes, m_msEspera); }
+    RespuestaHttp Solicitar(const QByteArray& bytes, int msEspera) const;
+    RespuestaHttp Get(const QString& ruta, const QByteArray& origen = "https://app.tornavo.com") const;
+    RespuestaHttp Post(const QString& ruta, const QByteArray& cuerpo,
+                       const QByteArray& origen = "https://app.tornavo.com") const;
+
+    QStringList LineasLog() const;
+    // Waits until a log line contains `texto`; true when it appeared.
+    bool EsperarLineaLog(const QString& texto, int msEspera = 15000) const;
+
+protected:
+    // msEspera: how long a request may take to be answered.
+    explicit ClienteAgente(int msEspera);
+
+    quint16 m_puerto;
+
+private:
+    int m_msEspera;
+};
+
 // The real agent in a temporary program folder of its own, with its own config.ini and a free HTTP port.
-class AgenteDePrueba final
+class AgenteDePrueba final : public ClienteAgente
 {
 public:
     AgenteDePrueba();
-    ~AgenteDePrueba();
+    ~AgenteDePrueba() override;
     AgenteDePrueba(const AgenteDePrueba&) = delete;
     AgenteDePrueba& operator=(const AgenteDePrueba&) = delete;
 
-    QString Carpeta() const { return m_carpeta.path(); }
-    quint16 Puerto() const { return m_puerto; }
+    QString Carpeta() const override { return m_carpeta.path(); }
 
     // Writes config.ini with [Configuracion], PuertoHTTP and, unless given, a DispositivoBalanza that does not
     // exist (so no test touches a real serial port), then the extra lines.
@@ -46,21 +74,11 @@ public:
     QProcess& Proceso() { return m_proceso; }
     QByteArray SalidaDeError();
 
-    RespuestaHttp Solicitar(const QByteArray& bytes, int msEspera = 15000) const;
-    RespuestaHttp Get(const QString& ruta, const QByteArray& origen = "https://app.tornavo.com") const;
-    RespuestaHttp Post(const QString& ruta, const QByteArray& cuerpo,
-                       const QByteArray& origen = "https://app.tornavo.com") const;
-
-    QStringList LineasLog() const;
-    // Waits until a log line contains `texto`; true when it appeared.
-    bool EsperarLineaLog(const QString& texto, int msEspera = 15000) const;
-
 private:
     bool CopiarEjecutable();
     void Arrancar(const QStringList& entornoExtra);
 
     QTemporaryDir m_carpeta;
-    quint16 m_puerto;
     QProcess m_proceso;
     QByteArray m_errores;
 };

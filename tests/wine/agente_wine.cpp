@@ -1,9 +1,8 @@
 #include "agente_wine.h"
 
-#include "soporte.h"
+#include "support/soporte.h"
 
 #include <QDate>
-#include <QDeadlineTimer>
 #include <QDir>
 #include <QDirIterator>
 #include <QElapsedTimer>
@@ -39,10 +38,11 @@ QProcessEnvironment EntornoWine()
 } // namespace
 
 AgenteWine::AgenteWine()
+    // Wine answers more slowly than a native agent.
+    : ClienteAgente(30000)
     // A space in the folder's name: every path the agent hands on must survive it.
-    : m_temporal(QDir::tempPath() + QStringLiteral("/Plugin Tornavo XXXXXX"))
+    , m_temporal(QDir::tempPath() + QStringLiteral("/Plugin Tornavo XXXXXX"))
     , m_carpeta(m_temporal.path())
-    , m_puerto(soporte::PuertoLibre())
     , m_entorno(EntornoWine())
 {
     m_proceso.setProcessChannelMode(QProcess::SeparateChannels);
@@ -206,68 +206,9 @@ void AgenteWine::Terminar()
     }
 }
 
-soporte::RespuestaHttp AgenteWine::Solicitar(const QByteArray& bytes, int msEspera) const
-{
-    QTcpSocket socket;
-    socket.connectToHost(QStringLiteral("127.0.0.1"), m_puerto);
-    if (!socket.waitForConnected(msEspera)) {
-        return {};
-    }
-    socket.write(bytes);
-    QByteArray recibido;
-    const QDeadlineTimer limite(msEspera);
-    while (!limite.hasExpired() && socket.state() == QAbstractSocket::ConnectedState) {
-        if (socket.waitForReadyRead(static_cast<int>(qMax<qint64>(1, limite.remainingTime())))) {
-            recibido += socket.readAll();
-        }
-    }
-    recibido += socket.readAll();
-    return soporte::AnalizarRespuesta(recibido);
-}
-
-soporte::RespuestaHttp AgenteWine::Get(const QString& ruta, const QByteArray& origen) const
-{
-    QByteArray solicitud = "GET " + ruta.toUtf8() + " HTTP/1.1\r\nHost: localhost\r\n";
-    if (!origen.isEmpty()) {
-        solicitud += "Origin: " + origen + "\r\n";
-    }
-    return Solicitar(solicitud + "\r\n");
-}
-
-soporte::RespuestaHttp AgenteWine::Post(const QString& ruta, const QByteArray& cuerpo, const QByteArray& origen) const
-{
-    QByteArray solicitud =
-        "POST " + ruta.toUtf8() + " HTTP/1.1\r\nHost: localhost\r\nContent-Type: application/json\r\n";
-    if (!origen.isEmpty()) {
-        solicitud += "Origin: " + origen + "\r\n";
-    }
-    solicitud += "Content-Length: " + QByteArray::number(cuerpo.size()) + "\r\n\r\n" + cuerpo;
-    return Solicitar(solicitud);
-}
-
 QByteArray AgenteWine::BytesLog() const
 {
     QFile archivo(QDir(m_carpeta).filePath(
         QStringLiteral("logs/log_%1.log").arg(QDate::currentDate().toString(QStringLiteral("yyyy-MM-dd")))));
     return archivo.open(QIODevice::ReadOnly) ? archivo.readAll() : QByteArray();
-}
-
-QStringList AgenteWine::LineasLog() const
-{
-    return soporte::LineasDelLog(m_carpeta);
-}
-
-bool AgenteWine::EsperarLineaLog(const QString& texto, int msEspera) const
-{
-    QElapsedTimer reloj;
-    reloj.start();
-    do {
-        for (const QString& linea : LineasLog()) {
-            if (linea.contains(texto)) {
-                return true;
-            }
-        }
-        QThread::msleep(50);
-    } while (reloj.elapsed() < msEspera);
-    return false;
 }

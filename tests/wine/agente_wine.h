@@ -1,6 +1,6 @@
 #pragma once
 
-#include "agente_prueba.h"
+#include "support/agente_prueba.h"
 
 #include <QByteArray>
 #include <QProcess>
@@ -12,18 +12,17 @@
 // The deployed Windows agent (plugin-tornavo.exe and its folder) run under Wine from a Linux test: a copy of the
 // folder of its own, with its own config.ini and a free HTTP port. Only the folder's own DLLs and plugins are
 // available to it (no WINEPATH, no QT_PLUGIN_PATH), as on a shop's computer.
-class AgenteWine final
+class AgenteWine final : public soporte::ClienteAgente
 {
 public:
     AgenteWine();
-    ~AgenteWine();
+    ~AgenteWine() override;
     AgenteWine(const AgenteWine&) = delete;
     AgenteWine& operator=(const AgenteWine&) = delete;
 
     // Where the test's folder is, as Linux and as the Windows program see it.
-    QString Carpeta() const { return m_carpeta; }
+    QString Carpeta() const override { return m_carpeta; }
     QString CarpetaWindows() const { return RutaWindows(m_carpeta); }
-    quint16 Puerto() const { return m_puerto; }
     // Another agent's port, to share its instance lock.
     void FijarPuerto(quint16 puerto) { m_puerto = puerto; }
 
@@ -41,15 +40,8 @@ public:
     void Terminar();
     QProcess& Proceso() { return m_proceso; }
 
-    soporte::RespuestaHttp Solicitar(const QByteArray& bytes, int msEspera = 30000) const;
-    soporte::RespuestaHttp Get(const QString& ruta, const QByteArray& origen = "https://app.tornavo.com") const;
-    soporte::RespuestaHttp Post(const QString& ruta, const QByteArray& cuerpo,
-                                const QByteArray& origen = "https://app.tornavo.com") const;
-
-    // The day's log, as bytes and as lines without their CR LF.
+    // The day's log as bytes, CR LF and all.
     QByteArray BytesLog() const;
-    QStringList LineasLog() const;
-    bool EsperarLineaLog(const QString& texto, int msEspera = 15000) const;
 
     // Runs a Windows program of the prefix (taskkill, reg, ...) and returns its standard output.
     static QByteArray EjecutarWine(const QStringList& argumentos, int* codigo = nullptr);
@@ -66,7 +58,6 @@ private:
 
     QTemporaryDir m_temporal;
     QString m_carpeta;
-    quint16 m_puerto;
     QProcess m_proceso;
     QProcessEnvironment m_entorno;
 };

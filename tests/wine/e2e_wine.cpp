@@ -6,7 +6,7 @@
 // end-of-session messages have no window to reach either. So the agent is only ever ended with `taskkill /F`, and
 // what is checked about an end is what a forced one leaves behind.
 #include "agente_wine.h"
-#include "soporte.h"
+#include "support/soporte.h"
 
 #include <QDir>
 #include <QFile>
