@@ -1,5 +1,6 @@
 #include "base/base64.h"
 
+#include <QFile>
 #include <QSaveFile>
 
 bool DecodificarBase64(QByteArrayView texto, QByteArray& bytes)
@@ -41,4 +42,20 @@ bool GuardarBytes(const QByteArray& bytes, const QString& ruta)
         return false;
     }
     return archivo.commit();
+}
+
+bool EscribirArchivoNuevo(const QByteArray& bytes, const QString& ruta)
+{
+    QFile archivo(ruta);
+    if (!archivo.open(QIODevice::WriteOnly | QIODevice::NewOnly)) {
+        return false;
+    }
+    // A full disk may show only when the buffer is written out, so the outcome is read after closing.
+    const bool escrito = archivo.write(bytes) == bytes.size() && archivo.flush();
+    archivo.close();
+    if (!escrito || archivo.error() != QFileDevice::NoError) {
+        archivo.remove();
+        return false;
+    }
+    return true;
 }

@@ -12,3 +12,8 @@ bool DecodificarBase64(QByteArrayView texto, QByteArray& bytes);
 // Writes `bytes` as the whole content of `ruta` through a temporary file renamed into place, so a reader never sees
 // a half-written file and a failed write leaves the earlier file as it was. The folder must exist.
 bool GuardarBytes(const QByteArray& bytes, const QString& ruta);
+
+// Writes `bytes` to `ruta`, which must not exist yet (an existing file or link is refused, never followed), with no
+// flush to disk: for a file nobody reads until this returns and nothing needs after a power cut. On any failure
+// nothing of it stays behind.
+bool EscribirArchivoNuevo(const QByteArray& bytes, const QString& ruta);

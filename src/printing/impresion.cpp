@@ -8,19 +8,67 @@
 #include "printing/visor.h"
 
 #include <QDir>
+#include <QFile>
+#include <QFileInfo>
+#include <QRegularExpression>
 
 namespace {
+
+// A viewer reads its file within seconds of starting; a print's file is removed well after that.
+constexpr qint64 kVidaPDF = 10 * 60 * 1000;
+
+const QRegularExpression& PatronRecibido()
+{
+    static const QRegularExpression patron(QStringLiteral("^archivo_recibido(_\\d+)?\\.pdf$"));
+    return patron;
+}
 
 const QString kNoGuardado = QStringLiteral("{\"success\":false,\"error\":\"No se pudo guardar PDF\"}");
 const QString kNoImpreso = QStringLiteral("{\"success\":false,\"error\":\"No se pudo imprimir\"}");
 
 } // namespace
 
-Impresion::Impresion(const QString& carpetaPrograma, const ListaImpresoras& impresoras, std::unique_ptr<VisorPDF> visor)
-    : m_rutaPDF(QDir::fromNativeSeparators(carpetaPrograma) + QStringLiteral("/archivo_recibido.pdf"))
+Impresion::Impresion(const QString& carpetaPrograma, const ListaImpresoras& impresoras, std::unique_ptr<VisorPDF> visor,
+                     Reloj reloj)
+    : m_carpeta(QDir::fromNativeSeparators(carpetaPrograma))
+    , m_reloj(std::move(reloj))
     , m_impresoras(impresoras)
     , m_visor(std::move(visor))
 {
+    // No viewer of an earlier run still reads its file by now; one that does keeps it (removal fails) and its
+    // number is skipped.
+    const QDir carpeta(m_carpeta);
+    for (const QString& nombre : carpeta.entryList(QDir::Files | QDir::System)) {
+        if (PatronRecibido().match(nombre).hasMatch()) {
+            QFile::remove(carpeta.filePath(nombre));
+        }
+    }
+}
+
+QString Impresion::NuevoPDF(const QByteArray& contenido)
+{
+    RetirarTerminados();
+    // A name still taken (a file a viewer held on to, or another agent's) is passed over, never replaced.
+    for (int intento = 0; intento < 1000; ++intento) {
+        const QString ruta = m_carpeta + QStringLiteral("/archivo_recibido_%1.pdf").arg(++m_numero);
+        if (QFileInfo::exists(ruta) || QFileInfo(ruta).isSymLink()) {
+            continue;
+        }
+        if (!EscribirArchivoNuevo(contenido, ruta)) {
+            return QString();
+        }
+        m_guardados.append({ruta, m_reloj()});
+        return ruta;
+    }
+    return QString();
+}
+
+void Impresion::RetirarTerminados()
+{
+    const qint64 ahora = m_reloj();
+    m_guardados.removeIf([ahora](const Guardado& g) {
+        return ahora - g.ms >= kVidaPDF && (QFile::remove(g.ruta) || !QFileInfo::exists(g.ruta));
+    });
 }
 
 Impresion::~Impresion() = default;
@@ -61,14 +109,15 @@ void Impresion::Imprimir(QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> le
     const bool decodificado = lector->TomarBase64(*objeto, contenido);
     objeto.reset();
     lector.reset();
-    if (!decodificado || !GuardarBytes(contenido, m_rutaPDF)) {
+    const QString ruta = decodificado ? NuevoPDF(contenido) : QString();
+    if (ruta.isEmpty()) {
         EscribirLog(QStringLiteral("? Error al guardar PDF"));
         responder(kNoGuardado);
         return;
     }
-    EscribirLog(QStringLiteral("PDF guardado: ") + QDir::toNativeSeparators(m_rutaPDF));
+    EscribirLog(QStringLiteral("PDF guardado: ") + QDir::toNativeSeparators(ruta));
 
-    m_visor->ImprimirPDF(m_rutaPDF, nombre, contenido, [nombre, responder = std::move(responder)](bool iniciado) {
+    m_visor->ImprimirPDF(ruta, nombre, contenido, [nombre, responder = std::move(responder)](bool iniciado) {
         if (iniciado) {
             EscribirLog(QStringLiteral("?? Impreso en: ") + nombre);
             responder(QStringLiteral("{\"success\":true,\"impresora\":\"") + EscaparJSON(nombre) +

@@ -1,8 +1,10 @@
 #pragma once
 
 #include "base/cuerpo_json.h"
+#include "base/reloj.h"
 
 #include <QByteArray>
+#include <QList>
 #include <QString>
 
 #include <functional>
@@ -17,9 +19,11 @@ class Impresion final
 public:
     using Responder = std::function<void(const QString& respuesta)>;
 
-    // The PDF is saved as carpetaPrograma + "/archivo_recibido.pdf". `impresoras` must outlive this object.
+    // Each PDF is saved in carpetaPrograma as a file of its own, "archivo_recibido_<n>.pdf": a viewer still reading
+    // one print's file never sees the next. The files of an earlier run are removed here, and a print's file once
+    // its viewer has long finished. `impresoras` must outlive this object.
     explicit Impresion(const QString& carpetaPrograma, const ListaImpresoras& impresoras,
-                       std::unique_ptr<VisorPDF> visor);
+                       std::unique_ptr<VisorPDF> visor, Reloj reloj = RelojDelSistema());
     ~Impresion();
 
     // The printer catalogue, read afresh.
@@ -31,7 +35,19 @@ public:
     void Imprimir(QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> lector, Responder responder);
 
 private:
-    QString m_rutaPDF;
+    struct Guardado
+    {
+        QString ruta;
+        qint64 ms;
+    };
+
+    QString NuevoPDF(const QByteArray& contenido);
+    void RetirarTerminados();
+
+    QString m_carpeta;
+    Reloj m_reloj;
+    qint64 m_numero = 0;
+    QList<Guardado> m_guardados;
     const ListaImpresoras& m_impresoras;
     std::unique_ptr<VisorPDF> m_visor;
 };

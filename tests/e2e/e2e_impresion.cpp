@@ -139,7 +139,13 @@ void E2eImpresion::PaginaImprimeEnLaImpresoraPedida()
     QVERIFY(nuevos[0].ajustarPagina);
     QVERIFY(m_cups.Documento(nuevos[0].id) == pdf);
 
-    const QString rutaPdf = QDir(m_agente.Carpeta()).filePath(QStringLiteral("archivo_recibido.pdf"));
+    // Each print has a file of its own in the program folder.
+    const QString rutaPdf = m_agente.UltimoPdfGuardado();
+    QVERIFY2(QRegularExpression(QStringLiteral("^") + QRegularExpression::escape(m_agente.Carpeta()) +
+                                QStringLiteral("/archivo_recibido_\\d+\\.pdf$"))
+                 .match(rutaPdf)
+                 .hasMatch(),
+             qPrintable(rutaPdf));
     QVERIFY(soporte::LeerArchivo(rutaPdf) == pdf);
     QVERIFY(m_agente.EsperarLineaLog(QStringLiteral("?? Impreso en: ") + pedida));
     const QStringList lineas = m_agente.LineasLog();
@@ -177,7 +183,7 @@ void E2eImpresion::PdfDeVeinteMegas()
     QCOMPARE(nuevos.size(), 1);
     QCOMPARE(nuevos[0].impresora, QStringLiteral("Caja"));
     QVERIFY(m_cups.Documento(nuevos[0].id) == pdf);
-    QVERIFY(soporte::LeerArchivo(QDir(m_agente.Carpeta()).filePath(QStringLiteral("archivo_recibido.pdf"))) == pdf);
+    QVERIFY(soporte::LeerArchivo(m_agente.UltimoPdfGuardado()) == pdf);
 }
 
 void E2eImpresion::ImpresoraDesconocida()

@@ -38,6 +38,7 @@ private slots:
     void ReemplazaUnArchivoMasLargo();
     void Base64InvalidoNoTocaElArchivo();
     void CarpetaInexistente();
+    void ArchivoNuevoNoPisaNada();
 };
 
 void TstDocumentos::ParsearJSON_data()
@@ -300,6 +301,18 @@ void TstDocumentos::CarpetaInexistente()
     QVERIFY(QDir(carpeta.path()).mkdir(QStringLiteral("carpeta.csv")));
     QVERIFY(!DecodificarYGuardar("QUJD", carpeta.filePath(QStringLiteral("carpeta.csv"))));
     QVERIFY(QFileInfo(carpeta.filePath(QStringLiteral("carpeta.csv"))).isDir());
+}
+
+void TstDocumentos::ArchivoNuevoNoPisaNada()
+{
+    QTemporaryDir carpeta;
+    const QString ruta = carpeta.filePath(QStringLiteral("a.pdf"));
+    QVERIFY(EscribirArchivoNuevo("%PDF uno", ruta));
+    QCOMPARE(soporte::LeerArchivo(ruta), QByteArray("%PDF uno"));
+    QVERIFY(!EscribirArchivoNuevo("%PDF dos", ruta));
+    QCOMPARE(soporte::LeerArchivo(ruta), QByteArray("%PDF uno"));
+    QVERIFY(!EscribirArchivoNuevo("%PDF", carpeta.filePath(QStringLiteral("no/existe.pdf"))));
+    QCOMPARE(QDir(carpeta.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"a.pdf"});
 }
 
 QTEST_GUILESS_MAIN(TstDocumentos)

@@ -81,6 +81,7 @@ private slots:
     void SinLpNoSeImprime();
     void RespondeCuandoLpArranca();
     void DosImpresionesSeguidasLlevanSuPropioDocumento();
+    void ArchivosDeImpresionRetirados();
     void NombreEscapadoEnLaRespuesta();
 
 private:
@@ -90,6 +91,7 @@ private:
     LanzadorFalso* m_lanzador = nullptr;
     std::unique_ptr<LanzadorFalso> m_lanzadorPropio;
     std::unique_ptr<Impresion> m_impresion;
+    qint64 m_ahora = 0;
 
     QString Imprimir(const QByteArray& cuerpo);
     QString Imprimir(const QString& cuerpo) { return Imprimir(cuerpo.toUtf8()); }
@@ -99,14 +101,17 @@ void TstImpresion::init()
 {
     m_tmp = std::make_unique<QTemporaryDir>();
     QVERIFY(m_tmp->isValid());
-    m_pdf = m_tmp->filePath(QStringLiteral("archivo_recibido.pdf"));
+    // The first print's file.
+    m_pdf = m_tmp->filePath(QStringLiteral("archivo_recibido_1.pdf"));
     m_lista.nombres = QStringList{"Caja"};
     m_lista.lecturas = 0;
     m_impresion.reset();
     m_lanzadorPropio = std::make_unique<LanzadorFalso>();
     m_lanzador = m_lanzadorPropio.get();
     m_lanzador->enRuta.insert(QStringLiteral("lp"), QStringLiteral("/usr/bin/lp"));
-    m_impresion = std::make_unique<Impresion>(m_tmp->path(), m_lista, std::make_unique<VisorLp>(*m_lanzador, m_lista));
+    m_ahora = 0;
+    m_impresion = std::make_unique<Impresion>(m_tmp->path(), m_lista, std::make_unique<VisorLp>(*m_lanzador, m_lista),
+                                              [this] { return m_ahora; });
 }
 
 QString TstImpresion::Imprimir(const QByteArray& cuerpo)
@@ -509,14 +514,49 @@ void TstImpresion::DosImpresionesSeguidasLlevanSuPropioDocumento()
                           [&](const QString& r) { respuestas << r; });
     m_impresion->Imprimir(CuerpoImpresion("%PDF segundo", QStringLiteral("Caja")), nullptr,
                           [&](const QString& r) { respuestas << r; });
-    // The second request replaced the shared file before the first program started; each still gets its own bytes.
-    QCOMPARE(soporte::LeerArchivo(m_pdf), QByteArray("%PDF segundo"));
+    // Neither program has started yet: each file still holds its own document.
+    QCOMPARE(soporte::LeerArchivo(m_pdf), QByteArray("%PDF primero"));
+    QCOMPARE(soporte::LeerArchivo(m_tmp->filePath(QStringLiteral("archivo_recibido_2.pdf"))),
+             QByteArray("%PDF segundo"));
     QCOMPARE(m_lanzador->llamadas.size(), 2);
     QCOMPARE(m_lanzador->llamadas[0].entrada, QByteArray("%PDF primero"));
     QCOMPARE(m_lanzador->llamadas[1].entrada, QByteArray("%PDF segundo"));
     m_lanzador->pendientes[1].alIniciar(true);
     m_lanzador->pendientes[0].alIniciar(true);
     QCOMPARE(respuestas, (QStringList{kExitoCaja, kExitoCaja}));
+}
+
+void TstImpresion::ArchivosDeImpresionRetirados()
+{
+    const QDir carpeta(m_tmp->path());
+    const auto recibidos = [&carpeta] {
+        return carpeta.entryList({QStringLiteral("*.pdf")}, QDir::Files | QDir::System, QDir::Name);
+    };
+    // What an earlier run left goes at start; files that only look alike stay.
+    for (const char* nombre :
+         {"archivo_recibido.pdf", "archivo_recibido_7.pdf", "archivo_recibido_x.pdf", "otro.pdf"}) {
+        QVERIFY(soporte::EscribirArchivo(carpeta.filePath(QString::fromLatin1(nombre)), "%PDF"));
+    }
+    m_impresion = std::make_unique<Impresion>(m_tmp->path(), m_lista, std::make_unique<VisorLp>(*m_lanzador, m_lista),
+                                              [this] { return m_ahora; });
+    QCOMPARE(recibidos(), (QStringList{"archivo_recibido_x.pdf", "otro.pdf"}));
+
+    // A name still taken is passed over, its file left as it was.
+    QVERIFY(soporte::EscribirArchivo(carpeta.filePath(QStringLiteral("archivo_recibido_1.pdf")), "%PDF ajeno"));
+    QCOMPARE(Imprimir(CuerpoImpresion("%PDF a", QStringLiteral("Caja"))), kExitoCaja);
+    QCOMPARE(soporte::LeerArchivo(carpeta.filePath(QStringLiteral("archivo_recibido_1.pdf"))),
+             QByteArray("%PDF ajeno"));
+    QCOMPARE(soporte::LeerArchivo(carpeta.filePath(QStringLiteral("archivo_recibido_2.pdf"))), QByteArray("%PDF a"));
+
+    // A print's file stays while its viewer may still read it, and goes at a later print once that time is past.
+    m_ahora = 9 * 60 * 1000;
+    QCOMPARE(Imprimir(CuerpoImpresion("%PDF b", QStringLiteral("Caja"))), kExitoCaja);
+    QCOMPARE(recibidos(), (QStringList{"archivo_recibido_1.pdf", "archivo_recibido_2.pdf", "archivo_recibido_3.pdf",
+                                       "archivo_recibido_x.pdf", "otro.pdf"}));
+    m_ahora = 11 * 60 * 1000;
+    QCOMPARE(Imprimir(CuerpoImpresion("%PDF c", QStringLiteral("Caja"))), kExitoCaja);
+    QCOMPARE(recibidos(), (QStringList{"archivo_recibido_1.pdf", "archivo_recibido_3.pdf", "archivo_recibido_4.pdf",
+                                       "archivo_recibido_x.pdf", "otro.pdf"}));
 }
 
 void TstImpresion::NombreEscapadoEnLaRespuesta()

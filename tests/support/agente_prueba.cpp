@@ -191,6 +191,19 @@ QStringList ClienteAgente::LineasLog() const
     return LineasDelLog(Carpeta());
 }
 
+QString ClienteAgente::UltimoPdfGuardado() const
+{
+    static const QLatin1String kMarca("] PDF guardado: ");
+    const QStringList lineas = LineasLog();
+    for (auto linea = lineas.crbegin(); linea != lineas.crend(); ++linea) {
+        const qsizetype donde = linea->indexOf(kMarca);
+        if (donde >= 0) {
+            return linea->mid(donde + kMarca.size());
+        }
+    }
+    return QString();
+}
+
 bool ClienteAgente::EsperarLineaLog(const QString& texto, int msEspera) const
 {
     QElapsedTimer reloj;

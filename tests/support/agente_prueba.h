@@ -37,6 +37,8 @@ public:
     QStringList LineasLog() const;
     // Waits until a log line contains `texto`; true when it appeared.
     bool EsperarLineaLog(const QString& texto, int msEspera = 15000) const;
+    // The file the latest "PDF guardado: " line names, as the agent wrote it; empty when there is none.
+    QString UltimoPdfGuardado() const;
 
 protected:
     // msEspera: how long a request may take to be answered.

@@ -295,7 +295,7 @@ void E2eWine::impresionConSumatra()
 
     QTRY_VERIFY_WITH_TIMEOUT(!Registro(sumatra).isEmpty(), 20000);
     const QStringList registro = Registro(sumatra);
-    const QString pdfWindows = agente.CarpetaWindows() + QStringLiteral("\\archivo_recibido.pdf");
+    const QString pdfWindows = agente.CarpetaWindows() + QStringLiteral("\\archivo_recibido_1.pdf");
     const QString sumatraWindows = agente.CarpetaWindows() + QStringLiteral("\\SumatraPDF-3.5.2-32.exe");
     QCOMPARE(Con(registro, QStringLiteral("arg:")), opciones + QStringList{pdfWindows});
     // The folder's name has a space: the program and the PDF arrive quoted, the options bare (Qt puts two spaces
@@ -305,7 +305,7 @@ void E2eWine::impresionConSumatra()
     QCOMPARE(linea.first().simplified(), u'"' + sumatraWindows + QStringLiteral("\" ") + opciones.join(u' ') +
                                              QStringLiteral(" \"") + pdfWindows + u'"');
     QVERIFY(Leer(sumatra + QStringLiteral(".1.copia")) == pdf);
-    QVERIFY(Leer(agente.Carpeta() + QStringLiteral("/archivo_recibido.pdf")) == pdf);
+    QVERIFY(Leer(agente.Carpeta() + QStringLiteral("/archivo_recibido_1.pdf")) == pdf);
 
     QVERIFY(agente.EsperarLineaLog(QStringLiteral("?? Impreso en: ") + impresora));
     const QStringList lineas = agente.LineasLog();
