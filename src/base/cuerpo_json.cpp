@@ -200,108 +200,128 @@ void LectorBase64JSON::Avanzar(QByteArrayView recibido)
     const char* p = base + m_leidos;
     const char* const fin = base + recibido.size();
     while (p < fin && m_estado != Estado::Abandonado) {
-        switch (m_estado) {
-        case Estado::Inicio: {
-            const char c = *p++;
-            if (c == '{') {
-                m_profundidad = 1;
-                m_esperaClave = true;
-                m_estado = Estado::Fuera;
-            } else if (!EsBlanco(c)) {
-                Abandonar();
-            }
-            break;
-        }
-        case Estado::Fuera: {
-            const char c = *p++;
-            if (m_profundidad != 1) {
-                // Nested values, and whatever follows the object, are left to the parser.
-                if (c == '"') {
-                    m_estado = Estado::Cadena;
-                } else if (c == '{' || c == '[') {
-                    ++m_profundidad;
-                } else if (c == '}' || c == ']') {
-                    --m_profundidad;
-                }
-                break;
-            }
-            if (c == '"') {
-                if (m_esperaClave) {
-                    m_clave.clear();
-                    m_estado = Estado::Clave;
-                } else if (m_esperaValor && m_claveEsMiembro) {
-                    m_inicioDocumento = p - base;
-                    m_estado = Estado::Documento;
-                } else {
-                    m_estado = Estado::Cadena;
-                }
-                m_esperaClave = false;
-                m_esperaValor = false;
-            } else if (c == ':') {
-                m_esperaValor = true;
-            } else if (c == ',') {
-                m_esperaClave = true;
-                m_esperaValor = false;
-            } else if (!EsBlanco(c)) {
-                m_esperaClave = false;
-                m_esperaValor = false;
-                if (c == '{' || c == '[') {
-                    ++m_profundidad;
-                } else if (c == '}' || c == ']') {
-                    --m_profundidad;
-                }
-            }
-            break;
-        }
-        case Estado::Clave: {
-            const char c = *p++;
-            if (c == '"') {
-                m_claveEsMiembro = m_clave == m_miembro;
-                if (m_claveEsMiembro && m_visto) {
-                    Abandonar(); // the member twice: which one counts is the parser's rule
-                } else {
-                    m_visto = m_visto || m_claveEsMiembro;
-                    m_estado = Estado::Fuera;
-                }
-            } else if (c == '\\') {
-                Abandonar(); // an escaped key may spell the member
-            } else if (m_clave.size() <= m_miembro.size()) {
-                m_clave.append(c);
-            }
-            break;
-        }
-        case Estado::Cadena: {
-            const char c = *p++;
-            if (m_escape) {
-                m_escape = false;
-            } else if (c == '\\') {
-                m_escape = true;
-            } else if (c == '"') {
-                m_estado = Estado::Fuera;
-            }
-            break;
-        }
-        case Estado::Documento:
+        // The document is read in runs; every other state takes one character at a time.
+        if (m_estado == Estado::Documento) {
             p = LeerDocumento(base, p, fin);
+            continue;
+        }
+        const qsizetype posicion = p - base;
+        const char c = *p++;
+        switch (m_estado) {
+        case Estado::Inicio:
+            LeerInicio(c);
             break;
-        case Estado::Relleno: {
-            const char c = *p;
-            if (c == '=') {
-                ++m_relleno;
-                ++p;
-            } else if (c == '"') {
-                CerrarDocumento(p - base);
-                ++p;
+        case Estado::Fuera:
+            if (m_profundidad == 1) {
+                LeerEntreMiembros(c, posicion);
             } else {
-                Abandonar();
+                LeerAnidado(c);
             }
             break;
-        }
+        case Estado::Clave:
+            LeerClave(c);
+            break;
+        case Estado::Cadena:
+            LeerCadena(c);
+            break;
+        case Estado::Relleno:
+            LeerRelleno(c, posicion);
+            break;
+        case Estado::Documento:
         case Estado::Abandonado:
             break;
         }
     }
     m_leidos = recibido.size();
+}
+
+void LectorBase64JSON::LeerInicio(char c)
+{
+    if (c == '{') {
+        m_profundidad = 1;
+        m_esperaClave = true;
+        m_estado = Estado::Fuera;
+    } else if (!EsBlanco(c)) {
+        Abandonar();
+    }
+}
+
+void LectorBase64JSON::LeerEntreMiembros(char c, qsizetype posicion)
+{
+    if (c == '"') {
+        if (m_esperaClave) {
+            m_clave.clear();
+            m_estado = Estado::Clave;
+        } else if (m_esperaValor && m_claveEsMiembro) {
+            m_inicioDocumento = posicion + 1;
+            m_estado = Estado::Documento;
+        } else {
+            m_estado = Estado::Cadena;
+        }
+        m_esperaClave = false;
+        m_esperaValor = false;
+    } else if (c == ':') {
+        m_esperaValor = true;
+    } else if (c == ',') {
+        m_esperaClave = true;
+        m_esperaValor = false;
+    } else if (!EsBlanco(c)) {
+        m_esperaClave = false;
+        m_esperaValor = false;
+        LeerAnidado(c);
+    }
+}
+
+void LectorBase64JSON::LeerAnidado(char c)
+{
+    // Nested values, and whatever follows the object, are left to the parser: only their strings and brackets
+    // matter, to find where the top-level object goes on.
+    if (c == '"') {
+        m_estado = Estado::Cadena;
+    } else if (c == '{' || c == '[') {
+        ++m_profundidad;
+    } else if (c == '}' || c == ']') {
+        --m_profundidad;
+    }
+}
+
+void LectorBase64JSON::LeerClave(char c)
+{
+    if (c == '"') {
+        m_claveEsMiembro = m_clave == m_miembro;
+        if (m_claveEsMiembro && m_visto) {
+            Abandonar(); // the member twice: which one counts is the parser's rule
+        } else {
+            m_visto = m_visto || m_claveEsMiembro;
+            m_estado = Estado::Fuera;
+        }
+    } else if (c == '\\') {
+        Abandonar(); // an escaped key may spell the member
+    } else if (m_clave.size() <= m_miembro.size()) {
+        m_clave.append(c);
+    }
+}
+
+void LectorBase64JSON::LeerCadena(char c)
+{
+    if (m_escape) {
+        m_escape = false;
+    } else if (c == '\\') {
+        m_escape = true;
+    } else if (c == '"') {
+        m_estado = Estado::Fuera;
+    }
+}
+
+void LectorBase64JSON::LeerRelleno(char c, qsizetype posicion)
+{
+    if (c == '=') {
+        ++m_relleno;
+    } else if (c == '"') {
+        CerrarDocumento(posicion);
+    } else {
+        Abandonar();
+    }
 }
 
 std::optional<QJsonObject> LectorBase64JSON::Terminar(QByteArray cuerpo)

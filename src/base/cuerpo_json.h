@@ -57,6 +57,14 @@ private:
         Abandonado, // the body is not the plain case: Terminar parses it whole
     };
 
+    // One per state: each reads the next character of the body.
+    void LeerInicio(char c);
+    void LeerEntreMiembros(char c, qsizetype posicion);
+    void LeerAnidado(char c);
+    void LeerClave(char c);
+    void LeerCadena(char c);
+    void LeerRelleno(char c, qsizetype posicion);
+
     void Abandonar();
     void CerrarDocumento(qsizetype cierre);
     const char* LeerDocumento(const char* base, const char* p, const char* fin);

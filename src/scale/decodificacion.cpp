@@ -44,14 +44,33 @@ QString FormatoFijo(double valor, int enteros, int decimales)
     return texto;
 }
 
-} // namespace
-
-bool LeerNumeroInicial(const QString& texto, double& valor)
+// The number at the start of a text, read one character at a time (one method per part of the number) without the
+// skipped ones, then converted in one go.
+class LectorNumero
 {
-    // Gather the number's characters without the skipped ones, then convert them in one go.
-    QByteArray mantisa;
-    QByteArray exponente;
-    bool negativo = false;
+public:
+    // False once `c` cannot continue the number.
+    bool Leer(QChar c)
+    {
+        switch (m_fase) {
+        case Fase::Signo:
+            return LeerSigno(c);
+        case Fase::Entero:
+            return LeerEntero(c);
+        case Fase::Fraccion:
+            return LeerFraccion(c);
+        case Fase::SignoExponente:
+            return LeerSignoExponente(c);
+        case Fase::DigitosExponente:
+            return LeerDigitoExponente(c);
+        }
+        return false;
+    }
+
+    // False when the value is too large for a double; no digits read as 0.
+    bool Convertir(double& valor) const;
+
+private:
     enum class Fase
     {
         Signo,
@@ -59,108 +78,131 @@ bool LeerNumeroInicial(const QString& texto, double& valor)
         Fraccion,
         SignoExponente,
         DigitosExponente
-    } fase = Fase::Signo;
-    bool hayDigitos = false;
-    bool exponenteNegativo = false;
+    };
 
-    for (QChar c : texto) {
-        if (EsIgnorado(c)) {
-            continue;
+    bool LeerSigno(QChar c)
+    {
+        m_fase = Fase::Entero;
+        if (c == u'+' || c == u'-') {
+            m_negativo = c == u'-';
+            return true;
         }
-        bool sigue = true;
-        switch (fase) {
-        case Fase::Signo:
-            if (c == u'+' || c == u'-') {
-                negativo = c == u'-';
-                fase = Fase::Entero;
-                break;
-            }
-            fase = Fase::Entero;
-            [[fallthrough]];
-        case Fase::Entero:
-            if (EsDigito(c)) {
-                mantisa += char(c.unicode());
-                hayDigitos = true;
-            } else if (c == u'.') {
-                mantisa += '.';
-                fase = Fase::Fraccion;
-            } else if ((c == u'E' || c == u'e') && hayDigitos) {
-                fase = Fase::SignoExponente;
-            } else {
-                sigue = false;
-            }
-            break;
-        case Fase::Fraccion:
-            if (EsDigito(c)) {
-                mantisa += char(c.unicode());
-                hayDigitos = true;
-            } else if ((c == u'E' || c == u'e') && hayDigitos) {
-                fase = Fase::SignoExponente;
-            } else {
-                sigue = false;
-            }
-            break;
-        case Fase::SignoExponente:
-            if (c == u'+' || c == u'-') {
-                exponenteNegativo = c == u'-';
-                fase = Fase::DigitosExponente;
-                break;
-            }
-            fase = Fase::DigitosExponente;
-            [[fallthrough]];
-        case Fase::DigitosExponente:
-            if (EsDigito(c)) {
-                exponente += char(c.unicode());
-            } else {
-                sigue = false;
-            }
-            break;
-        }
-        if (!sigue) {
-            break;
-        }
+        return LeerEntero(c);
     }
 
-    valor = 0;
-    if (!hayDigitos) {
+    bool LeerEntero(QChar c)
+    {
+        if (c == u'.') {
+            m_mantisa += '.';
+            m_fase = Fase::Fraccion;
+            return true;
+        }
+        return LeerFraccion(c);
+    }
+
+    bool LeerFraccion(QChar c)
+    {
+        if (EsDigito(c)) {
+            m_mantisa += char(c.unicode());
+            m_hayDigitos = true;
+            return true;
+        }
+        if ((c == u'E' || c == u'e') && m_hayDigitos) {
+            m_fase = Fase::SignoExponente;
+            return true;
+        }
+        return false;
+    }
+
+    bool LeerSignoExponente(QChar c)
+    {
+        m_fase = Fase::DigitosExponente;
+        if (c == u'+' || c == u'-') {
+            m_exponenteNegativo = c == u'-';
+            return true;
+        }
+        return LeerDigitoExponente(c);
+    }
+
+    bool LeerDigitoExponente(QChar c)
+    {
+        if (!EsDigito(c)) {
+            return false;
+        }
+        m_exponente += char(c.unicode());
         return true;
     }
-    QByteArray numero = mantisa;
-    if (!exponente.isEmpty()) {
-        numero += exponenteNegativo ? "e-" : "e";
-        numero += exponente;
+
+    // For a value from_chars found out of range: whether it is tiny (reads as zero) rather than huge. The decimal
+    // order of the value tells which.
+    bool EsDiminuto() const;
+
+    Fase m_fase = Fase::Signo;
+    QByteArray m_mantisa;
+    QByteArray m_exponente;
+    bool m_negativo = false;
+    bool m_hayDigitos = false;
+    bool m_exponenteNegativo = false;
+};
+
+bool LectorNumero::Convertir(double& valor) const
+{
+    valor = 0;
+    if (!m_hayDigitos) {
+        return true;
+    }
+    QByteArray numero = m_mantisa;
+    if (!m_exponente.isEmpty()) {
+        numero += m_exponenteNegativo ? "e-" : "e";
+        numero += m_exponente;
     }
     double leido = 0;
     const auto [fin, ec] =
         std::from_chars(numero.constData(), numero.constData() + numero.size(), leido, std::chars_format::general);
     Q_UNUSED(fin);
     if (ec == std::errc::result_out_of_range) {
-        // Out of range either way: tiny values read as zero, huge ones are a failure. The decimal order of the
-        // value tells which.
-        const qsizetype punto = mantisa.contains('.') ? mantisa.indexOf('.') : mantisa.size();
-        qsizetype primero = -1;
-        for (qsizetype i = 0; i < mantisa.size(); ++i) {
-            if (mantisa.at(i) >= '1' && mantisa.at(i) <= '9') {
-                primero = i;
-                break;
-            }
-        }
-        if (primero < 0) {
-            return true;
-        }
-        qint64 orden = primero < punto ? punto - primero : punto - primero + 1;
-        qint64 valorExponente = 0;
-        for (char d : exponente) {
-            valorExponente = std::min<qint64>(valorExponente * 10 + (d - '0'), qint64(1) << 40);
-        }
-        orden += exponenteNegativo ? -valorExponente : valorExponente;
-        return orden <= 0;
+        return EsDiminuto();
     }
     if (ec != std::errc()) {
         return true;
     }
-    valor = negativo ? -leido : leido;
+    valor = m_negativo ? -leido : leido;
     return true;
+}
+
+bool LectorNumero::EsDiminuto() const
+{
+    const qsizetype punto = m_mantisa.contains('.') ? m_mantisa.indexOf('.') : m_mantisa.size();
+    qsizetype primero = -1;
+    for (qsizetype i = 0; i < m_mantisa.size(); ++i) {
+        if (m_mantisa.at(i) >= '1' && m_mantisa.at(i) <= '9') {
+            primero = i;
+            break;
+        }
+    }
+    if (primero < 0) {
+        return true;
+    }
+    qint64 orden = primero < punto ? punto - primero : punto - primero + 1;
+    qint64 valorExponente = 0;
+    for (char d : m_exponente) {
+        valorExponente = std::min<qint64>(valorExponente * 10 + (d - '0'), qint64(1) << 40);
+    }
+    orden += m_exponenteNegativo ? -valorExponente : valorExponente;
+    return orden <= 0;
+}
+
+} // namespace
+
+bool LeerNumeroInicial(const QString& texto, double& valor)
+{
+    LectorNumero lector;
+    for (QChar c : texto) {
+        if (!EsIgnorado(c) && !lector.Leer(c)) {
+            break;
+        }
+    }
+    return lector.Convertir(valor);
 }
 
 QString InfoRecepcionBascula(const QString& datos, const QString& protocolo)
