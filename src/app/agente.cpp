@@ -33,7 +33,41 @@ bool TomarCerrojoHuerfano(QLockFile& cerrojo)
     return cerrojo.removeStaleLockFile() && cerrojo.tryLock(0);
 }
 
+QString RutaConfig(const QString& carpetaPrograma)
+{
+    return QDir(carpetaPrograma).filePath(QStringLiteral("config.ini"));
+}
+
+// One agent per HTTP port.
+std::unique_ptr<QLockFile> CerrojoDelPuerto(quint16 puerto)
+{
+    auto cerrojo = std::make_unique<QLockFile>(
+        QDir(QDir::tempPath()).filePath(QStringLiteral("plugin-tornavo-%1.lock").arg(puerto)));
+    // A lock held for hours is not stale; only a dead owner makes it so.
+    cerrojo->setStaleLockTime(0);
+    return cerrojo;
+}
+
 } // namespace
+
+int Agente::DetenerEnEjecucion(const QString& carpetaPrograma)
+{
+    Configuracion cfg;
+    QString error;
+    LeerConfiguracion(RutaConfig(carpetaPrograma), cfg, error);
+    const auto cerrojo = CerrojoDelPuerto(cfg.PuertoHTTP);
+    if (cerrojo->tryLock(0)) {
+        return 0;
+    }
+    qint64 pid = 0;
+    QString equipo;
+    QString aplicacion;
+    if (!cerrojo->getLockInfo(&pid, &equipo, &aplicacion) || !PedirTerminar(pid)) {
+        return 1;
+    }
+    // No event loop runs in this short-lived process: waiting on the lock is all it does.
+    return cerrojo->tryLock(15000) ? 0 : 1;
+}
 
 Agente::Agente(const QString& carpetaPrograma, QObject* parent)
     : QObject(parent)
@@ -72,7 +106,7 @@ Endpoints Agente::CrearEndpoints()
 
 std::optional<int> Agente::Iniciar()
 {
-    const QString rutaConfig = QDir(m_carpetaPrograma).filePath(QStringLiteral("config.ini"));
+    const QString rutaConfig = RutaConfig(m_carpetaPrograma);
 
     // Read once, before anything else: the HTTP port names the lock. A file that is missing or holds a bad number
     // still leaves a valid port (its default) for the lock, so a second agent ends silently either way.
@@ -80,10 +114,7 @@ std::optional<int> Agente::Iniciar()
     const bool configuracionValida = LeerConfiguracion(rutaConfig, m_cfg, error);
 
     // One agent per HTTP port: a second one ends silently.
-    m_instancia = std::make_unique<QLockFile>(
-        QDir(QDir::tempPath()).filePath(QStringLiteral("plugin-tornavo-%1.lock").arg(m_cfg.PuertoHTTP)));
-    // A lock held for hours is not stale; only a dead owner makes it so.
-    m_instancia->setStaleLockTime(0);
+    m_instancia = CerrojoDelPuerto(m_cfg.PuertoHTTP);
     if (!m_instancia->tryLock(0) && !TomarCerrojoHuerfano(*m_instancia)) {
         return 0;
     }

@@ -31,6 +31,10 @@ public:
     // Runs the start-up. Returns the exit code when the process must end now, nothing when it goes on running.
     std::optional<int> Iniciar();
 
+    // Asks the agent of `carpetaPrograma`'s HTTP port, if one runs, to shut down as its service manager would (no
+    // question), and waits a bounded time for it to end: for installers and scripts. 0 when none runs any more.
+    static int DetenerEnEjecucion(const QString& carpetaPrograma);
+
     // The close question, for the window's close and the end of the user's session. True when the agent has shut
     // down (the user said Yes); false when it goes on. Without interaction allowed, it shuts down unasked.
     bool PreguntarCierre(bool permiteInteraccion = true);

@@ -15,6 +15,11 @@ int main(int argc, char* argv[])
     QApplication::setApplicationName(QStringLiteral("Plugin Tornavo"));
     InstalarAvisosDeVentana();
 
+    // For installers and scripts: stops the agent that runs from this folder's settings, then ends.
+    if (QCoreApplication::arguments().contains(QStringLiteral("--detener"))) {
+        return Agente::DetenerEnEjecucion(QCoreApplication::applicationDirPath());
+    }
+
     Agente agente(QCoreApplication::applicationDirPath());
     if (const auto codigo = agente.Iniciar()) {
         return *codigo;

@@ -1,5 +1,7 @@
 #pragma once
 
+#include <QtGlobal>
+
 #include <functional>
 
 class QObject;
@@ -14,7 +16,10 @@ bool HayPantalla();
 // to the system.
 void PrepararProceso();
 
-// Runs `alTerminar` from the event loop when the service manager asks the process to end (SIGTERM, SIGINT,
-// SIGHUP on Linux; nothing on Windows, whose session messages reach the window instead), for as long as `contexto`
-// lives.
+// Runs `alTerminar` from the event loop when the process is asked to end without a question, for as long as
+// `contexto` lives: SIGTERM, SIGINT or SIGHUP on Linux; on Windows, where a desktop program gets no such signal
+// (the end of the session reaches the window), the event PedirTerminar sets.
 void AlPedirseTerminar(QObject* contexto, std::function<void()> alTerminar);
+
+// Asks the process `pid`, an agent, to end as above. False when it could not be asked.
+bool PedirTerminar(qint64 pid);

@@ -65,3 +65,8 @@ void AlPedirseTerminar(QObject* contexto, std::function<void()> alTerminar)
     ::sigaction(SIGINT, &accion, nullptr);
     ::sigaction(SIGHUP, &accion, nullptr);
 }
+
+bool PedirTerminar(qint64 pid)
+{
+    return pid > 0 && ::kill(static_cast<pid_t>(pid), SIGTERM) == 0;
+}

@@ -1,4 +1,5 @@
-// The agent stopped by its service manager: SIGTERM runs the shut-down without asking.
+// The agent stopped by its service manager (SIGTERM) or by an installer (the executable run with --detener): the
+// shut-down runs without asking.
 #include "support/agente_prueba.h"
 
 #include <QTcpServer>
@@ -23,6 +24,7 @@ void E2eVentana::stopSignalShutsDownWithoutAsking_data()
     QTest::newRow("SIGTERM") << int(SIGTERM);
     QTest::newRow("SIGINT") << int(SIGINT);
     QTest::newRow("SIGHUP") << int(SIGHUP);
+    QTest::newRow("--detener") << 0;
 }
 
 void E2eVentana::stopSignalShutsDownWithoutAsking()
@@ -33,7 +35,15 @@ void E2eVentana::stopSignalShutsDownWithoutAsking()
     QVERIFY(agente.Iniciar());
     QCOMPARE(agente.Get(QStringLiteral("/status")).estado, 200);
 
-    QCOMPARE(::kill(static_cast<pid_t>(agente.Proceso().processId()), senal), 0);
+    if (senal != 0) {
+        QCOMPARE(::kill(static_cast<pid_t>(agente.Proceso().processId()), senal), 0);
+    } else {
+        QProcess detener;
+        detener.setProcessEnvironment(agente.Proceso().processEnvironment());
+        detener.start(agente.Carpeta() + QStringLiteral("/plugin-tornavo"), {QStringLiteral("--detener")});
+        QVERIFY(detener.waitForFinished(20000));
+        QCOMPARE(detener.exitCode(), 0);
+    }
     QVERIFY(agente.Proceso().waitForFinished(10000));
     QCOMPARE(agente.Proceso().exitStatus(), QProcess::NormalExit);
     QCOMPARE(agente.Proceso().exitCode(), 0);

@@ -153,6 +153,7 @@ private slots:
     void sinConfiguracion();
     void segundaInstanciaTerminaCallada();
     void despuesDeUnCierreForzadoArrancaOtro();
+    void detenerDesdeOtroProceso();
 };
 
 void E2eWine::initTestCase()
@@ -486,6 +487,25 @@ void E2eWine::despuesDeUnCierreForzadoArrancaOtro()
     otro.Configurar(QStringLiteral("Comportamiento=PORPEDIDO\r\n"));
     QVERIFY2(otro.Iniciar(), qPrintable(QStringLiteral("terminó con %1").arg(otro.Proceso().exitCode())));
     QCOMPARE(otro.Get(QStringLiteral("/status")).estado, 200);
+}
+
+void E2eWine::detenerDesdeOtroProceso()
+{
+    AgenteWine agente;
+    agente.Configurar(QStringLiteral("Comportamiento=NORMAL\r\n"));
+    QVERIFY(agente.Iniciar());
+    // What an installer runs: the same executable, which signals the running one and waits for it to end.
+    int codigo = -1;
+    AgenteWine::EjecutarWine(
+        {agente.CarpetaWindows() + QStringLiteral("\\plugin-tornavo.exe"), QStringLiteral("--detener")}, &codigo);
+    QCOMPARE(codigo, 0);
+    QVERIFY(agente.Proceso().waitForFinished(20000));
+    QCOMPARE(agente.Proceso().exitCode(), 0);
+    QVERIFY(agente.LineasLog().last().endsWith(QLatin1String("] ?? Servidor detenido correctamente.")));
+    // With none running it ends at once, successfully.
+    AgenteWine::EjecutarWine(
+        {agente.CarpetaWindows() + QStringLiteral("\\plugin-tornavo.exe"), QStringLiteral("--detener")}, &codigo);
+    QCOMPARE(codigo, 0);
 }
 
 QTEST_GUILESS_MAIN(E2eWine)
