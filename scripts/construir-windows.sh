@@ -113,6 +113,8 @@ while ((${#pendientes[@]} > 0)); do
         fi
     done < <("$objdump" -p "$archivo" | awk '/DLL Name:/ {print $3}')
 done
+# Debug symbols are of no use in a shop and are most of the MinGW runtime's size (libstdc++ alone is over 20 MB).
+x86_64-w64-mingw32-strip --strip-unneeded "$carpeta/plugin-tornavo.exe" "$carpeta"/lib*.dll
 # A DLL that is neither deployed nor part of Windows would make the program fail to start elsewhere.
 if [[ -d "$dlls_sistema" ]]; then
     for dll in "${sistema[@]}"; do

@@ -219,7 +219,7 @@ void TstEntregaCSV::NombrePorDefecto()
     EntregaCSV entrega(m_cfg, lanzador);
     QCOMPARE(Recibir(entrega, cuerpo), kExito);
     QCOMPARE(soporte::LeerArchivo(m_datos + QStringLiteral("/archivo.csv")), QByteArray("a;b\r\n1;2\r\n"));
-    QCOMPARE(bitacora.Mensajes().first(), "?? CSV guardado en: " + m_datos + "/archivo.csv");
+    QCOMPARE(bitacora.Mensajes().first(), "?? CSV guardado en: " + QDir::toNativeSeparators(m_datos + "/archivo.csv"));
 }
 
 void TstEntregaCSV::ReemplazaPorUnArchivoMasCorto()
@@ -250,7 +250,8 @@ void TstEntregaCSV::QendraAusente()
     QCOMPARE(Recibir(entrega, CuerpoCsv("a;b", QStringLiteral("pesos.csv"))), kSinQendra);
     const QString ruta = m_datos + QStringLiteral("/pesos.csv");
     QCOMPARE(bitacora.Mensajes(),
-             (QStringList{"?? CSV guardado en: " + ruta, "? Error al ejecutar " + m_qendra + " | Código: 2",
+             (QStringList{"?? CSV guardado en: " + QDir::toNativeSeparators(ruta),
+                          "? Error al ejecutar " + QDir::toNativeSeparators(m_qendra) + " | Código: 2",
                           "? Error al ejecutar Qendra.exe"}));
     QCOMPARE(soporte::LeerArchivo(ruta), QByteArray("a;b"));
 }
@@ -265,7 +266,8 @@ void TstEntregaCSV::QendraIniciado()
     const QByteArray csv("codigo;peso\r\n1;2.5\r\n");
     QCOMPARE(Recibir(entrega, CuerpoCsv(csv, QStringLiteral("pesos.csv"))), kExito);
     QCOMPARE(bitacora.Mensajes(),
-             (QStringList{"?? CSV guardado en: " + m_datos + "/pesos.csv", "? qendra.exe ejecutado correctamente."}));
+             (QStringList{"?? CSV guardado en: " + QDir::toNativeSeparators(m_datos + "/pesos.csv"),
+                          "? qendra.exe ejecutado correctamente."}));
     // Qendra found the whole file in the data folder when it started, with "-i" and its own folder.
     QTRY_VERIFY_WITH_TIMEOUT(!LlamadaRegistrada(m_qendra).isEmpty(), 10000);
     QCOMPARE(LlamadaRegistrada(m_qendra), (QStringList{"arg:-i", "cwd:" + QFileInfo(m_qendra).path(),
@@ -402,7 +404,8 @@ void TstEntregaCSV::CarpetaQueNoSePuedeCrear()
     QCOMPARE(Recibir(entrega, CuerpoCsv("x", QStringLiteral("a.csv"))),
              QStringLiteral("{\"success\":false,\"error\":\"No se pudo guardar el CSV\"}"));
     QCOMPARE(bitacora.Mensajes(),
-             (QStringList{"? No se pudo crear la carpeta " + m_datos + "/", "? Error al guardar CSV"}));
+             (QStringList{"? No se pudo crear la carpeta " + QDir::toNativeSeparators(m_datos + "/"),
+                          "? Error al guardar CSV"}));
     QVERIFY(lanzador.llamadas.isEmpty());
 }
 

@@ -101,8 +101,8 @@ void TstImpresion::init()
 {
     m_tmp = std::make_unique<QTemporaryDir>();
     QVERIFY(m_tmp->isValid());
-    // The first print's file.
-    m_pdf = m_tmp->filePath(QStringLiteral("archivo_recibido_1.pdf"));
+    // The first print's file, as the agent logs it.
+    m_pdf = QDir::toNativeSeparators(m_tmp->filePath(QStringLiteral("archivo_recibido_1.pdf")));
     m_lista.nombres = QStringList{"Caja"};
     m_lista.lecturas = 0;
     m_impresion.reset();

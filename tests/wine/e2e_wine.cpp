@@ -249,7 +249,9 @@ void E2eWine::pesoPorCom3()
     Balanza balanza(agente.Carpeta());
     QVERIFY(balanza.Iniciar({"--protocolo", protocolo, "--peso", "12.34"}));
     // No DispositivoBalanza: PortBalanza=3 is COM3, as on a shop's computer.
-    agente.Configurar(QStringLiteral("PortBalanza=3\r\nProtocoloBalanza=%1\r\n").arg(protocolo));
+    // A generous wait for each attempt: under Wine on a loaded machine the reply may take longer than the default
+    // 50 ms, and a second attempt would show as a second request byte.
+    agente.Configurar(QStringLiteral("PortBalanza=3\r\nProtocoloBalanza=%1\r\nPausaIntento=1000\r\n").arg(protocolo));
     QVERIFY(agente.Iniciar());
     QVERIFY(agente.EsperarLineaLog(QStringLiteral("? Puerto COM3 abierto con protocolo: ") + protocolo));
     QTRY_COMPARE_WITH_TIMEOUT(balanza.Campo(QStringLiteral("linea")), linea, 10000);

@@ -53,6 +53,11 @@ else
     done
 fi
 
+# The version resource is filed under the language its text block and translation name (0x0C0A, Spanish).
+idioma=$(wrestool -l --type=16 "$exe" 2>/dev/null | sed -n 's/.*--language=\([0-9]*\).*/\1/p' | head -1)
+[[ "$idioma" == "3082" ]] && bien "recurso de versión en español (3082)" ||
+    falla "recurso de versión en el idioma '$idioma', se esperaba 3082 (0x0C0A)"
+
 # The group icon, extracted as an .ico file, must hold the same images as the project's icon.
 if ! wrestool -x --type=14 "$exe" -o "$tmp/icono.ico" 2>"$tmp/error" || [[ ! -s "$tmp/icono.ico" ]]; then
     falla "sin icono ($(cat "$tmp/error"))"
