@@ -2,6 +2,7 @@
 
 #include "app/avisos.h"
 #include "app/avisos_ventana.h"
+#include "app/espera_bandeja.h"
 #include "app/proceso.h"
 #include "base/lanzador.h"
 #include "handoff/entrega_csv.h"
@@ -12,15 +13,20 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QScreen>
 #include <QSessionManager>
 
 Agente::Agente(const QString& carpetaPrograma, QObject* parent)
+    : Agente(carpetaPrograma, ElegirUbicacion(EntornoDelSistema(carpetaPrograma)), parent)
+{
+}
+
+Agente::Agente(const QString& carpetaPrograma, const Ubicacion& ubicacion, QObject* parent)
     : QObject(parent)
     , m_carpetaPrograma(carpetaPrograma)
-    , m_registro(carpetaPrograma)
+    , m_ubicacion(ubicacion)
+    , m_registro(ubicacion.carpetaDatos)
     , m_salir([](int codigo) { QCoreApplication::exit(codigo); })
 {
     InstalarRegistro(&m_registro);
@@ -54,12 +60,10 @@ Endpoints Agente::CrearEndpoints()
 
 std::optional<int> Agente::Iniciar()
 {
-    const QString rutaConfig = QDir(m_carpetaPrograma).filePath(QStringLiteral("config.ini"));
-
     // Read once, before anything else: the HTTP port names the lock. A file that is missing or holds a bad number
     // still leaves a valid port (its default) for the lock, so a second agent ends silently either way.
     QString error;
-    const bool configuracionValida = LeerConfiguracion(rutaConfig, m_cfg, error);
+    const bool configuracionValida = LeerConfiguracion(m_ubicacion.configuraciones, m_cfg, error);
 
     // One agent per HTTP port: a second one ends silently.
     m_instancia = std::make_unique<QLockFile>(
@@ -70,7 +74,7 @@ std::optional<int> Agente::Iniciar()
         return 0;
     }
 
-    if (!QFileInfo(rutaConfig).isFile()) {
+    if (!m_ubicacion.HayConfiguracion()) {
         const QString texto = QStringLiteral("No se encontró el archivo de configuración.");
         MostrarAviso(texto, IconoAviso::Error, BotonesAviso::Aceptar);
         EscribirLog(texto);
@@ -84,12 +88,15 @@ std::optional<int> Agente::Iniciar()
 
     m_ventana = std::make_unique<Principal>();
     connect(&m_registro, &Registro::lineaEscrita, m_ventana.get(), &Principal::AgregarLinea);
+    EscribirLog(m_ubicacion.Descripcion());
+    // The received PDF goes there; the line above has normally made it already.
+    QDir().mkpath(m_ubicacion.carpetaDatos);
 
     m_lanzador = CrearLanzadorDelSistema();
     m_balanza = std::make_unique<Balanza>(m_cfg, CrearPuertoSerie(m_cfg));
     m_csv = std::make_unique<EntregaCSV>(m_cfg, *m_lanzador);
     m_impresoras = CrearListaImpresorasDelSistema();
-    m_impresion = std::make_unique<Impresion>(m_carpetaPrograma, *m_impresoras,
+    m_impresion = std::make_unique<Impresion>(m_ubicacion.carpetaDatos, *m_impresoras,
                                               CrearVisorDelSistema(m_carpetaPrograma, *m_lanzador));
     m_estado = std::make_unique<DocumentoEstado>(m_cfg, [this] { return m_servidor->PuertoLocal(); });
     m_servidor = std::make_unique<ServidorWeb>(m_cfg, CrearEndpoints());
@@ -117,7 +124,6 @@ std::optional<int> Agente::Iniciar()
     });
     AlPedirseTerminar(this, [this] { Apagar(); });
 
-    m_ventana->MostrarIconoBandeja();
     if (PlataformaSinPantalla()) {
         EscribirLog(QStringLiteral("?? No hay pantalla disponible: la ventana no se muestra."));
     }
@@ -125,6 +131,13 @@ std::optional<int> Agente::Iniciar()
         const QRect zona = pantalla->availableGeometry();
         m_ventana->move(zona.center() - m_ventana->rect().center());
     }
+    // Where nothing can be shown there is no notification area to wait for.
+    if (m_enBandeja && !PlataformaSinPantalla()) {
+        m_esperaBandeja = std::make_unique<EsperaBandeja>([] { return QSystemTrayIcon::isSystemTrayAvailable(); });
+        OcultarEnBandeja(*m_ventana, *m_esperaBandeja, kIntervaloBandejaMs, kConsultasBandeja);
+        return std::nullopt;
+    }
+    m_ventana->MostrarIconoBandeja();
     m_ventana->show();
     return std::nullopt;
 }

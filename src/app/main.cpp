@@ -19,6 +19,8 @@ int main(int argc, char* argv[])
     InstalarAvisosDeVentana();
 
     Agente agente(QCoreApplication::applicationDirPath());
+    // The log-in start (the autostart entry) keeps the window behind the icon.
+    agente.FijarInicioEnBandeja(QCoreApplication::arguments().contains(QStringLiteral("--bandeja")));
     if (const auto codigo = agente.Iniciar()) {
         return *codigo;
     }

@@ -250,12 +250,11 @@ void TstSettings::whereFilesLive_data()
     QTest::newRow("portable") << true << false << false << true << false << QStringList{junto} << programa;
     QTest::newRow("portable beats the machine's file")
         << true << true << true << false << false << QStringList{junto} << programa;
-    QTest::newRow("installed, machine file") << false << true << false << true << true << QStringList{maquina}
-                                             << datos;
+    QTest::newRow("installed, machine file") << false << true << false << true << true << QStringList{maquina} << datos;
     QTest::newRow("installed, both files")
         << false << true << true << false << true << QStringList{maquina, usuario} << datos;
-    QTest::newRow("installed, user file only") << false << false << true << false << true << QStringList{usuario}
-                                               << datos;
+    QTest::newRow("installed, user file only")
+        << false << false << true << false << true << QStringList{usuario} << datos;
     QTest::newRow("portable folder missing its file")
         << false << false << false << true << false << QStringList{} << programa;
     QTest::newRow("installed, every file missing")
