@@ -9,4 +9,5 @@ cmake -S "$raiz" -B "$raiz/build/test" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
 cmake --build "$raiz/build/test"
 export XDG_RUNTIME_DIR="${XDG_RUNTIME_DIR:-$(mktemp -d)}"
 cd "$raiz/build/test"
-exec ctest --output-on-failure
+ctest --output-on-failure
+"$raiz/scripts/empaquetar-deb.sh" --probar
