@@ -35,7 +35,7 @@ for ruta in ./usr/bin/plugin-tornavo ./usr/share/applications/plugin-tornavo.des
     ./usr/share/icons/hicolor/64x64/apps/plugin-tornavo.png ./usr/share/icons/hicolor/scalable/apps/plugin-tornavo.svg \
     ./etc/xdg/autostart/plugin-tornavo.desktop ./etc/plugin-tornavo/config.ini \
     ./etc/plugin-tornavo/politica-navegador.json ./etc/chromium/policies/managed/plugin-tornavo.json \
-    ./etc/opt/chrome/policies/managed/plugin-tornavo.json ./usr/share/doc/plugin-tornavo/README.Debian; do
+    ./usr/share/doc/plugin-tornavo/README.Debian ./usr/share/man/man1/plugin-tornavo.1.gz; do
     grep -qE " $ruta( ->|$)" <<<"$contenido" || falla "falta $ruta en el paquete"
 done
 conffiles=$(dpkg-deb -I "$deb" conffiles)
@@ -65,6 +65,8 @@ fi
 
 tmp=$(mktemp -d)
 pid=
+habia_chrome=0
+[[ -e /etc/opt/chrome ]] && habia_chrome=1
 limpiar() {
     [[ -n "$pid" ]] && kill "$pid" 2>/dev/null || true
     dpkg --purge plugin-tornavo >/dev/null 2>&1 || true
@@ -75,6 +77,15 @@ trap limpiar EXIT
 echo "== Instalar (apt-get install ./$(basename "$deb"))"
 DEBIAN_FRONTEND=noninteractive apt-get install -y -qq -o DPkg::Lock::Timeout=300 --no-install-recommends "$deb" \
     >"$tmp/apt.log" 2>&1 || { cat "$tmp/apt.log"; falla "no se pudo instalar"; exit 1; }
+
+politica=/etc/plugin-tornavo/politica-navegador.json
+for enlace in /etc/chromium/policies/managed/plugin-tornavo.json /etc/opt/chrome/policies/managed/plugin-tornavo.json; do
+    [[ "$(readlink -f "$enlace")" == "$politica" ]] || falla "$enlace no lleva a $politica"
+done
+for clave in LocalNetworkAccessAllowedForUrls LoopbackNetworkAllowedForUrls; do
+    python3 -c 'import json,sys; d=json.load(open(sys.argv[1])); sys.exit(d.get(sys.argv[2]) != ["https://[*.]tornavo.com"])' \
+        "$politica" "$clave" || falla "$politica no permite https://[*.]tornavo.com en $clave"
+done
 
 echo "== Arrancar como dice /etc/xdg/autostart/plugin-tornavo.desktop"
 orden=$(sed -n 's/^Exec=//p' /etc/xdg/autostart/plugin-tornavo.desktop)
@@ -118,6 +129,7 @@ pid=
 
 echo "== Quitar (dpkg --remove), luego purgar (dpkg --purge)"
 dpkg --remove plugin-tornavo >/dev/null
+[[ -f /etc/plugin-tornavo/config.ini ]] || falla "quitar (sin purgar) borró el config.ini del administrador"
 for ruta in /etc/chromium/policies/managed/plugin-tornavo.json /etc/opt/chrome/policies/managed/plugin-tornavo.json \
     /usr/bin/plugin-tornavo; do
     [[ -e "$ruta" || -L "$ruta" ]] && falla "$ruta sigue tras quitar el paquete"
@@ -132,7 +144,9 @@ while read -r ruta; do
         quedan=$((quedan + 1))
     fi
 done < <(awk '{ print $6 }' <<<"$contenido")
-for carpeta in /etc/plugin-tornavo /usr/share/doc/plugin-tornavo; do
+carpetas=(/etc/plugin-tornavo /usr/share/doc/plugin-tornavo)
+((habia_chrome)) || carpetas+=(/etc/opt/chrome)
+for carpeta in "${carpetas[@]}"; do
     [[ -e "$carpeta" ]] && falla "$carpeta sigue tras purgar"
 done
 echo "Archivos del paquete que quedan tras purgar: $quedan"
