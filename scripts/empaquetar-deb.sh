@@ -12,6 +12,7 @@ probar=0
 
 "$raiz/scripts/instalar-dependencias.sh" dpkg-dev lintian desktop-file-utils curl file
 construccion="$raiz/build/paquete"
+export DEB_BUILD_MAINT_OPTIONS=hardening=+all
 CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
     LDFLAGS="$(dpkg-buildflags --get LDFLAGS)" \
     cmake -S "$raiz" -B "$construccion" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
