@@ -13,9 +13,10 @@ probar=0
 "$raiz/scripts/instalar-dependencias.sh" dpkg-dev lintian desktop-file-utils curl file
 construccion="$raiz/build/paquete"
 export DEB_BUILD_MAINT_OPTIONS=hardening=+all
-CXXFLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
-    LDFLAGS="$(dpkg-buildflags --get LDFLAGS)" \
-    cmake -S "$raiz" -B "$construccion" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr >/dev/null
+# Named on every configure: CMake reads CXXFLAGS and LDFLAGS only into a fresh cache.
+cmake -S "$raiz" -B "$construccion" -G Ninja -DCMAKE_BUILD_TYPE=Release -DCMAKE_INSTALL_PREFIX=/usr \
+    -DCMAKE_CXX_FLAGS="$(dpkg-buildflags --get CXXFLAGS) $(dpkg-buildflags --get CPPFLAGS)" \
+    -DCMAKE_EXE_LINKER_FLAGS="$(dpkg-buildflags --get LDFLAGS)" >/dev/null
 nice cmake --build "$construccion" -- -j2
 rm -f "$construccion"/plugin-tornavo_*.deb
 (cd "$construccion" && nice cpack -G DEB >/dev/null)
