@@ -18,15 +18,10 @@
 #include <QSessionManager>
 
 Agente::Agente(const QString& carpetaPrograma, QObject* parent)
-    : Agente(carpetaPrograma, ElegirUbicacion(EntornoDelSistema(carpetaPrograma)), parent)
-{
-}
-
-Agente::Agente(const QString& carpetaPrograma, const Ubicacion& ubicacion, QObject* parent)
     : QObject(parent)
     , m_carpetaPrograma(carpetaPrograma)
-    , m_ubicacion(ubicacion)
-    , m_registro(ubicacion.carpetaDatos)
+    , m_ubicacion(ElegirUbicacion(EntornoDelSistema(carpetaPrograma)))
+    , m_registro(m_ubicacion.carpetaDatos)
     , m_salir([](int codigo) { QCoreApplication::exit(codigo); })
 {
     InstalarRegistro(&m_registro);

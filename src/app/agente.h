@@ -29,7 +29,6 @@ class Agente final : public QObject
 public:
     // Where it reads and writes follows from the program folder (settings/ubicacion.h).
     explicit Agente(const QString& carpetaPrograma, QObject* parent = nullptr);
-    Agente(const QString& carpetaPrograma, const Ubicacion& ubicacion, QObject* parent = nullptr);
     ~Agente() override;
 
     // Runs the start-up. Returns the exit code when the process must end now, nothing when it goes on running.
