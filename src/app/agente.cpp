@@ -2,6 +2,7 @@
 
 #include "app/avisos.h"
 #include "app/avisos_ventana.h"
+#include "app/espera_bandeja.h"
 #include "app/proceso.h"
 #include "base/lanzador.h"
 #include "handoff/entrega_csv.h"
@@ -12,7 +13,6 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QGuiApplication>
 #include <QLockFile>
 #include <QScreen>
@@ -33,11 +33,6 @@ bool TomarCerrojoHuerfano(QLockFile& cerrojo)
     return cerrojo.removeStaleLockFile() && cerrojo.tryLock(0);
 }
 
-QString RutaConfig(const QString& carpetaPrograma)
-{
-    return QDir(carpetaPrograma).filePath(QStringLiteral("config.ini"));
-}
-
 // One agent per HTTP port.
 std::unique_ptr<QLockFile> CerrojoDelPuerto(quint16 puerto)
 {
@@ -54,7 +49,7 @@ int Agente::DetenerEnEjecucion(const QString& carpetaPrograma)
 {
     Configuracion cfg;
     QString error;
-    LeerConfiguracion(RutaConfig(carpetaPrograma), cfg, error);
+    LeerConfiguracion(ElegirUbicacion(EntornoDelSistema(carpetaPrograma)).configuraciones, cfg, error);
     const auto cerrojo = CerrojoDelPuerto(cfg.PuertoHTTP);
     if (cerrojo->tryLock(0)) {
         return 0;
@@ -72,7 +67,8 @@ int Agente::DetenerEnEjecucion(const QString& carpetaPrograma)
 Agente::Agente(const QString& carpetaPrograma, QObject* parent)
     : QObject(parent)
     , m_carpetaPrograma(carpetaPrograma)
-    , m_registro(carpetaPrograma)
+    , m_ubicacion(ElegirUbicacion(EntornoDelSistema(carpetaPrograma)))
+    , m_registro(m_ubicacion.carpetaDatos)
     , m_salir([](int codigo) { QCoreApplication::exit(codigo); })
 {
     InstalarRegistro(&m_registro);
@@ -106,12 +102,10 @@ Endpoints Agente::CrearEndpoints()
 
 std::optional<int> Agente::Iniciar()
 {
-    const QString rutaConfig = RutaConfig(m_carpetaPrograma);
-
     // Read once, before anything else: the HTTP port names the lock. A file that is missing or holds a bad number
     // still leaves a valid port (its default) for the lock, so a second agent ends silently either way.
     QString error;
-    const bool configuracionValida = LeerConfiguracion(rutaConfig, m_cfg, error);
+    const bool configuracionValida = LeerConfiguracion(m_ubicacion.configuraciones, m_cfg, error);
 
     // One agent per HTTP port: a second one ends silently.
     m_instancia = CerrojoDelPuerto(m_cfg.PuertoHTTP);
@@ -119,7 +113,7 @@ std::optional<int> Agente::Iniciar()
         return 0;
     }
 
-    if (!QFileInfo(rutaConfig).isFile()) {
+    if (!m_ubicacion.HayConfiguracion()) {
         const QString texto = QStringLiteral("No se encontró el archivo de configuración.");
         MostrarAviso(texto, IconoAviso::Error, BotonesAviso::Aceptar);
         EscribirLog(texto);
@@ -136,12 +130,15 @@ std::optional<int> Agente::Iniciar()
     QGuiApplication::setQuitOnLastWindowClosed(false);
     m_ventana = std::make_unique<Principal>();
     connect(&m_registro, &Registro::lineaEscrita, m_ventana.get(), &Principal::AgregarLinea);
+    EscribirLog(m_ubicacion.Descripcion());
+    // The received PDF goes there; the line above has normally made it already.
+    QDir().mkpath(m_ubicacion.carpetaDatos);
 
     m_lanzador = CrearLanzadorDelSistema();
     m_balanza = std::make_unique<Balanza>(m_cfg, CrearPuertoSerie(m_cfg));
     m_csv = std::make_unique<EntregaCSV>(m_cfg, *m_lanzador);
     m_impresoras = CrearListaImpresorasDelSistema();
-    m_impresion = std::make_unique<Impresion>(m_carpetaPrograma, *m_impresoras,
+    m_impresion = std::make_unique<Impresion>(m_ubicacion.carpetaDatos, *m_impresoras,
                                               CrearVisorDelSistema(m_carpetaPrograma, *m_lanzador));
     m_estado = std::make_unique<DocumentoEstado>(m_cfg, [this] { return m_servidor->PuertoLocal(); });
     m_servidor = std::make_unique<ServidorWeb>(m_cfg, CrearEndpoints());
@@ -169,7 +166,6 @@ std::optional<int> Agente::Iniciar()
     });
     AlPedirseTerminar(this, [this] { Apagar(); });
 
-    m_ventana->MostrarIconoBandeja();
     if (PlataformaSinPantalla()) {
         EscribirLog(QStringLiteral("?? No hay pantalla disponible: la ventana no se muestra."));
     }
@@ -177,6 +173,13 @@ std::optional<int> Agente::Iniciar()
         const QRect zona = pantalla->availableGeometry();
         m_ventana->move(zona.center() - m_ventana->rect().center());
     }
+    // Where nothing can be shown there is no notification area to wait for.
+    if (m_enBandeja && !PlataformaSinPantalla()) {
+        m_esperaBandeja = std::make_unique<EsperaBandeja>([] { return QSystemTrayIcon::isSystemTrayAvailable(); });
+        OcultarEnBandeja(*m_ventana, *m_esperaBandeja, kIntervaloBandejaMs, kConsultasBandeja);
+        return std::nullopt;
+    }
+    m_ventana->MostrarIconoBandeja();
     m_ventana->show();
     return std::nullopt;
 }

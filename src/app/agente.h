@@ -5,6 +5,7 @@
 #include "http/estado.h"
 #include "http/servidor.h"
 #include "settings/configuracion.h"
+#include "settings/ubicacion.h"
 
 #include <QLockFile>
 #include <QObject>
@@ -14,6 +15,7 @@
 #include <optional>
 
 class Balanza;
+class EsperaBandeja;
 class EntregaCSV;
 class Impresion;
 class Lanzador;
@@ -25,11 +27,18 @@ class Agente final : public QObject
     Q_OBJECT
 
 public:
+    // Where it reads and writes follows from the program folder (settings/ubicacion.h).
     explicit Agente(const QString& carpetaPrograma, QObject* parent = nullptr);
     ~Agente() override;
 
     // Runs the start-up. Returns the exit code when the process must end now, nothing when it goes on running.
     std::optional<int> Iniciar();
+    // Start hidden behind the icon (at log-in) instead of with the window shown; before Iniciar.
+    void FijarInicioEnBandeja(bool enBandeja) { m_enBandeja = enBandeja; }
+
+    // How long a start in the tray waits for a notification area: every interval, this many times.
+    static constexpr int kIntervaloBandejaMs = 500;
+    static constexpr int kConsultasBandeja = 60;
 
     // Asks the agent of `carpetaPrograma`'s HTTP port, if one runs, to shut down as its service manager would (no
     // question), and waits a bounded time for it to end: for installers and scripts. 0 when none runs any more.
@@ -48,18 +57,22 @@ public:
     ServidorWeb* Servidor() const { return m_servidor.get(); }
     Balanza* Bascula() const { return m_balanza.get(); }
     Registro& Log() { return m_registro; }
+    const Ubicacion& Lugar() const { return m_ubicacion; }
 
 private:
     Endpoints CrearEndpoints();
 
     QString m_carpetaPrograma;
+    Ubicacion m_ubicacion;
     Configuracion m_cfg;
     Registro m_registro;
     std::unique_ptr<QLockFile> m_instancia;
     std::function<void(int)> m_salir;
     bool m_preguntando = false;
     bool m_apagado = false;
+    bool m_enBandeja = false;
     std::unique_ptr<Principal> m_ventana;
+    std::unique_ptr<EsperaBandeja> m_esperaBandeja;
     std::unique_ptr<DocumentoEstado> m_estado;
     std::unique_ptr<Lanzador> m_lanzador;
     std::unique_ptr<Balanza> m_balanza;

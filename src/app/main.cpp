@@ -21,6 +21,8 @@ int main(int argc, char* argv[])
     }
 
     Agente agente(QCoreApplication::applicationDirPath());
+    // The log-in start (the autostart entry) keeps the window behind the icon.
+    agente.FijarInicioEnBandeja(QCoreApplication::arguments().contains(QStringLiteral("--bandeja")));
     if (const auto codigo = agente.Iniciar()) {
         return *codigo;
     }

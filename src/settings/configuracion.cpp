@@ -43,16 +43,26 @@ QString MensajeValorInvalido(const QString& clave, const QString& valor)
 
 bool LeerConfiguracion(const QString& ruta, Configuracion& cfg, QString& error)
 {
-    // The file is read once and every key looked up in the same text.
-    QString contenido;
-    {
+    return LeerConfiguracion(QStringList{ruta}, cfg, error);
+}
+
+bool LeerConfiguracion(const QStringList& rutas, Configuracion& cfg, QString& error)
+{
+    // Each file is read once and every key looked up in the same texts.
+    QStringList contenidos;
+    for (const QString& ruta : rutas) {
         QFile archivo(ruta);
         if (archivo.open(QIODevice::ReadOnly)) {
-            contenido = DecodificarTexto(archivo.readAll());
+            contenidos << DecodificarTexto(archivo.readAll());
         }
     }
+    // A file without the key hands on the value found so far.
     const auto leer = [&](const QString& clave, const QString& porDefecto) {
-        return LeerINITexto(kSeccionConfiguracion, clave, porDefecto, contenido);
+        QString valor = porDefecto;
+        for (const QString& contenido : contenidos) {
+            valor = LeerINITexto(kSeccionConfiguracion, clave, valor, contenido);
+        }
+        return valor;
     };
     bool bien = true;
     const auto leerEntero = [&](const QString& clave, const QString& porDefecto, qint64 minimo, qint64 maximo,

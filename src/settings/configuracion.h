@@ -1,6 +1,7 @@
 #pragma once
 
 #include <QString>
+#include <QStringList>
 
 // The agent's settings, read once at start-up from section "Configuracion" of config.ini and constant afterwards.
 struct Configuracion
@@ -30,6 +31,9 @@ inline const QString kSeccionConfiguracion = QStringLiteral("Configuracion");
 // Reads every key of the file at `ruta`. A number that is not a whole decimal number in its type's range makes it
 // return false with `error` naming the key and its value; the other settings are still filled.
 bool LeerConfiguracion(const QString& ruta, Configuracion& cfg, QString& error);
+// The same over several files read in turn: a key present in a later file overrides the earlier ones (a user's
+// config.ini over the machine's). No file at all gives every default.
+bool LeerConfiguracion(const QStringList& rutas, Configuracion& cfg, QString& error);
 
 // A whole decimal number (optional sign, digits only, nothing around it) within [minimo, maximo].
 bool ConvertirEntero(const QString& texto, qint64 minimo, qint64 maximo, qint64& valor);

@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -18,7 +19,9 @@
 #include <QTest>
 
 #include <csignal>
+#include <memory>
 #include <sys/prctl.h>
+#include <unistd.h>
 
 using soporte::AgenteDePrueba;
 using soporte::PdfDePrueba;
@@ -558,10 +561,16 @@ void TstNavegador::redLocal_data()
     QTest::addColumn<bool>("publica");
     QTest::addColumn<bool>("conceder");
     QTest::addColumn<bool>("funciona");
-    QTest::newRow("https local") << QStringLiteral("https") << false << false << true;
-    QTest::newRow("https pública sin permiso") << QStringLiteral("https") << true << false << false;
-    QTest::newRow("https pública con permiso") << QStringLiteral("https") << true << true << true;
-    QTest::newRow("http pública") << QStringLiteral("http") << true << false << false;
+    QTest::addColumn<bool>("politica"); // the package's managed policy installed for Chromium
+    QTest::addColumn<QString>("host");
+    const QString app = kAplicacion;
+    QTest::newRow("https local") << QStringLiteral("https") << false << false << true << false << app;
+    QTest::newRow("https pública sin permiso") << QStringLiteral("https") << true << false << false << false << app;
+    QTest::newRow("https pública con permiso") << QStringLiteral("https") << true << true << true << false << app;
+    QTest::newRow("http pública") << QStringLiteral("http") << true << false << false << false << app;
+    QTest::newRow("https pública con la política") << QStringLiteral("https") << true << false << true << true << app;
+    QTest::newRow("https pública ajena con la política")
+        << QStringLiteral("https") << true << false << false << true << kTiendaAjena;
 }
 
 void TstNavegador::redLocal()
@@ -570,6 +579,26 @@ void TstNavegador::redLocal()
     QFETCH(bool, publica);
     QFETCH(bool, conceder);
     QFETCH(bool, funciona);
+    QFETCH(bool, politica);
+    QFETCH(QString, host);
+
+    // Chromium reads its managed policies from this one folder, at start.
+    const QDir politicas(QStringLiteral("/etc/chromium/policies/managed"));
+    const QString paquete = politicas.filePath(QStringLiteral("plugin-tornavo.json"));
+    if (QFileInfo::exists(paquete) || QFileInfo(paquete).isSymLink()) {
+        QSKIP("plugin-tornavo está instalado: su política de Chromium cambiaría lo que se prueba aquí");
+    }
+    std::unique_ptr<soporte::ArchivoTemporalDeSistema> instalada;
+    if (politica) {
+        // The very file the package installs, linked as the package links it.
+        if (::geteuid() != 0) {
+            QSKIP("instalar una política de Chromium en /etc/chromium/policies/managed necesita root");
+        }
+        instalada = std::make_unique<soporte::ArchivoTemporalDeSistema>(
+            politicas.filePath(QStringLiteral("plugin-tornavo-prueba.json")),
+            qEnvironmentVariable("TORNAVO_SOURCE_DIR") + QStringLiteral("/paquetes/debian/politica-navegador.json"));
+        QVERIFY2(instalada->Error().isEmpty(), qPrintable(instalada->Error()));
+    }
 
     if (m_https.Puerto() == 0) {
         // A self-signed certificate for the web application's host, made for this run.
@@ -603,7 +632,7 @@ void TstNavegador::redLocal()
                                     {QStringLiteral("loopbackNetwork")}, &error),
                  qPrintable(error));
     }
-    QVERIFY2(AbrirBanco(navegador, UrlBanco(esquema, kAplicacion, puerto), error), qPrintable(error));
+    QVERIFY2(AbrirBanco(navegador, UrlBanco(esquema, host, puerto), error), qPrintable(error));
 
     const QJsonObject estado = Ejecutar(navegador, QStringLiteral("Banco.consultarEstado()"), error);
     QVERIFY2(error.isEmpty(), qPrintable(error));
@@ -625,6 +654,8 @@ void TstNavegador::redLocal()
     } else {
         // The browser blocks the call before it reaches the agent.
         QVERIFY(estado.value(QLatin1String("red")).toBool());
+        QVERIFY2(estado.value(QLatin1String("error")).toString().contains(QStringLiteral("TypeError: Failed to fetch")),
+                 qPrintable(estado.value(QLatin1String("error")).toString()));
         QVERIFY(envio.value(QLatin1String("red")).toBool());
         QVERIFY(!QFile::exists(rutaGuardado));
     }

@@ -3,6 +3,7 @@
 #include "base/texto.h"
 #include "settings/configuracion.h"
 #include "settings/ini.h"
+#include "settings/ubicacion.h"
 #include "settings/version.h"
 #include "support/soporte.h"
 
@@ -41,6 +42,9 @@ private slots:
     void configurationValues();
     void configurationRejectsBadNumbers_data();
     void configurationRejectsBadNumbers();
+    void userConfigurationOverridesKeyByKey();
+    void whereFilesLive_data();
+    void whereFilesLive();
 
     void logLineFormatAndFile();
     void logCreatesFolderAndSurvivesAFileNamedLogs();
@@ -204,6 +208,102 @@ void TstSettings::configurationRejectsBadNumbers()
     QVERIFY(!LeerConfiguracion(ruta, cfg, error));
     QVERIFY2(error.contains(clave) && error.contains(QString::fromUtf8(linea.mid(linea.indexOf('=') + 1))),
              qPrintable(error));
+}
+
+void TstSettings::userConfigurationOverridesKeyByKey()
+{
+    QTemporaryDir dir;
+    const QString maquina = dir.filePath(QStringLiteral("maquina.ini"));
+    const QString usuario = dir.filePath(QStringLiteral("usuario.ini"));
+    QVERIFY(soporte::EscribirArchivo(maquina, "[Configuracion]\r\nMODE=DEV\r\nPuertoHTTP=8080\r\n"
+                                              "DominioWeb=tienda.com\r\nIntentos=tres\r\n"));
+    QVERIFY(soporte::EscribirArchivo(usuario, "[configuracion]\nPuertoHTTP=9000\nDominioWeb=\nIntentos=4\n"));
+    Configuracion cfg;
+    QString error;
+    // The user's valid number hides the machine's bad one; a missing file in the list is no file at all.
+    QVERIFY2(LeerConfiguracion({maquina, dir.filePath(QStringLiteral("falta.ini")), usuario}, cfg, error),
+             qPrintable(error));
+    QCOMPARE(cfg.MODE, QStringLiteral("DEV"));
+    QCOMPARE(cfg.PuertoHTTP, quint16(9000));
+    QCOMPARE(cfg.DominioWeb, QString());
+    QCOMPARE(cfg.Intentos, 4);
+    QCOMPARE(cfg.ProtocoloBalanza, QStringLiteral("Systel1"));
+
+    QVERIFY(!LeerConfiguracion(QStringList{usuario, maquina}, cfg, error));
+    QVERIFY2(error.contains(QStringLiteral("Intentos")) && error.contains(QStringLiteral("tres")), qPrintable(error));
+}
+
+void TstSettings::whereFilesLive_data()
+{
+    QTest::addColumn<bool>("junto");
+    QTest::addColumn<bool>("maquina");
+    QTest::addColumn<bool>("usuario");
+    QTest::addColumn<bool>("escribible");
+    QTest::addColumn<bool>("instalada");
+    QTest::addColumn<QStringList>("leidas");
+    QTest::addColumn<QString>("datos");
+    const QString junto = QStringLiteral("/opt/pt/config.ini");
+    const QString maquina = QStringLiteral("/etc/pt/config.ini");
+    const QString usuario = QStringLiteral("/home/u/.config/pt/config.ini");
+    const QString programa = QStringLiteral("/opt/pt");
+    const QString datos = QStringLiteral("/home/u/.local/share/pt");
+    QTest::newRow("portable") << true << false << false << true << false << QStringList{junto} << programa;
+    QTest::newRow("portable beats the machine's file")
+        << true << true << true << false << false << QStringList{junto} << programa;
+    QTest::newRow("installed, machine file") << false << true << false << true << true << QStringList{maquina} << datos;
+    QTest::newRow("installed, both files")
+        << false << true << true << false << true << QStringList{maquina, usuario} << datos;
+    QTest::newRow("installed, user file only")
+        << false << false << true << false << true << QStringList{usuario} << datos;
+    QTest::newRow("portable folder missing its file")
+        << false << false << false << true << false << QStringList{} << programa;
+    QTest::newRow("installed, every file missing")
+        << false << false << false << false << true << QStringList{} << datos;
+}
+
+void TstSettings::whereFilesLive()
+{
+    QFETCH(bool, junto);
+    QFETCH(bool, maquina);
+    QFETCH(bool, usuario);
+    QFETCH(bool, escribible);
+    QFETCH(bool, instalada);
+    QFETCH(QStringList, leidas);
+    QFETCH(QString, datos);
+
+    EntornoUbicacion entorno;
+    entorno.carpetaPrograma = QStringLiteral("/opt/pt");
+    entorno.sistema = {QStringLiteral("/etc/pt/config.ini"), QStringLiteral("/home/u/.config/pt/config.ini"),
+                       QStringLiteral("/home/u/.local/share/pt")};
+    QStringList existen;
+    if (junto) {
+        existen << QStringLiteral("/opt/pt/config.ini");
+    }
+    if (maquina) {
+        existen << entorno.sistema.configMaquina;
+    }
+    if (usuario) {
+        existen << entorno.sistema.configUsuario;
+    }
+    entorno.esArchivo = [&](const QString& ruta) { return existen.contains(ruta); };
+    QStringList probadas;
+    entorno.carpetaEscribible = [&](const QString& carpeta) {
+        probadas << carpeta;
+        return escribible;
+    };
+
+    const Ubicacion u = ElegirUbicacion(entorno);
+    QCOMPARE(u.instalada, instalada);
+    QCOMPARE(u.configuraciones, leidas);
+    QCOMPARE(u.carpetaDatos, datos);
+    QCOMPARE(u.CarpetaLogs(), datos + QStringLiteral("/logs"));
+    QVERIFY(probadas.isEmpty() || probadas == QStringList{entorno.carpetaPrograma});
+    const QString linea = u.Descripcion();
+    for (const QString& ruta : leidas) {
+        QVERIFY2(linea.contains(QDir::toNativeSeparators(ruta)), qPrintable(linea));
+    }
+    QVERIFY2(linea.endsWith(QStringLiteral("registro en ") + QDir::toNativeSeparators(datos + QStringLiteral("/logs"))),
+             qPrintable(linea));
 }
 
 void TstSettings::logLineFormatAndFile()

@@ -95,7 +95,7 @@ void AgenteDePrueba::Arrancar(const QStringList& entornoExtra)
         entorno.insert(par.left(igual), par.mid(igual + 1));
     }
     m_proceso.setProcessEnvironment(entorno);
-    m_proceso.start(QDir(m_carpeta.path()).filePath(QStringLiteral("plugin-tornavo")), {});
+    m_proceso.start(QDir(m_carpeta.path()).filePath(QStringLiteral("plugin-tornavo")), m_argumentos);
 }
 
 bool AgenteDePrueba::Iniciar(const QStringList& entornoExtra, int msEspera)

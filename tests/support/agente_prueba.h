@@ -67,6 +67,8 @@ public:
     // Writes config.ini exactly as given.
     void ConfigurarTexto(const QByteArray& contenido);
 
+    // Command-line arguments of the next start.
+    void FijarArgumentos(const QStringList& argumentos) { m_argumentos = argumentos; }
     // Copies the executable into the folder and starts it; true once it accepts connections.
     bool Iniciar(const QStringList& entornoExtra = {}, int msEspera = 15000);
     // Starts it and waits for it to end on its own; its exit code, or -1 when it did not end in time.
@@ -82,6 +84,7 @@ private:
 
     QTemporaryDir m_carpeta;
     QProcess m_proceso;
+    QStringList m_argumentos;
     QByteArray m_errores;
 };
 

@@ -70,4 +70,33 @@ void EsperarFinOMatar(QProcess& proceso, int msEspera)
     proceso.waitForFinished(5000);
 }
 
+ArchivoTemporalDeSistema::ArchivoTemporalDeSistema(const QString& ruta, const QString& destino)
+    : m_ruta(ruta)
+{
+    if (!QFileInfo::exists(destino)) {
+        m_error = QStringLiteral("no existe ") + destino;
+        return;
+    }
+    for (QDir carpeta = QFileInfo(ruta).absoluteDir(); !carpeta.exists();
+         carpeta.setPath(QFileInfo(carpeta.path()).path())) {
+        m_creadas << carpeta.path();
+    }
+    if (!QDir().mkpath(QFileInfo(ruta).absolutePath())) {
+        m_error = QStringLiteral("no se pudo crear la carpeta de ") + ruta;
+        return;
+    }
+    QFile::remove(ruta);
+    if (!QFile::link(destino, ruta)) {
+        m_error = QStringLiteral("no se pudo crear ") + ruta;
+    }
+}
+
+ArchivoTemporalDeSistema::~ArchivoTemporalDeSistema()
+{
+    QFile::remove(m_ruta);
+    for (const QString& carpeta : m_creadas) {
+        QDir().rmdir(carpeta);
+    }
+}
+
 } // namespace soporte

@@ -28,4 +28,23 @@ void DetenerProceso(QProcess& proceso, int msEspera = 10000);
 // For a child already asked to end some other way: waits for it, then kills it.
 void EsperarFinOMatar(QProcess& proceso, int msEspera = 10000);
 
+// A link at a path outside the test's folders (a browser's policy folder, say) to `destino`, for the object's
+// lifetime: the folders it had to create and the link go again when it ends.
+class ArchivoTemporalDeSistema final
+{
+public:
+    ArchivoTemporalDeSistema(const QString& ruta, const QString& destino);
+    ~ArchivoTemporalDeSistema();
+    ArchivoTemporalDeSistema(const ArchivoTemporalDeSistema&) = delete;
+    ArchivoTemporalDeSistema& operator=(const ArchivoTemporalDeSistema&) = delete;
+
+    // Empty when the link is in place, otherwise why not.
+    QString Error() const { return m_error; }
+
+private:
+    QString m_ruta;
+    QStringList m_creadas; // deepest first
+    QString m_error;
+};
+
 } // namespace soporte

@@ -1,0 +1,14 @@
+#include "settings/carpetas_sistema.h"
+
+#include <QStandardPaths>
+
+CarpetasSistema CarpetasDelSistema()
+{
+    const QString nombre = QStringLiteral("/plugin-tornavo");
+    CarpetasSistema c;
+    c.configMaquina = QStringLiteral("/etc/plugin-tornavo/config.ini");
+    c.configUsuario = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + nombre +
+                      QStringLiteral("/config.ini");
+    c.datosUsuario = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + nombre;
+    return c;
+}
