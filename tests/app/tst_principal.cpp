@@ -329,62 +329,64 @@ void TstPrincipal::lockLeftUnderOurOwnProcessNumberIsTaken()
     m_agente->FijarSalida([this](int codigo) { m_salidas << codigo; });
     QVERIFY(!m_agente->Iniciar().has_value());
     QVERIFY(Responde());
-    void TstPrincipal::startUpLineNamesTheFilesUsed()
-    {
-        const QString dir = QDir::toNativeSeparators(m_dir->path());
-        QVERIFY2(TextoLog().contains(QStringLiteral("] Configuración leída de %1 (carpeta portátil); registro en %2")
-                                         .arg(QDir::toNativeSeparators(m_dir->filePath(QStringLiteral("config.ini"))),
-                                              QDir::toNativeSeparators(m_dir->filePath(QStringLiteral("logs"))))),
-                 qPrintable(dir + QStringLiteral(": ") + TextoLog()));
-        QVERIFY(!m_agente->Lugar().instalada);
+}
+
+void TstPrincipal::startUpLineNamesTheFilesUsed()
+{
+    const QString dir = QDir::toNativeSeparators(m_dir->path());
+    QVERIFY2(TextoLog().contains(QStringLiteral("] Configuración leída de %1 (carpeta portátil); registro en %2")
+                                     .arg(QDir::toNativeSeparators(m_dir->filePath(QStringLiteral("config.ini"))),
+                                          QDir::toNativeSeparators(m_dir->filePath(QStringLiteral("logs"))))),
+             qPrintable(dir + QStringLiteral(": ") + TextoLog()));
+    QVERIFY(!m_agente->Lugar().instalada);
+}
+
+void TstPrincipal::waitForTheTray_data()
+{
+    QTest::addColumn<int>("aparece"); // the answer that first says yes; 0: never
+    QTest::addColumn<int>("consultas");
+    QTest::addColumn<bool>("lista");
+    QTest::addColumn<int>("hechas");
+    QTest::newRow("already there") << 1 << 5 << true << 1;
+    QTest::newRow("appears while waiting") << 3 << 5 << true << 3;
+    QTest::newRow("appears at the last answer") << 5 << 5 << true << 5;
+    QTest::newRow("appears too late") << 6 << 5 << false << 5;
+    QTest::newRow("never appears") << 0 << 4 << false << 4;
+    QTest::newRow("no answers asked for still asks once") << 0 << 0 << false << 1;
+}
+
+void TstPrincipal::waitForTheTray()
+{
+    QFETCH(int, aparece);
+    QFETCH(int, consultas);
+    QFETCH(bool, lista);
+    QFETCH(int, hechas);
+
+    int preguntas = 0;
+    EsperaBandeja espera([&] { return ++preguntas == aparece || (aparece > 0 && preguntas > aparece); });
+    Principal ventana;
+    QSignalSpy lineas(&m_agente->Log(), &Registro::lineaEscrita);
+    QSignalSpy listas(&espera, &EsperaBandeja::lista);
+    QSignalSpy agotadas(&espera, &EsperaBandeja::agotada);
+    OcultarEnBandeja(ventana, espera, 5, consultas);
+    // Hidden while it waits; the event loop runs meanwhile.
+    if (espera.EstadoActual() == EsperaBandeja::Estado::Esperando) {
+        QVERIFY(!ventana.isVisible());
     }
+    QTRY_VERIFY(espera.EstadoActual() != EsperaBandeja::Estado::Esperando);
+    QTest::qWait(30); // no further answers once decided
+    QCOMPARE(espera.Consultas(), hechas);
+    QCOMPARE(preguntas, hechas);
+    QCOMPARE(listas.size(), lista ? 1 : 0);
+    QCOMPARE(agotadas.size(), lista ? 0 : 1);
+    QCOMPARE(espera.EstadoActual(), lista ? EsperaBandeja::Estado::Lista : EsperaBandeja::Estado::Agotada);
+    // Never hidden without an icon: no notification area, so the window shows, and says why.
+    QCOMPARE(ventana.isVisible(), !lista);
+    const bool avisada = !lineas.isEmpty() && lineas.last().first().toString().endsWith(
+                                                  QStringLiteral("] ?? No apareció el área de notificación: se "
+                                                                 "muestra la ventana."));
+    QCOMPARE(avisada, !lista);
+}
 
-    void TstPrincipal::waitForTheTray_data()
-    {
-        QTest::addColumn<int>("aparece"); // the answer that first says yes; 0: never
-        QTest::addColumn<int>("consultas");
-        QTest::addColumn<bool>("lista");
-        QTest::addColumn<int>("hechas");
-        QTest::newRow("already there") << 1 << 5 << true << 1;
-        QTest::newRow("appears while waiting") << 3 << 5 << true << 3;
-        QTest::newRow("appears at the last answer") << 5 << 5 << true << 5;
-        QTest::newRow("appears too late") << 6 << 5 << false << 5;
-        QTest::newRow("never appears") << 0 << 4 << false << 4;
-        QTest::newRow("no answers asked for still asks once") << 0 << 0 << false << 1;
-    }
-
-    void TstPrincipal::waitForTheTray()
-    {
-        QFETCH(int, aparece);
-        QFETCH(int, consultas);
-        QFETCH(bool, lista);
-        QFETCH(int, hechas);
-
-        int preguntas = 0;
-        EsperaBandeja espera([&] { return ++preguntas == aparece || (aparece > 0 && preguntas > aparece); });
-        Principal ventana;
-        QSignalSpy lineas(&m_agente->Log(), &Registro::lineaEscrita);
-        QSignalSpy listas(&espera, &EsperaBandeja::lista);
-        QSignalSpy agotadas(&espera, &EsperaBandeja::agotada);
-        OcultarEnBandeja(ventana, espera, 5, consultas);
-        // Hidden while it waits; the event loop runs meanwhile.
-        if (espera.EstadoActual() == EsperaBandeja::Estado::Esperando) {
-            QVERIFY(!ventana.isVisible());
-        }
-        QTRY_VERIFY(espera.EstadoActual() != EsperaBandeja::Estado::Esperando);
-        QTest::qWait(30); // no further answers once decided
-        QCOMPARE(espera.Consultas(), hechas);
-        QCOMPARE(preguntas, hechas);
-        QCOMPARE(listas.size(), lista ? 1 : 0);
-        QCOMPARE(agotadas.size(), lista ? 0 : 1);
-        QCOMPARE(espera.EstadoActual(), lista ? EsperaBandeja::Estado::Lista : EsperaBandeja::Estado::Agotada);
-        // Never hidden without an icon: no notification area, so the window shows, and says why.
-        QCOMPARE(ventana.isVisible(), !lista);
-        const bool avisada = !lineas.isEmpty() && lineas.last().first().toString().endsWith(
-                                                      QStringLiteral("] ?? No apareció el área de notificación: se "
-                                                                     "muestra la ventana."));
-        QCOMPARE(avisada, !lista);
-    }
-
-    QTEST_MAIN(TstPrincipal)
+QTEST_MAIN(TstPrincipal)
 #include "tst_principal.moc"
