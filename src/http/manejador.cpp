@@ -23,21 +23,35 @@ std::unique_ptr<LectorBase64JSON> ManejadorSolicitudes::LectorPara(QByteArrayVie
     return LectorAnticipado(m_endpoints, linea.metodo, linea.ruta);
 }
 
+bool ManejadorSolicitudes::RechazarAjeno(QByteArrayView cabecera, const Enviar& enviar) const
+{
+    const QString texto = DecodificarTexto(cabecera.toByteArray());
+    if (OrigenPermitido(texto, m_cfg.MODE, m_cfg.DominioWeb)) {
+        return false;
+    }
+    Rechazar(texto, enviar);
+    return true;
+}
+
+void ManejadorSolicitudes::Rechazar(const QString& cabecera, const Enviar& enviar) const
+{
+    EscribirLog(ResumenSolicitud(cabecera));
+    enviar(Respuesta403());
+    EscribirLog(QStringLiteral("Origen denegado: ") + ParaLog(ObtenerHeader(cabecera, QStringLiteral("Origin"))) +
+                QStringLiteral(" | MODE: ") + m_cfg.MODE);
+}
+
 void ManejadorSolicitudes::Manejar(QByteArray datos, Enviar enviar, std::unique_ptr<LectorBase64JSON> lector) const
 {
     SolicitudDecodificada partes = DecodificarSolicitud(std::move(datos));
     if (!partes.utf8) {
         lector.reset(); // it read the bytes, the endpoint gets their conversion
     }
-    EscribirLog(ResumenSolicitud(partes.cabecera));
-
     if (!OrigenPermitido(partes.cabecera, m_cfg.MODE, m_cfg.DominioWeb)) {
-        enviar(Respuesta403());
-        EscribirLog(QStringLiteral("Origen denegado: ") +
-                    Recortar(ObtenerHeader(partes.cabecera, QStringLiteral("Origin")), kLargoMaximoEnLog) +
-                    QStringLiteral(" | MODE: ") + m_cfg.MODE);
+        Rechazar(partes.cabecera, enviar);
         return;
     }
+    EscribirLog(ResumenSolicitud(partes.cabecera));
     if (partes.cabecera.startsWith(QLatin1String("OPTIONS"))) {
         const bool redPrivada = ObtenerHeader(partes.cabecera, QStringLiteral("Access-Control-Request-Private-Network"))
                                     .compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
@@ -54,7 +68,7 @@ void ManejadorSolicitudes::Manejar(QByteArray datos, Enviar enviar, std::unique_
     Enrutar(m_endpoints, linea.metodo, linea.ruta, std::move(partes.cuerpo), std::move(lector),
             [enviar](const QString& cuerpo) {
                 if (enviar(Respuesta200(cuerpo))) {
-                    EscribirLog(QStringLiteral("Respuesta enviada: ") + cuerpo);
+                    EscribirLog(QStringLiteral("Respuesta enviada: ") + ParaLog(cuerpo, kLargoMaximoRespuestaEnLog));
                 }
             });
 }

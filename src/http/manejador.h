@@ -28,7 +28,13 @@ public:
     // the request will reach an endpoint that takes one; none otherwise.
     std::unique_ptr<LectorBase64JSON> LectorPara(QByteArrayView cabecera) const;
 
+    // Judged as soon as the head is in (or as much of it as is worth holding): true when the origin is refused, in
+    // which case the 403 has gone to `enviar` and both lines are logged. Nothing of the body is needed for that.
+    bool RechazarAjeno(QByteArrayView cabecera, const Enviar& enviar) const;
+
 private:
+    void Rechazar(const QString& cabecera, const Enviar& enviar) const;
+
     const Configuracion& m_cfg;
     Endpoints m_endpoints;
 };

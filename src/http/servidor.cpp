@@ -8,6 +8,9 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
+#include <memory>
+
 struct ServidorWeb::Ranura
 {
     QPointer<QTcpSocket> socket; // null: the slot is free
@@ -18,6 +21,7 @@ struct ServidorWeb::Ranura
     quint64 generacion = 0;
     bool atendida = false; // its request is being handled: later bytes are not another request
     bool continuarEnviado = false;
+    bool juzgada = false; // its origin has been checked on the head
     // Fed with the body as it arrives, for a request that takes one; decided once the head is in.
     std::unique_ptr<LectorBase64JSON> lector;
     bool lectorDecidido = false;
@@ -35,6 +39,15 @@ constexpr int kEsperaCierreMs = 30000;
 
 // Below the allocator's mapping threshold (set at start-up).
 constexpr qint64 kBufferLectura = 48 * 1024;
+
+// A head still without its blank line past this size is judged on what it holds: a refused sender must not make
+// the agent hold megabytes of it.
+constexpr qsizetype kCabeceraSinFin = 64 * 1024;
+
+// A request answered before its body was read (refused, too large) has the rest of its body read and dropped, so
+// that closing does not reset the connection and take the answer with it. Bounded in time and in number.
+constexpr int kEsperaDescarteMs = 10000;
+constexpr int kMaximoDescartando = 256;
 
 void CerrarCuandoSeEnvie(QTcpSocket* socket)
 {
@@ -271,6 +284,7 @@ void ServidorWeb::Ocupar(int indice, QTcpSocket* socket)
     ranura.generacion = ++m_generacion;
     ranura.atendida = false;
     ranura.continuarEnviado = false;
+    ranura.juzgada = false;
     ranura.lector.reset();
     ranura.lectorDecidido = false;
     ranura.ensamblador.Reiniciar();
@@ -312,39 +326,45 @@ void ServidorWeb::AlLlegarDatos(int indice, quint64 generacion)
     if (ranura->atendida) {
         return; // one request per connection
     }
-    switch (ranura->ensamblador.Agregar(bytes)) {
-    case EnsambladorSolicitud::Estado::Completa:
-        Atender(indice);
-        break;
-    case EnsambladorSolicitud::Estado::DemasiadoGrande:
-        ranura->atendida = true;
-        ranura->ensamblador.Reiniciar();
-        ranura->lector.reset();
+    const EnsambladorSolicitud::Estado estado = ranura->ensamblador.Agregar(bytes);
+    if (estado == EnsambladorSolicitud::Estado::DemasiadoGrande) {
         EscribirLog(QStringLiteral("? Solicitud demasiado grande: supera el límite de %1 MiB, se cierra la conexión.")
                         .arg(EnsambladorSolicitud::kLimitePorDefecto / (1024 * 1024)));
-        EnviarYCerrar(indice, Respuesta413());
-        break;
-    case EnsambladorSolicitud::Estado::Incompleta:
-        if (ranura->ensamblador.PideContinuar() && !ranura->continuarEnviado) {
-            ranura->continuarEnviado = true;
-            ranura->socket->write("HTTP/1.1 100 Continue\r\n\r\n");
+        Despedir(indice, Respuesta413());
+        return;
+    }
+    const EnsambladorSolicitud& ensamblador = ranura->ensamblador;
+    if (!ranura->juzgada && (ensamblador.CabeceraCompleta() || ensamblador.Datos().size() > kCabeceraSinFin)) {
+        ranura->juzgada = true;
+        const QByteArrayView cabecera =
+            ensamblador.CabeceraCompleta() ? ensamblador.Cabecera() : QByteArrayView(ensamblador.Datos());
+        if (m_manejador.RechazarAjeno(
+                cabecera, [this, indice](const QByteArray& respuesta) { return Despedir(indice, respuesta); })) {
+            return;
         }
-        ranura->inactividad.start(m_inactividadMs);
-        ranura->actividad.start();
-        if (!ranura->ensamblador.CabeceraCompleta()) {
-            ranura->silencio.start(m_silencioCabeceraMs);
-            break;
-        }
-        ranura->silencio.stop();
-        // A large body is read while the rest of it is still on the wire.
-        if (!ranura->lectorDecidido) {
-            ranura->lectorDecidido = true;
-            ranura->lector = m_manejador.LectorPara(ranura->ensamblador.Cabecera());
-        }
-        if (ranura->lector) {
-            ranura->lector->Avanzar(ranura->ensamblador.Cuerpo());
-        }
-        break;
+    }
+    if (estado == EnsambladorSolicitud::Estado::Completa) {
+        Atender(indice);
+        return;
+    }
+    if (ensamblador.PideContinuar() && !ranura->continuarEnviado) {
+        ranura->continuarEnviado = true;
+        ranura->socket->write("HTTP/1.1 100 Continue\r\n\r\n");
+    }
+    ranura->inactividad.start(m_inactividadMs);
+    ranura->actividad.start();
+    if (!ensamblador.CabeceraCompleta()) {
+        ranura->silencio.start(m_silencioCabeceraMs);
+        return;
+    }
+    ranura->silencio.stop();
+    // A large body is read while the rest of it is still on the wire.
+    if (!ranura->lectorDecidido) {
+        ranura->lectorDecidido = true;
+        ranura->lector = m_manejador.LectorPara(ensamblador.Cabecera());
+    }
+    if (ranura->lector) {
+        ranura->lector->Avanzar(ensamblador.Cuerpo());
     }
 }
 
@@ -433,7 +453,53 @@ bool ServidorWeb::EnviarYCerrar(int indice, const QByteArray& respuesta)
     return true;
 }
 
-void ServidorWeb::Liberar(int indice, bool abortar)
+bool ServidorWeb::Despedir(int indice, const QByteArray& respuesta)
+{
+    Ranura& ranura = *m_ranuras[indice];
+    const EnsambladorSolicitud& ensamblador = ranura.ensamblador;
+    // Unknown (-1) without a complete head: dropped until the peer stops or the time is up.
+    const qint64 porDescartar = ensamblador.CabeceraCompleta()
+                                    ? std::max<qint64>(0, ensamblador.LargoCuerpo() - ensamblador.CuerpoRecibido())
+                                    : -1;
+    QTcpSocket* socket = ranura.socket;
+    if (socket->write(respuesta) < 0) {
+        EscribirLog(QStringLiteral("? Error: ") + socket->errorString());
+        Liberar(indice, true);
+        return false;
+    }
+    socket->flush();
+    Soltar(indice);
+    if (porDescartar == 0 || m_descartando >= kMaximoDescartando) {
+        CerrarCuandoSeEnvie(socket);
+        return true;
+    }
+    ++m_descartando;
+    connect(socket, &QObject::destroyed, this, [this] { --m_descartando; });
+    auto restantes = std::make_shared<qint64>(porDescartar);
+    auto descartar = [socket, restantes] {
+        const qint64 leidos = socket->skip(socket->bytesAvailable());
+        if (*restantes > 0 && leidos > 0) {
+            *restantes = std::max<qint64>(0, *restantes - leidos);
+            if (*restantes == 0) {
+                socket->disconnect(socket, nullptr, socket, nullptr);
+                CerrarCuandoSeEnvie(socket);
+            }
+        }
+    };
+    connect(socket, &QTcpSocket::readyRead, socket, descartar);
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    auto limite = new QTimer(socket);
+    limite->setSingleShot(true);
+    connect(limite, &QTimer::timeout, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
+    limite->start(std::min(kEsperaDescarteMs, m_inactividadMs));
+    descartar();
+    return true;
+}
+
+QTcpSocket* ServidorWeb::Soltar(int indice)
 {
     Ranura& ranura = *m_ranuras[indice];
     ranura.silencio.stop();
@@ -441,20 +507,29 @@ void ServidorWeb::Liberar(int indice, bool abortar)
     ranura.ensamblador.Reiniciar();
     ranura.lector.reset();
     ranura.atendida = false;
+    ranura.juzgada = false;
     QTcpSocket* socket = ranura.socket;
     ranura.socket = nullptr;
     ranura.generacion = 0;
     if (socket != nullptr) {
         socket->disconnect(this);
+    }
+    if (m_aceptacionPausada) {
+        // Let the next waiting connection in once the current event is done.
+        QTimer::singleShot(0, this, &ServidorWeb::AceptarPendientes);
+    }
+    return socket;
+}
+
+void ServidorWeb::Liberar(int indice, bool abortar)
+{
+    QTcpSocket* socket = Soltar(indice);
+    if (socket != nullptr) {
         if (abortar) {
             socket->abort();
             socket->deleteLater();
         } else {
             CerrarCuandoSeEnvie(socket);
         }
-    }
-    if (m_aceptacionPausada) {
-        // Let the next waiting connection in once the current event is done.
-        QTimer::singleShot(0, this, &ServidorWeb::AceptarPendientes);
     }
 }

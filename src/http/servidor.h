@@ -63,6 +63,9 @@ private:
     void Atender(int indice);
     bool Responder(int indice, quint64 generacion, const QByteArray& respuesta);
     bool EnviarYCerrar(int indice, const QByteArray& respuesta);
+    // Answers a request whose body is not wanted and frees its slot; the rest of the body is read and dropped.
+    bool Despedir(int indice, const QByteArray& respuesta);
+    QTcpSocket* Soltar(int indice); // frees the slot and hands back its socket, still open
     void Liberar(int indice, bool abortar);
     Ranura* RanuraViva(int indice, quint64 generacion) const;
 
@@ -74,5 +77,6 @@ private:
     int m_silencioCabeceraMs = 500;
     int m_inactividadMs = 30000;
     bool m_aceptacionPausada = false;
+    int m_descartando = 0; // answered sockets still dropping a body
     QTimer m_reintento;
 };

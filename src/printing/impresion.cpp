@@ -50,7 +50,7 @@ void Impresion::Imprimir(QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> le
     if (nombre != kPredeterminada) {
         const QStringList instaladas = m_impresoras.Nombres();
         if (!ExisteImpresoraEn(instaladas, nombre)) {
-            EscribirLog(QStringLiteral("? Impresora no encontrada: ") + nombre);
+            EscribirLog(QStringLiteral("? Impresora no encontrada: ") + ParaLog(nombre));
             responder(QStringLiteral("{\"success\":false,\"error\":\"Impresora no encontrada: ") + EscaparJSON(nombre) +
                       QStringLiteral("\",\"impresorasDisponibles\":") + CatalogoImpresoras(instaladas) + u'}');
             return;
@@ -70,11 +70,11 @@ void Impresion::Imprimir(QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> le
 
     m_visor->ImprimirPDF(m_rutaPDF, nombre, contenido, [nombre, responder = std::move(responder)](bool iniciado) {
         if (iniciado) {
-            EscribirLog(QStringLiteral("?? Impreso en: ") + nombre);
+            EscribirLog(QStringLiteral("?? Impreso en: ") + ParaLog(nombre));
             responder(QStringLiteral("{\"success\":true,\"impresora\":\"") + EscaparJSON(nombre) +
                       QStringLiteral("\"}"));
         } else {
-            EscribirLog(QStringLiteral("? Error al imprimir en: ") + nombre);
+            EscribirLog(QStringLiteral("? Error al imprimir en: ") + ParaLog(nombre));
             responder(kNoImpreso);
         }
     });

@@ -1,4 +1,5 @@
 // The listener and its slots in-process, over real loopback sockets, with short timeouts.
+#include "http/protocolo.h"
 #include "http/servidor.h"
 #include "support/bitacora.h"
 #include "support/soporte.h"
@@ -27,6 +28,10 @@ private slots:
     void printBodyIsReadWhileItArrives_data();
     void printBodyIsReadWhileItArrives();
     void answerForAPeerThatLeftIsReportedAndFreesTheSlot();
+    void receivedTextIsLoggedOnOneLine_data();
+    void receivedTextIsLoggedOnOneLine();
+    void refusedOrTooLargeIsAnsweredFromItsHead_data();
+    void refusedOrTooLargeIsAnsweredFromItsHead();
     void restartKeepsSlotZeroAndDropsTheRest();
     void stopWhenStopped();
     void portTakenReportedBeforeLogged();
@@ -193,7 +198,7 @@ void TstServidor::idleAndHalfSentConnectionsAreFreed()
     for (int i = 0; i < 5; ++i) {
         sockets.push_back(Conectar());
     }
-    sockets[0]->write("POST /x HTTP/1.1\r\nContent-Length: 100\r\n\r\nshort");
+    sockets[0]->write("POST /x HTTP/1.1\r\nOrigin: https://app.tornavo.com\r\nContent-Length: 100\r\n\r\nshort");
     QTRY_COMPARE(m_servidor->RanurasOcupadas(), 5);
     QTRY_COMPARE_WITH_TIMEOUT(m_servidor->RanurasOcupadas(), 0, 5000);
     for (auto& socket : sockets) {
@@ -206,7 +211,7 @@ void TstServidor::peerCloseFreesSlot()
 {
     m_servidor->FijarTiempos(100, 60000);
     auto socket = Conectar();
-    socket->write("POST /x HTTP/1.1\r\nContent-Length: 100\r\n\r\nshort");
+    socket->write("POST /x HTTP/1.1\r\nOrigin: https://app.tornavo.com\r\nContent-Length: 100\r\n\r\nshort");
     QTRY_COMPARE(m_servidor->RanurasOcupadas(), 1);
     socket->disconnectFromHost();
     QTRY_COMPARE(m_servidor->RanurasOcupadas(), 0);
@@ -284,6 +289,87 @@ void TstServidor::answerForAPeerThatLeftIsReportedAndFreesTheSlot()
     QVERIFY(EnLog(QStringLiteral("? Error: El cliente cerró la conexión")));
     QVERIFY(!EnLog(QStringLiteral("Respuesta enviada: 1.250")));
     QTRY_COMPARE(m_servidor->RanurasOcupadas(), 0);
+}
+
+void TstServidor::receivedTextIsLoggedOnOneLine_data()
+{
+    QTest::addColumn<QByteArray>("solicitud");
+    QTest::addColumn<QStringList>("mensajes");
+    const QString falsa = QStringLiteral("[2026-12-08 10:00:00] Respuesta enviada: ok");
+    QTest::newRow("LF in the request line")
+        << QByteArray(
+               "GET /x\n[2026-12-08 10:00:00] Respuesta enviada: ok HTTP/1.1\r\nOrigin: https://o.example\r\n\r\n")
+        << QStringList{"Solicitud recibida: GET /x\\u000a" + falsa + " HTTP/1.1",
+                       "Origen denegado: https://o.example | MODE: PRO"};
+    QTest::newRow("CR in the Origin")
+        << QByteArray(
+               "GET / HTTP/1.1\r\nOrigin: https://o.example\r[2026-12-08 10:00:00] Respuesta enviada: ok\r\n\r\n")
+        << QStringList{"Solicitud recibida: GET / HTTP/1.1",
+                       "Origen denegado: https://o.example\\u000d" + falsa + " | MODE: PRO"};
+    QTest::newRow("ANSI escape, NEL and U+2028")
+        << QByteArray("GET /\x1b[2J\xc2\x85 HTTP/1.1\r\nOrigin: https://o.example\xe2\x80\xa8x\r\n\r\n")
+        << QStringList{"Solicitud recibida: GET /\\u001b[2J\\u0085 HTTP/1.1",
+                       "Origen denegado: https://o.example\\u2028x | MODE: PRO"};
+    QTest::newRow("admitted, LF in the path")
+        << QByteArray("GET /a\nb HTTP/1.1\r\nOrigin: https://app.tornavo.com\r\n\r\n")
+        << QStringList{"Solicitud recibida: GET /a\\u000ab HTTP/1.1", "Respuesta enviada: Ruta no válida"};
+}
+
+void TstServidor::receivedTextIsLoggedOnOneLine()
+{
+    QFETCH(QByteArray, solicitud);
+    QFETCH(QStringList, mensajes);
+    m_bitacora->Limpiar();
+    auto socket = Conectar();
+    socket->write(solicitud);
+    QVERIFY(!LeerHastaCierre(*socket).isEmpty());
+    QTRY_COMPARE(m_bitacora->Mensajes(), mensajes);
+}
+
+void TstServidor::refusedOrTooLargeIsAnsweredFromItsHead_data()
+{
+    QTest::addColumn<QByteArray>("cabecera");
+    QTest::addColumn<QByteArray>("respuesta");
+    const QByteArray ajeno = "POST /print-base64 HTTP/1.1\r\nOrigin: https://otro.example\r\nContent-Length: 20000000";
+    QTest::newRow("refused, waits for 100 Continue") << ajeno + "\r\nExpect: 100-continue" << Respuesta403();
+    QTest::newRow("refused, body on its way") << ajeno << Respuesta403();
+    QTest::newRow("refused, head without its end")
+        << "GET /status HTTP/1.1\r\nOrigin: https://otro.example\r\nX: " + QByteArray(100000, 'a') << Respuesta403();
+    QTest::newRow("too large")
+        << QByteArray("POST /print-base64 HTTP/1.1\r\nOrigin: https://app.tornavo.com\r\nContent-Length: 99999999")
+        << Respuesta413();
+}
+
+void TstServidor::refusedOrTooLargeIsAnsweredFromItsHead()
+{
+    QFETCH(QByteArray, cabecera);
+    QFETCH(QByteArray, respuesta);
+    m_servidor->FijarTiempos(60000, 2000);
+    auto socket = Conectar();
+    const bool conFin = cabecera.contains("Content-Length");
+    socket->write(cabecera + (conFin ? "\r\n\r\n" : ""));
+    // The client goes on uploading, as a browser or curl does, and must still read the whole answer.
+    const QByteArray trozo(64 * 1024, conFin ? 'A' : 'a');
+    QByteArray recibido;
+    for (int i = 0; i < 40 && !recibido.endsWith(respuesta.sliced(respuesta.indexOf("\r\n\r\n"))); ++i) {
+        socket->write(trozo);
+        QTest::qWait(10);
+        recibido += socket->readAll();
+    }
+    QCOMPARE(recibido, respuesta);
+    QCOMPARE(m_servidor->RanurasOcupadas(), 0);
+    QCOMPARE(m_impresiones, 0);
+    if (respuesta == Respuesta403()) {
+        QCOMPARE(m_bitacora->Mensajes().filter(QStringLiteral("Origen denegado: https://otro.example | MODE: ")).size(),
+                 1);
+    }
+    // The rest of the upload is taken and dropped, not reset: a reset can cost the client the answer it has not
+    // read yet. The connection ends after a while.
+    socket->write(QByteArray(1024 * 1024, 'A'));
+    QTest::qWait(200);
+    QCOMPARE(socket->error(), QAbstractSocket::UnknownSocketError);
+    QCOMPARE(socket->state(), QAbstractSocket::ConnectedState);
+    QTRY_COMPARE_WITH_TIMEOUT(socket->state(), QAbstractSocket::UnconnectedState, 5000);
 }
 
 void TstServidor::restartKeepsSlotZeroAndDropsTheRest()
