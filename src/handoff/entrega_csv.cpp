@@ -96,7 +96,11 @@ QString EntregaCSV::RecibirCSV(QByteArray cuerpo)
     }
     const QString ruta = m_carpetaDatos + nombre;
     QByteArray contenido;
-    if (!lector.TomarBase64(*objeto, contenido) || !GuardarBytes(contenido, ruta)) {
+    QString motivo;
+    if (!lector.TomarBase64(*objeto, contenido) || !GuardarBytes(contenido, ruta, &motivo)) {
+        if (!motivo.isEmpty()) {
+            EscribirLog(QStringLiteral("? ") + motivo);
+        }
         EscribirLog(QStringLiteral("? Error al guardar CSV"));
         return kNoGuardado;
     }

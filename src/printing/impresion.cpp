@@ -61,7 +61,11 @@ void Impresion::Imprimir(QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> le
     const bool decodificado = lector->TomarBase64(*objeto, contenido);
     objeto.reset();
     lector.reset();
-    if (!decodificado || !GuardarBytes(contenido, m_rutaPDF)) {
+    QString motivo;
+    if (!decodificado || !GuardarBytes(contenido, m_rutaPDF, &motivo)) {
+        if (!motivo.isEmpty()) {
+            EscribirLog(QStringLiteral("? ") + motivo);
+        }
         EscribirLog(QStringLiteral("? Error al guardar PDF"));
         responder(kNoGuardado);
         return;

@@ -79,6 +79,8 @@ private slots:
     void ImpresoraAceptada_data();
     void ImpresoraAceptada();
     void Base64InvalidoNoTocaElPdfAnterior();
+    void PdfEnDiscoLleno_data();
+    void PdfEnDiscoLleno();
     void SinLpNoSeImprime();
     void RespondeCuandoLpArranca();
     void DosImpresionesSeguidasLlevanSuPropioDocumento();
@@ -486,6 +488,37 @@ void TstImpresion::Base64InvalidoNoTocaElPdfAnterior()
     QCOMPARE(bitacora.Mensajes(), QStringList(3, QStringLiteral("? Error al guardar PDF")));
     QCOMPARE(soporte::LeerArchivo(m_pdf), QByteArray("%PDF anterior"));
     QVERIFY(m_lanzador->llamadas.isEmpty());
+}
+
+void TstImpresion::PdfEnDiscoLleno_data()
+{
+    QTest::addColumn<qint64>("libres");
+    QTest::addColumn<int>("largo");
+    QTest::newRow("nothing free, small") << qint64(0) << 300;
+    QTest::newRow("8 KiB free, 12 KB") << qint64(8192) << 12000;
+    QTest::newRow("8 KiB free, 40 KB") << qint64(8192) << 40000;
+}
+
+void TstImpresion::PdfEnDiscoLleno()
+{
+    QFETCH(qint64, libres);
+    QFETCH(int, largo);
+    soporte::DiscoPequeno disco;
+    if (!disco.Montado()) {
+        QSKIP("mounting a small file system takes root");
+    }
+    m_pdf = disco.Ruta() + QStringLiteral("/archivo_recibido.pdf");
+    QVERIFY(soporte::EscribirArchivo(m_pdf, "%PDF anterior"));
+    QVERIFY(disco.Llenar(libres));
+    m_impresion = std::make_unique<Impresion>(disco.Ruta(), m_lista, std::make_unique<VisorLp>(*m_lanzador, m_lista));
+    Bitacora bitacora;
+    QCOMPARE(Imprimir(CuerpoImpresion("%PDF" + QByteArray(largo, 'x'), QStringLiteral("Caja"))),
+             QStringLiteral("{\"success\":false,\"error\":\"No se pudo guardar PDF\"}"));
+    QCOMPARE(soporte::LeerArchivo(m_pdf), QByteArray("%PDF anterior"));
+    QVERIFY(m_lanzador->llamadas.isEmpty());
+    QCOMPARE(bitacora.Mensajes().size(), 2);
+    QCOMPARE(bitacora.Mensajes()[1], QStringLiteral("? Error al guardar PDF"));
+    m_impresion.reset();
 }
 
 void TstImpresion::SinLpNoSeImprime()
