@@ -9,6 +9,7 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <limits>
 #include <memory>
 
 struct ServidorWeb::Ranura
@@ -160,6 +161,9 @@ bool ServidorWeb::IniciarServidor()
     for (const QHostAddress& direccion : direcciones) {
         auto* oyente = new QTcpServer(this);
         oyente->setMaxPendingConnections(1000);
+        // The largest value: the system cuts it to what it allows (somaxconn on Linux; SOMAXCONN is this very
+        // value on Windows). Connections arriving in a burst wait in the kernel instead of being retried 1 s later.
+        oyente->setListenBacklogSize(std::numeric_limits<int>::max());
         if (!oyente->listen(direccion, m_cfg.PuertoHTTP)) {
             const auto fallo = oyente->serverError();
             const QString descripcion = oyente->errorString();

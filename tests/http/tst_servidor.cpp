@@ -35,6 +35,7 @@ private slots:
     void restartKeepsSlotZeroAndDropsTheRest();
     void stopWhenStopped();
     void portTakenReportedBeforeLogged();
+    void burstOfConnectionsWaitsInTheBacklog();
 
 private:
     std::unique_ptr<QTcpSocket> Conectar();
@@ -425,6 +426,26 @@ void TstServidor::portTakenReportedBeforeLogged()
     QVERIFY(Lineas()[0].contains(QLatin1String("] ? Error al iniciar el servidor Web: ")));
     QVERIFY(Lineas()[0].size() > Lineas()[0].indexOf(QLatin1String("Web: ")) + 5);
     QVERIFY(!m_servidor->Escuchando());
+}
+
+void TstServidor::burstOfConnectionsWaitsInTheBacklog()
+{
+    QFile maximo(QStringLiteral("/proc/sys/net/core/somaxconn"));
+    if (maximo.open(QIODevice::ReadOnly) && maximo.readAll().trimmed().toInt() < 256) {
+        QSKIP("the system allows a short backlog only");
+    }
+    // The agent takes none of them while this runs: they all wait in the kernel's queue, or are left to retry.
+    constexpr int kConexiones = 200;
+    std::vector<std::unique_ptr<QTcpSocket>> sockets;
+    for (int i = 0; i < kConexiones; ++i) {
+        sockets.push_back(std::make_unique<QTcpSocket>());
+        sockets.back()->connectToHost(QHostAddress(QHostAddress::LocalHost), m_cfg.PuertoHTTP);
+    }
+    int conectadas = 0;
+    for (auto& socket : sockets) {
+        conectadas += socket->waitForConnected(20) ? 1 : 0;
+    }
+    QCOMPARE(conectadas, kConexiones);
 }
 
 QTEST_GUILESS_MAIN(TstServidor)
