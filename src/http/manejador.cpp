@@ -9,6 +9,30 @@ ManejadorSolicitudes::ManejadorSolicitudes(const Configuracion& cfg, Endpoints e
     : m_cfg(cfg)
     , m_endpoints(std::move(endpoints))
 {
+    m_desde.start();
+    m_resumen.setSingleShot(true);
+    QObject::connect(&m_resumen, &QTimer::timeout, [this] {
+        if (ResumirRechazos(m_desde.elapsed() / 1000)) {
+            m_resumen.start(1000);
+        }
+    });
+}
+
+bool ManejadorSolicitudes::ResumirRechazos(qint64 segundo) const
+{
+    bool pendientes = false;
+    for (auto it = m_rechazos.begin(); it != m_rechazos.end();) {
+        if (it->segundo < segundo) {
+            if (it->omitidas > 0) {
+                EscribirLog(QStringLiteral("... %1 solicitudes más rechazadas de ").arg(it->omitidas) + it.key());
+            }
+            it = m_rechazos.erase(it);
+        } else {
+            pendientes = pendientes || it->omitidas > 0;
+            ++it;
+        }
+    }
+    return pendientes;
 }
 
 std::unique_ptr<LectorBase64JSON> ManejadorSolicitudes::LectorPara(QByteArrayView cabecera) const
@@ -35,10 +59,25 @@ bool ManejadorSolicitudes::RechazarAjeno(QByteArrayView cabecera, const Enviar& 
 
 void ManejadorSolicitudes::Rechazar(const QString& cabecera, const Enviar& enviar) const
 {
+    const QString origen = ParaLog(ObtenerHeader(cabecera, QStringLiteral("Origin")));
+    const qint64 segundo = m_desde.elapsed() / 1000;
+    ResumirRechazos(segundo);
+    Rechazos& rechazos = m_rechazos[origen];
+    if (rechazos.segundo != segundo) {
+        rechazos = Rechazos{segundo, 0, 0};
+    }
+    // A page left open firing requests must not fill the disk; a sane rate keeps every line.
+    if (++rechazos.vistas > kRechazosPorSegundo) {
+        ++rechazos.omitidas;
+        enviar(Respuesta403());
+        if (!m_resumen.isActive()) {
+            m_resumen.start(1000);
+        }
+        return;
+    }
     EscribirLog(ResumenSolicitud(cabecera));
     enviar(Respuesta403());
-    EscribirLog(QStringLiteral("Origen denegado: ") + ParaLog(ObtenerHeader(cabecera, QStringLiteral("Origin"))) +
-                QStringLiteral(" | MODE: ") + m_cfg.MODE);
+    EscribirLog(QStringLiteral("Origen denegado: ") + origen + QStringLiteral(" | MODE: ") + m_cfg.MODE);
 }
 
 void ManejadorSolicitudes::Manejar(QByteArray datos, Enviar enviar, std::unique_ptr<LectorBase64JSON> lector) const

@@ -4,6 +4,7 @@
 #include "support/bitacora.h"
 #include "support/soporte.h"
 
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -30,6 +31,7 @@ private slots:
     void answerForAPeerThatLeftIsReportedAndFreesTheSlot();
     void receivedTextIsLoggedOnOneLine_data();
     void receivedTextIsLoggedOnOneLine();
+    void refusalFloodIsSummarised();
     void refusedOrTooLargeIsAnsweredFromItsHead_data();
     void refusedOrTooLargeIsAnsweredFromItsHead();
     void restartKeepsSlotZeroAndDropsTheRest();
@@ -325,6 +327,31 @@ void TstServidor::receivedTextIsLoggedOnOneLine()
     socket->write(solicitud);
     QVERIFY(!LeerHastaCierre(*socket).isEmpty());
     QTRY_COMPARE(m_bitacora->Mensajes(), mensajes);
+}
+
+void TstServidor::refusalFloodIsSummarised()
+{
+    constexpr int kSolicitudes = 3 * ManejadorSolicitudes::kRechazosPorSegundo;
+    m_bitacora->Limpiar();
+    for (int i = 0; i < kSolicitudes; ++i) {
+        auto socket = Conectar();
+        socket->write("GET /status HTTP/1.1\r\nOrigin: https://otro.example\r\n\r\n");
+        QVERIFY(LeerHastaCierre(*socket) == Respuesta403());
+    }
+    const QString resumen = QStringLiteral("... (\\d+) solicitudes más rechazadas de https://otro.example$");
+    QTRY_VERIFY_WITH_TIMEOUT(!m_bitacora->Mensajes().filter(QRegularExpression(resumen)).isEmpty(), 3000);
+    QTest::qWait(1100);
+    // Every refusal is either logged in full or counted in a summary.
+    const QStringList mensajes = m_bitacora->Mensajes();
+    qsizetype contadas = mensajes.filter(QStringLiteral("Origen denegado: https://otro.example | MODE: ")).size();
+    const qsizetype completas = contadas;
+    for (const QString& mensaje : mensajes) {
+        const QRegularExpressionMatch coincide = QRegularExpression(resumen).match(mensaje);
+        contadas += coincide.hasMatch() ? coincide.captured(1).toInt() : 0;
+    }
+    QCOMPARE(contadas, qsizetype(kSolicitudes));
+    QVERIFY(completas <= 2 * ManejadorSolicitudes::kRechazosPorSegundo);
+    QCOMPARE(mensajes.filter(QStringLiteral("Solicitud recibida: GET /status")).size(), completas);
 }
 
 void TstServidor::refusedOrTooLargeIsAnsweredFromItsHead_data()
