@@ -19,6 +19,9 @@ struct ServidorWeb::Ranura
     QTimer silencio;
     QTimer inactividad;
     QElapsedTimer actividad; // since the last byte arrived (or the connection, before any)
+    QElapsedTimer desde;     // since the first byte (or the connection, before any): the request's age
+    QTimer plazo;            // the request's whole time, from its first byte
+    bool conBytes = false;
     quint64 generacion = 0;
     bool atendida = false; // its request is being handled: later bytes are not another request
     bool continuarEnviado = false;
@@ -30,10 +33,34 @@ struct ServidorWeb::Ranura
 
 namespace {
 
-// With every slot busy and connections waiting, a slot quiet for this long gives way to the next connection: idle
-// connections (a browser's spare sockets, or someone holding slots on purpose) must not keep requests out.
+// With every slot busy and connections waiting, a slot quiet for this long gives way to a waiting connection that
+// has sent nothing yet: idle connections (a browser's spare sockets, or someone holding slots on purpose) must not
+// keep requests out.
 constexpr qint64 kQuietudDesalojoMs = 1000;
-constexpr int kReintentoDesalojoMs = 250;
+constexpr int kReintentoDesalojoMs = 50;
+
+// A request is given kPlazoBaseMs plus the time its declared body takes at kRitmoMinimo; far more than a page on
+// this machine needs (64 MiB arrive in well under a second), far less than "as long as the sender likes".
+constexpr qint64 kRitmoMinimo = 1024 * 1024; // bytes per second
+// A waiting connection takes the slot of the request furthest behind that schedule, once it is this far behind:
+// a waiting request that is already complete sooner than one still arriving.
+constexpr qint64 kGraciaCompletaMs = 200;
+constexpr qint64 kGraciaIncompletaMs = 1000;
+
+// Connections waiting for a slot: each holds at most a small read buffer, the kernel keeps the rest.
+constexpr qint64 kBufferEspera = 16 * 1024;
+constexpr int kMaximoEsperando = 1000;
+
+// Whether `bytes` hold a whole request: its head and the body it declares.
+bool SolicitudCompleta(QByteArrayView bytes)
+{
+    const qsizetype blanco = bytes.indexOf("\r\n\r\n");
+    if (blanco < 0) {
+        return false;
+    }
+    const qint64 declarado = EnsambladorSolicitud::LargoDeclarado(bytes.first(blanco));
+    return bytes.size() - blanco - 4 >= std::max<qint64>(0, declarado);
+}
 
 // A socket whose answer is on its way closes itself; this bounds how long a peer that never reads can keep it.
 constexpr int kEsperaCierreMs = 30000;
@@ -77,10 +104,18 @@ ServidorWeb::ServidorWeb(const Configuracion& cfg, Endpoints endpoints, QObject*
     m_ranuras[0] = std::make_unique<Ranura>();
     m_reintento.setSingleShot(true);
     connect(&m_reintento, &QTimer::timeout, this, &ServidorWeb::AceptarPendientes);
+    m_asignar.setSingleShot(true);
+    connect(&m_asignar, &QTimer::timeout, this, &ServidorWeb::AceptarPendientes);
 }
 
 ServidorWeb::~ServidorWeb()
 {
+    for (const Espera& espera : m_espera) {
+        if (espera.socket) {
+            espera.socket->abort();
+            delete espera.socket.data();
+        }
+    }
     for (auto& ranura : m_ranuras) {
         if (ranura && ranura->socket) {
             ranura->socket->abort();
@@ -210,14 +245,25 @@ void ServidorWeb::DetenerServidor()
     }
 }
 
-int ServidorWeb::Desalojar()
+int ServidorWeb::Desalojar(Clase clase)
 {
     int elegida = -1;
-    qint64 quietud = kQuietudDesalojoMs - 1;
+    qint64 mayor = 0;
     for (int i = 0; i < kRanuras; ++i) {
         const Ranura* ranura = m_ranuras[i].get();
-        if (ranura != nullptr && ranura->socket && !ranura->atendida && ranura->actividad.elapsed() > quietud) {
-            quietud = ranura->actividad.elapsed();
+        if (ranura == nullptr || !ranura->socket || ranura->atendida) {
+            continue;
+        }
+        qint64 retraso = 0;
+        if (clase == Clase::Vacia) {
+            retraso = ranura->actividad.elapsed() - kQuietudDesalojoMs + 1;
+        } else {
+            const qint64 credito = ranura->ensamblador.Datos().size() * 1000 / kRitmoMinimo;
+            retraso = ranura->desde.elapsed() - credito -
+                      (clase == Clase::Completa ? kGraciaCompletaMs : kGraciaIncompletaMs);
+        }
+        if (retraso > mayor) {
+            mayor = retraso;
             elegida = i;
         }
     }
@@ -237,16 +283,6 @@ int ServidorWeb::RanuraLibre() const
     return -1;
 }
 
-QTcpServer* ServidorWeb::OyenteConPendientes() const
-{
-    for (QTcpServer* oyente : m_oyentes) {
-        if (oyente->hasPendingConnections()) {
-            return oyente;
-        }
-    }
-    return nullptr;
-}
-
 void ServidorWeb::PausarAceptacion(bool pausar)
 {
     if (m_aceptacionPausada == pausar) {
@@ -258,22 +294,85 @@ void ServidorWeb::PausarAceptacion(bool pausar)
     }
 }
 
+void ServidorWeb::Esperar(QTcpSocket* socket)
+{
+    // Taken from the listener at once: a connection left there would buffer all it is sent.
+    socket->setParent(this);
+    socket->setReadBufferSize(kBufferEspera);
+    m_espera.push_back(Espera{socket, Clase::Vacia});
+    QPointer<QTcpSocket> puntero(socket);
+    connect(socket, &QTcpSocket::readyRead, this, [this, puntero] {
+        for (Espera& espera : m_espera) {
+            if (espera.socket == puntero) {
+                const QByteArray visto = puntero->peek(kBufferEspera);
+                espera.clase = SolicitudCompleta(visto) ? Clase::Completa : Clase::ConDatos;
+                break;
+            }
+        }
+        ProgramarAsignacion();
+    });
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+}
+
+void ServidorWeb::ProgramarAsignacion()
+{
+    if (!m_asignar.isActive()) {
+        m_asignar.start(0);
+    }
+}
+
 void ServidorWeb::AceptarPendientes()
 {
-    while (QTcpServer* oyente = OyenteConPendientes()) {
-        int indice = RanuraLibre();
-        if (indice < 0) {
-            indice = Desalojar();
+    for (QTcpServer* oyente : std::as_const(m_oyentes)) {
+        while (oyente->hasPendingConnections()) {
+            Esperar(oyente->nextPendingConnection());
         }
-        if (indice < 0) {
-            // Every slot is busy: the rest wait, in order, until one frees or falls quiet.
-            PausarAceptacion(true);
-            m_reintento.start(kReintentoDesalojoMs);
-            return;
-        }
-        Ocupar(indice, oyente->nextPendingConnection());
     }
-    PausarAceptacion(false);
+    std::erase_if(m_espera, [](const Espera& espera) { return !espera.socket; });
+    // Complete requests first (they need a slot only for as long as they are handled), then those under way, then
+    // connections that have sent nothing; each class in order of arrival.
+    for (const Clase clase : {Clase::Completa, Clase::ConDatos, Clase::Vacia}) {
+        for (auto it = m_espera.begin(); it != m_espera.end();) {
+            if (it->clase != clase || !it->socket) {
+                ++it;
+                continue;
+            }
+            int indice = RanuraLibre();
+            if (indice < 0) {
+                indice = Desalojar(clase);
+            }
+            if (indice < 0) {
+                break;
+            }
+            QTcpSocket* socket = it->socket;
+            if (socket->state() != QAbstractSocket::ConnectedState && socket->bytesAvailable() == 0) {
+                it = m_espera.erase(it);
+                socket->deleteLater();
+                continue;
+            }
+            it = m_espera.erase(it);
+            socket->disconnect(this);
+            socket->disconnect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+            Ocupar(indice, socket);
+        }
+    }
+    std::erase_if(m_espera, [](const Espera& espera) { return !espera.socket; });
+    // Past the bound the oldest that have sent nothing give way; if every one has, the kernel keeps the rest.
+    while (static_cast<int>(m_espera.size()) > kMaximoEsperando) {
+        const auto vacia = std::find_if(m_espera.begin(), m_espera.end(),
+                                        [](const Espera& espera) { return espera.clase == Clase::Vacia; });
+        if (vacia == m_espera.end()) {
+            break;
+        }
+        QTcpSocket* socket = vacia->socket;
+        m_espera.erase(vacia);
+        socket->abort();
+        socket->deleteLater();
+    }
+    PausarAceptacion(static_cast<int>(m_espera.size()) >= kMaximoEsperando);
+    if (!m_espera.empty()) {
+        m_reintento.start(kReintentoDesalojoMs);
+    }
 }
 
 void ServidorWeb::Ocupar(int indice, QTcpSocket* socket)
@@ -303,8 +402,13 @@ void ServidorWeb::Ocupar(int indice, QTcpSocket* socket)
             [this, indice, generacion] { AlInactividad(indice, generacion); });
     connect(socket, &QTcpSocket::readyRead, this, [this, indice, generacion] { AlLlegarDatos(indice, generacion); });
     connect(socket, &QTcpSocket::disconnected, this, [this, indice, generacion] { AlCerrarElPar(indice, generacion); });
+    ranura.plazo.setSingleShot(true);
+    ranura.plazo.disconnect();
+    connect(&ranura.plazo, &QTimer::timeout, this, [this, indice, generacion] { AlInactividad(indice, generacion); });
+    ranura.conBytes = false;
     ranura.inactividad.start(m_inactividadMs);
     ranura.actividad.start();
+    ranura.desde.start();
     if (socket->bytesAvailable() > 0) {
         AlLlegarDatos(indice, generacion);
     }
@@ -330,6 +434,12 @@ void ServidorWeb::AlLlegarDatos(int indice, quint64 generacion)
     if (ranura->atendida) {
         return; // one request per connection
     }
+    if (!ranura->conBytes && !bytes.isEmpty()) {
+        ranura->conBytes = true;
+        ranura->desde.start();
+        ranura->plazo.start(m_plazoBaseMs);
+    }
+    const bool teniaCabecera = ranura->ensamblador.CabeceraCompleta();
     const EnsambladorSolicitud::Estado estado = ranura->ensamblador.Agregar(bytes);
     if (estado == EnsambladorSolicitud::Estado::DemasiadoGrande) {
         EscribirLog(QStringLiteral("? Solicitud demasiado grande: supera el límite de %1 MiB, se cierra la conexión.")
@@ -338,6 +448,10 @@ void ServidorWeb::AlLlegarDatos(int indice, quint64 generacion)
         return;
     }
     const EnsambladorSolicitud& ensamblador = ranura->ensamblador;
+    if (!teniaCabecera && ensamblador.CabeceraCompleta() && estado == EnsambladorSolicitud::Estado::Incompleta) {
+        const qint64 plazo = m_plazoBaseMs + ensamblador.LargoCuerpo() * 1000 / kRitmoMinimo;
+        ranura->plazo.start(static_cast<int>(std::max<qint64>(1, plazo - ranura->desde.elapsed())));
+    }
     if (!ranura->juzgada && (ensamblador.CabeceraCompleta() || ensamblador.Datos().size() > kCabeceraSinFin)) {
         ranura->juzgada = true;
         const QByteArrayView cabecera =
@@ -412,6 +526,7 @@ void ServidorWeb::Atender(int indice)
     ranura.atendida = true;
     ranura.silencio.stop();
     ranura.inactividad.stop();
+    ranura.plazo.stop();
     const quint64 generacion = ranura.generacion;
     QPointer<ServidorWeb> yo(this);
     m_manejador.Manejar(
@@ -508,6 +623,7 @@ QTcpSocket* ServidorWeb::Soltar(int indice)
     Ranura& ranura = *m_ranuras[indice];
     ranura.silencio.stop();
     ranura.inactividad.stop();
+    ranura.plazo.stop();
     ranura.ensamblador.Reiniciar();
     ranura.lector.reset();
     ranura.atendida = false;
@@ -518,9 +634,9 @@ QTcpSocket* ServidorWeb::Soltar(int indice)
     if (socket != nullptr) {
         socket->disconnect(this);
     }
-    if (m_aceptacionPausada) {
+    if (!m_espera.empty()) {
         // Let the next waiting connection in once the current event is done.
-        QTimer::singleShot(0, this, &ServidorWeb::AceptarPendientes);
+        ProgramarAsignacion();
     }
     return socket;
 }

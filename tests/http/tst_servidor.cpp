@@ -9,6 +9,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 #include <vector>
@@ -24,6 +25,9 @@ private slots:
     void connectionBeyondTheLastSlotWaitsItsTurn();
     void quietConnectionsGiveWayToWaitingOnes();
     void idleAndHalfSentConnectionsAreFreed();
+    void slowSendersGiveWayToAFreshRequest_data();
+    void slowSendersGiveWayToAFreshRequest();
+    void requestPastItsDeadlineIsDropped();
     void peerCloseFreesSlot();
     void requestsAreServedWhileAWeightReadingRuns();
     void printBodyIsReadWhileItArrives_data();
@@ -49,6 +53,7 @@ private:
     std::unique_ptr<soporte::Bitacora> m_bitacora;
     Configuracion m_cfg;
     Endpoints::Responder m_pesoPendiente;
+    std::vector<Endpoints::Responder> m_pesosPendientes; // every weight request not answered yet, in order
     // What the print endpoint was handed.
     int m_impresiones = 0;
     bool m_conLector = false;
@@ -66,7 +71,11 @@ void TstServidor::init()
     m_cfg.DireccionEscucha = QStringLiteral("127.0.0.1");
     Endpoints endpoints;
     endpoints.estado = [] { return QStringLiteral("vivo"); };
-    endpoints.peso = [this](Endpoints::Responder r) { m_pesoPendiente = std::move(r); };
+    m_pesosPendientes.clear();
+    endpoints.peso = [this](Endpoints::Responder r) {
+        m_pesosPendientes.push_back(r);
+        m_pesoPendiente = std::move(r);
+    };
     m_impresiones = 0;
     endpoints.imprimir = [this](QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> lector,
                                 const Endpoints::Responder& r) {
@@ -92,6 +101,7 @@ void TstServidor::init()
 void TstServidor::cleanup()
 {
     m_pesoPendiente = nullptr;
+    m_pesosPendientes.clear();
     m_servidor.reset();
     m_bitacora.reset();
 }
@@ -147,14 +157,16 @@ void TstServidor::lowestFreeSlotWins()
 void TstServidor::connectionBeyondTheLastSlotWaitsItsTurn()
 {
     m_servidor->FijarTiempos(100, 60000);
+    // Every slot busy with a request being handled (a weight reading each): none of them can give way.
     std::vector<std::unique_ptr<QTcpSocket>> ocupantes;
     for (int i = 0; i < ServidorWeb::kRanuras; ++i) {
         ocupantes.push_back(Conectar());
         QVERIFY(ocupantes.back());
+        ocupantes.back()->write("GET /pesoBalanza HTTP/1.1\r\nOrigin: https://app.tornavo.com\r\n\r\n");
         // Let the listener take each one, or the kernel's accept queue fills up first.
         QTRY_COMPARE(m_servidor->RanurasOcupadas(), i + 1);
     }
-    QTRY_COMPARE(m_servidor->RanurasOcupadas(), ServidorWeb::kRanuras);
+    QTRY_COMPARE(m_pesosPendientes.size(), std::size_t(ServidorWeb::kRanuras));
 
     auto ultimo = Conectar();
     QVERIFY(ultimo);
@@ -163,9 +175,13 @@ void TstServidor::connectionBeyondTheLastSlotWaitsItsTurn()
     QVERIFY(ultimo->bytesAvailable() == 0);
     QCOMPARE(m_servidor->RanuraDe(ultimo->localPort()), -1);
 
-    ocupantes[37]->abort();
-    QTRY_VERIFY(m_servidor->RanuraDe(ultimo->localPort()) >= 0 || ultimo->bytesAvailable() > 0);
+    m_pesosPendientes[37](QStringLiteral("1.000"));
     QVERIFY(LeerHastaCierre(*ultimo).endsWith("\r\n\r\nvivo"));
+    for (std::size_t i = 0; i < m_pesosPendientes.size(); ++i) {
+        if (i != 37) {
+            m_pesosPendientes[i](QStringLiteral("1.000"));
+        }
+    }
 }
 
 void TstServidor::quietConnectionsGiveWayToWaitingOnes()
@@ -208,6 +224,70 @@ void TstServidor::idleAndHalfSentConnectionsAreFreed()
         QTRY_COMPARE(socket->state(), QAbstractSocket::UnconnectedState);
         QVERIFY(socket->readAll().isEmpty());
     }
+}
+
+void TstServidor::slowSendersGiveWayToAFreshRequest_data()
+{
+    QTest::addColumn<QByteArray>("inicio");
+    QTest::addColumn<QByteArray>("goteo"); // sent every 100 ms, so that none falls quiet
+    QTest::newRow("body a byte at a time")
+        << QByteArray(
+               "POST /print-base64 HTTP/1.1\r\nOrigin: https://app.tornavo.com\r\nContent-Length: 100000\r\n\r\n")
+        << QByteArray("x");
+    QTest::newRow("head a byte at a time") << QByteArray("GET /status HTTP/1.1\r\n") << QByteArray("X");
+    QTest::newRow("idle") << QByteArray() << QByteArray();
+}
+
+void TstServidor::slowSendersGiveWayToAFreshRequest()
+{
+    QFETCH(QByteArray, inicio);
+    QFETCH(QByteArray, goteo);
+    m_servidor->FijarTiempos(60000, 60000);
+    // More than there are slots: some wait, ahead of the fresh request.
+    std::vector<std::unique_ptr<QTcpSocket>> lentos;
+    for (int i = 0; i < ServidorWeb::kRanuras + 20; ++i) {
+        lentos.push_back(Conectar());
+        QVERIFY(lentos.back());
+        lentos.back()->write(inicio);
+    }
+    QTimer gotero;
+    connect(&gotero, &QTimer::timeout, this, [&] {
+        for (auto& socket : lentos) {
+            socket->write(goteo);
+        }
+    });
+    gotero.start(100);
+    QTRY_COMPARE(m_servidor->RanurasOcupadas(), ServidorWeb::kRanuras);
+    QTest::qWait(300);
+
+    // The fresh request is served ahead of the slow senders that were waiting before it.
+    auto fresca = Conectar();
+    fresca->write(kStatus);
+    QTRY_VERIFY_WITH_TIMEOUT(fresca->bytesAvailable() > 0, 5000);
+    int esperando = 0;
+    for (auto& socket : lentos) {
+        esperando +=
+            socket->state() == QAbstractSocket::ConnectedState && m_servidor->RanuraDe(socket->localPort()) < 0;
+    }
+    // (The slot the fresh request leaves may already have gone to one of them.)
+    QVERIFY2(esperando >= 19, qPrintable(QString::number(esperando)));
+    QVERIFY(LeerHastaCierre(*fresca).endsWith("\r\n\r\nvivo"));
+}
+
+void TstServidor::requestPastItsDeadlineIsDropped()
+{
+    m_servidor->FijarTiempos(100, 60000);
+    m_servidor->FijarPlazoBase(300);
+    auto socket = Conectar();
+    socket->write("POST /x HTTP/1.1\r\nOrigin: https://app.tornavo.com\r\nContent-Length: 500\r\n\r\n");
+    QTimer gotero;
+    connect(&gotero, &QTimer::timeout, this, [&] { socket->write("x"); });
+    gotero.start(50);
+    QTRY_COMPARE(m_servidor->RanurasOcupadas(), 1);
+    // Never quiet, yet dropped once its time is up, long before it would have sent its 500 bytes.
+    QTRY_COMPARE_WITH_TIMEOUT(m_servidor->RanurasOcupadas(), 0, 1500);
+    QTRY_COMPARE(socket->state(), QAbstractSocket::UnconnectedState);
+    QVERIFY(socket->readAll().isEmpty());
 }
 
 void TstServidor::peerCloseFreesSlot()
