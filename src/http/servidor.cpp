@@ -311,7 +311,8 @@ void ServidorWeb::Esperar(QTcpSocket* socket)
         }
         ProgramarAsignacion();
     });
-    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    // What it sent before leaving is still handled; one that sent nothing is dropped at the next turn.
+    connect(socket, &QTcpSocket::disconnected, this, &ServidorWeb::ProgramarAsignacion);
 }
 
 void ServidorWeb::ProgramarAsignacion()
@@ -328,7 +329,14 @@ void ServidorWeb::AceptarPendientes()
             Esperar(oyente->nextPendingConnection());
         }
     }
-    std::erase_if(m_espera, [](const Espera& espera) { return !espera.socket; });
+    std::erase_if(m_espera, [](const Espera& espera) {
+        if (espera.socket && espera.socket->state() != QAbstractSocket::ConnectedState &&
+            espera.socket->bytesAvailable() == 0) {
+            espera.socket->deleteLater();
+            return true;
+        }
+        return !espera.socket;
+    });
     // Complete requests first (they need a slot only for as long as they are handled), then those under way, then
     // connections that have sent nothing; each class in order of arrival.
     for (const Clase clase : {Clase::Completa, Clase::ConDatos, Clase::Vacia}) {
@@ -345,14 +353,8 @@ void ServidorWeb::AceptarPendientes()
                 break;
             }
             QTcpSocket* socket = it->socket;
-            if (socket->state() != QAbstractSocket::ConnectedState && socket->bytesAvailable() == 0) {
-                it = m_espera.erase(it);
-                socket->deleteLater();
-                continue;
-            }
             it = m_espera.erase(it);
             socket->disconnect(this);
-            socket->disconnect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
             Ocupar(indice, socket);
         }
     }
@@ -411,6 +413,9 @@ void ServidorWeb::Ocupar(int indice, QTcpSocket* socket)
     ranura.desde.start();
     if (socket->bytesAvailable() > 0) {
         AlLlegarDatos(indice, generacion);
+    }
+    if (socket->state() == QAbstractSocket::UnconnectedState) {
+        AlCerrarElPar(indice, generacion); // it left while it waited
     }
 }
 
