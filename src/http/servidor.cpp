@@ -359,7 +359,8 @@ void ServidorWeb::AceptarPendientes()
         }
     }
     std::erase_if(m_espera, [](const Espera& espera) { return !espera.socket; });
-    // Past the bound the oldest that have sent nothing give way; if every one has, the kernel keeps the rest.
+    // Past the bound the oldest that have sent nothing give way; only when every one has sent something does the
+    // kernel keep the rest.
     while (static_cast<int>(m_espera.size()) > kMaximoEsperando) {
         const auto vacia = std::find_if(m_espera.begin(), m_espera.end(),
                                         [](const Espera& espera) { return espera.clase == Clase::Vacia; });
@@ -371,7 +372,7 @@ void ServidorWeb::AceptarPendientes()
         socket->abort();
         socket->deleteLater();
     }
-    PausarAceptacion(static_cast<int>(m_espera.size()) >= kMaximoEsperando);
+    PausarAceptacion(static_cast<int>(m_espera.size()) > kMaximoEsperando);
     if (!m_espera.empty()) {
         m_reintento.start(kReintentoDesalojoMs);
     }
