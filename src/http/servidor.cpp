@@ -211,7 +211,7 @@ bool ServidorWeb::IniciarServidor()
             error = descripcion;
             break;
         }
-        connect(oyente, &QTcpServer::pendingConnectionAvailable, this, &ServidorWeb::AceptarPendientes);
+        connect(oyente, &QTcpServer::pendingConnectionAvailable, this, &ServidorWeb::TomarPendientes);
         m_oyentes << oyente;
         escuchadas << direccion.toString();
     }
@@ -315,6 +315,22 @@ void ServidorWeb::Esperar(QTcpSocket* socket)
     connect(socket, &QTcpSocket::disconnected, this, &ServidorWeb::ProgramarAsignacion);
 }
 
+void ServidorWeb::SacarDeLosOyentes()
+{
+    for (QTcpServer* oyente : std::as_const(m_oyentes)) {
+        while (oyente->hasPendingConnections()) {
+            Esperar(oyente->nextPendingConnection());
+        }
+    }
+}
+
+void ServidorWeb::TomarPendientes()
+{
+    SacarDeLosOyentes();
+    // One pass for a whole burst of connections, not one per connection.
+    ProgramarAsignacion();
+}
+
 void ServidorWeb::ProgramarAsignacion()
 {
     if (!m_asignar.isActive()) {
@@ -324,11 +340,7 @@ void ServidorWeb::ProgramarAsignacion()
 
 void ServidorWeb::AceptarPendientes()
 {
-    for (QTcpServer* oyente : std::as_const(m_oyentes)) {
-        while (oyente->hasPendingConnections()) {
-            Esperar(oyente->nextPendingConnection());
-        }
-    }
+    SacarDeLosOyentes();
     std::erase_if(m_espera, [](const Espera& espera) {
         if (espera.socket && espera.socket->state() != QAbstractSocket::ConnectedState &&
             espera.socket->bytesAvailable() == 0) {

@@ -66,6 +66,8 @@ private:
 
     QList<QHostAddress> Direcciones(QString& error) const;
     void AceptarPendientes();
+    void TomarPendientes();
+    void SacarDeLosOyentes();
     void Esperar(QTcpSocket* socket);
     void ProgramarAsignacion();
     void PausarAceptacion(bool pausar);
