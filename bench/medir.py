@@ -7,6 +7,7 @@ bench/ejecutar.sh, which builds the Release agent and the scale simulator first.
 
 import argparse
 import base64
+import multiprocessing
 import os
 import shutil
 import signal
@@ -15,6 +16,7 @@ import statistics
 import subprocess
 import sys
 import tempfile
+import threading
 import time
 
 RAIZ = os.path.dirname(os.path.dirname(os.path.abspath(__file__)))
@@ -355,6 +357,245 @@ def medir_resistencia(binario, total):
         agente.detener()
 
 
+AJENO = "https://otro.example"
+
+
+def tamano_logs(agente):
+    carpeta = os.path.join(agente.dir, "logs")
+    return sum(os.path.getsize(os.path.join(carpeta, n)) for n in os.listdir(carpeta)) if os.path.isdir(carpeta) else 0
+
+
+def latencias_status(puerto, segundos, cada=0.1):
+    """/status asked on a fresh connection every `cada` seconds: the time of each, connection to last byte, in ms."""
+    tiempos = []
+    fin = time.perf_counter() + segundos
+    while time.perf_counter() < fin:
+        inicio = time.perf_counter()
+        try:
+            respuesta = get(puerto, "/status")
+            tiempos.append((time.perf_counter() - inicio) * 1000 if b"200 OK" in respuesta else 30000.0)
+        except OSError:
+            tiempos.append(30000.0)
+        time.sleep(max(0.0, cada - (time.perf_counter() - inicio)))
+    return tiempos
+
+
+def p95(valores):
+    ordenados = sorted(valores)
+    return ordenados[max(0, int(len(ordenados) * 0.95) - 1)]
+
+
+def cuerpos_rechazados(puerto, cantidad, largo, retener, alto):
+    """`cantidad` parallel POSTs from a refused origin, each declaring and sending `largo` bytes of non-UTF-8 body
+    (all but the last byte when `retener`); each keeps its connection until `alto` is set."""
+    cuerpo = memoryview(b"\xff" * (largo - 1 if retener else largo))
+    cabeza = (f"POST /print-base64 HTTP/1.1\r\nHost: localhost\r\nOrigin: {AJENO}\r\n"
+              f"Content-Length: {largo}\r\n\r\n").encode()
+
+    def uno():
+        try:
+            with socket.create_connection(("127.0.0.1", puerto), timeout=60) as s:
+                s.sendall(cabeza)
+                try:
+                    s.sendall(cuerpo)
+                except OSError:
+                    pass
+                alto.wait(60)
+        except OSError:
+            pass
+
+    hilos = [threading.Thread(target=uno, daemon=True) for _ in range(cantidad)]
+    for h in hilos:
+        h.start()
+    return hilos
+
+
+def goteo(puerto, cantidad, inicio, byte, cada, alto):
+    """`cantidad` connections that send `inicio` and then one `byte` every `cada` seconds, reconnecting when dropped."""
+    import selectors
+    sockets = []
+
+    def abrir():
+        s = socket.socket()
+        s.setblocking(False)
+        s.connect_ex(("127.0.0.1", puerto))
+        return [s, False]
+
+    def correr():
+        for _ in range(cantidad):
+            sockets.append(abrir())
+        while not alto.is_set():
+            for entrada in sockets:
+                s, enviado = entrada
+                try:
+                    if not enviado:
+                        if inicio:
+                            s.send(inicio)
+                        entrada[1] = True
+                    elif byte:
+                        s.send(byte)
+                    else:
+                        if s.recv(1, socket.MSG_PEEK | socket.MSG_DONTWAIT) == b"":
+                            raise ConnectionResetError()
+                except BlockingIOError:
+                    pass
+                except OSError:
+                    s.close()
+                    entrada[:] = abrir()
+            alto.wait(cada)
+        for s, _ in sockets:
+            s.close()
+
+    hilo = threading.Thread(target=correr, daemon=True)
+    hilo.start()
+    return hilo
+
+
+def reconectadores(puerto, cantidad, alto):
+    """`cantidad` idle connections, each opened again as soon as the agent drops it."""
+    import selectors
+    sel = selectors.DefaultSelector()
+
+    def abrir():
+        s = socket.socket()
+        s.setblocking(False)
+        s.connect_ex(("127.0.0.1", puerto))
+        sel.register(s, selectors.EVENT_READ)
+
+    def correr():
+        for _ in range(cantidad):
+            abrir()
+        while not alto.is_set():
+            for clave, _ in sel.select(0.05):
+                s = clave.fileobj
+                try:
+                    datos = s.recv(4096)
+                except BlockingIOError:
+                    continue
+                except OSError:
+                    datos = b""
+                if not datos:
+                    sel.unregister(s)
+                    s.close()
+                    abrir()
+        for clave in list(sel.get_map().values()):
+            clave.fileobj.close()
+
+    hilo = threading.Thread(target=correr, daemon=True)
+    hilo.start()
+    return hilo
+
+
+def en_proceso(lanzar, puerto):
+    """Runs a flood in a child process of its own, so that its sockets do not hold up the measuring thread; returns
+    the process and the event that stops it."""
+    ctx = multiprocessing.get_context("fork")
+    alto = ctx.Event()
+
+    def correr():
+        hilos = lanzar(puerto, alto)
+        for h in hilos if isinstance(hilos, list) else [hilos]:
+            h.join()
+
+    proceso = ctx.Process(target=correr, daemon=True)
+    proceso.start()
+    return proceso, alto
+
+
+def medir_ataques_una_vez(binario, anotar):
+    """The floods of an attack run, each against a fresh agent: memory held for refused traffic, /status meanwhile,
+    and what a refusal flood writes to the log."""
+
+    # Refused bodies: 50 parallel 60 MB non-UTF-8 bodies; then 20 with their last byte withheld, held for 5 s.
+    for cantidad, retener in ((50, False), (20, True)):
+        agente = Agente(binario)
+        try:
+            agente.iniciar()
+            time.sleep(1)
+            reposo = rss_kb(agente.proc.pid)
+            proceso, alto = en_proceso(
+                lambda puerto, alto: cuerpos_rechazados(puerto, cantidad, 60 * 1000 * 1000, retener, alto),
+                agente.puerto)
+            tiempos = latencias_status(agente.puerto, 5)
+            retenido = (rss_kb(agente.proc.pid) - reposo) / 1024
+            alto.set()
+            proceso.join(70)
+            pico = (rss_kb(agente.proc.pid, "VmHWM") - reposo) / 1024
+            nombre = f"{cantidad} cuerpos de 60 MB rechazados" + (", último byte retenido" if retener else "")
+            anotar(nombre + ": memoria pico sobre reposo", pico, "MiB", "≤ 64", pico <= 64)
+            if retener:
+                anotar(nombre + ": memoria retenida a los 5 s", retenido, "MiB", "≤ 64", retenido <= 64)
+            anotar(nombre + ": /status, mediana", statistics.median(tiempos), "ms", "≤ 100",
+                 statistics.median(tiempos) <= 100)
+            anotar(nombre + ": /status, máximo", max(tiempos), "ms", "≤ 100", max(tiempos) <= 100)
+        finally:
+            agente.detener()
+
+    lento = (f"POST /print-base64 HTTP/1.1\r\nHost: localhost\r\nOrigin: {ORIGEN}\r\n"
+             f"Content-Length: 1000000\r\n\r\n").encode()
+    floods = (
+        ("120 conexiones, un byte de cuerpo cada 0,9 s",
+         lambda puerto, alto: goteo(puerto, 120, lento, b"x", 0.9, alto)),
+        ("120 conexiones, un byte de cabecera cada 0,2 s",
+         lambda puerto, alto: goteo(puerto, 120, b"G", b"E", 0.2, alto)),
+        ("1.000 conexiones ociosas que reconectan", lambda puerto, alto: reconectadores(puerto, 1000, alto)),
+    )
+    for nombre, lanzar in floods:
+        agente = Agente(binario)
+        try:
+            agente.iniciar()
+            proceso, alto = en_proceso(lanzar, agente.puerto)
+            time.sleep(3)
+            tiempos = latencias_status(agente.puerto, 10)
+            alto.set()
+            proceso.join(15)
+            anotar(nombre + ": /status, mediana", statistics.median(tiempos), "ms", "≤ 100",
+                 statistics.median(tiempos) <= 100)
+            anotar(nombre + ": /status, percentil 95", p95(tiempos), "ms", "≤ 100", p95(tiempos) <= 100)
+            anotar(nombre + ": /status, máximo", max(tiempos), "ms", "≤ 100", max(tiempos) <= 100)
+            lentas = sum(1 for t in tiempos if t > 100)
+            anotar(nombre + ": /status sobre 100 ms (de unas 100)", lentas, "solicitudes", "0", lentas == 0)
+        finally:
+            agente.detener()
+
+    # A refusal flood: 10 s of wrk from a refused origin.
+    agente = Agente(binario)
+    try:
+        agente.iniciar()
+        antes = tamano_logs(agente)
+        salida = subprocess.run(["wrk", "-t2", "-c50", "-d10s", "-H", "Connection: close", "-H", f"Origin: {AJENO}",
+                                 f"http://127.0.0.1:{agente.puerto}/status"], capture_output=True, text=True,
+                                check=True).stdout
+        tasa = next(float(l.split()[1]) for l in salida.splitlines() if l.startswith("Requests/sec:"))
+        escrito = (tamano_logs(agente) - antes) / (1024 * 1024)
+        anotar("10 s de rechazos (wrk -c50): solicitudes por segundo", tasa, "req/s", "", True)
+        anotar("10 s de rechazos: log escrito", escrito, "MiB", "", True)
+    finally:
+        agente.detener()
+
+
+def medir_ataques(binario, repeticiones):
+    """Each figure over `repeticiones` runs of every flood; a target is checked on the median."""
+    print("Floods", flush=True)
+    filas = {}
+
+    def anotar(nombre, valor, unidad, objetivo, cumple):
+        filas.setdefault(nombre, (unidad, objetivo, []))[2].append(valor)
+        print(f"  {nombre}: {valor:.4g} {unidad}", flush=True)
+
+    for _ in range(repeticiones):
+        medir_ataques_una_vez(binario, anotar)
+    for nombre, (unidad, objetivo, valores) in filas.items():
+        mediana = statistics.median(valores)
+        if objetivo.startswith("≤ "):
+            cumple = mediana <= float(objetivo[2:])
+        elif objetivo == "0":
+            cumple = mediana == 0
+        else:
+            cumple = True
+        fila(nombre, valores, unidad, objetivo, cumple)
+
+
 def medir_arranque(binario, veces):
     print("Start-up (exec to the first answered /status)", flush=True)
     tiempos = []
@@ -372,7 +613,8 @@ def main():
     p.add_argument("--binario", default=os.path.join(RAIZ, "build/release/bin/plugin-tornavo"))
     p.add_argument("--simulada", default=os.path.join(RAIZ, "build/release/bin/balanza-simulada"))
     p.add_argument("--repeticiones", type=int, default=3)
-    p.add_argument("--solo", nargs="*", default=["rendimiento", "peso", "documentos", "huella", "arranque"],
+    p.add_argument("--solo", nargs="*",
+                   default=["rendimiento", "peso", "documentos", "huella", "arranque", "ataques"],
                    help="which to run; 'resistencia' (1,000,000 requests) only runs when named")
     p.add_argument("--total", type=int, default=1000000, help="requests of the soak run")
     a = p.parse_args()
@@ -388,6 +630,8 @@ def main():
         medir_arranque(a.binario, 10)
     if "resistencia" in a.solo:
         medir_resistencia(a.binario, a.total)
+    if "ataques" in a.solo:
+        medir_ataques(a.binario, a.repeticiones)
 
     print()
     print("| Medida | min | mediana | max | unidad | objetivo | cumple |")

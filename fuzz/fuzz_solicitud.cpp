@@ -446,7 +446,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano)
             FUZZ_COMPROBAR(dados.contains(cuerpo) || cuerpo == kRutaNoValida.toUtf8() ||
                                cuerpo == kMetodoORutaNoValida.toUtf8(),
                            QStringLiteral("a body no endpoint gave: ") + fuzz::Mostrar(cuerpo));
-            const QByteArray enviada = QByteArrayLiteral("] Respuesta enviada: ") + cuerpo;
+            // As the log shows it: cut and escaped.
+            const QByteArray enviada = QByteArrayLiteral("] Respuesta enviada: ") +
+                                       ParaLog(QString::fromUtf8(cuerpo), kLargoMaximoRespuestaEnLog).toUtf8();
             const bool registrada =
                 std::any_of(log.begin(), log.end(), [&](const QString& l) { return l.toUtf8().endsWith(enviada); });
             FUZZ_COMPROBAR(registrada == conexionViva,

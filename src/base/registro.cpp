@@ -20,6 +20,15 @@ Registro::Registro(const QString& carpetaPrograma, QObject* parent)
     , m_carpetaLogs(QDir(carpetaPrograma).filePath(QStringLiteral("logs")))
     , m_reloj(RelojDelSistema())
 {
+    m_resumen.setInterval(60 * 1000);
+    m_resumen.setSingleShot(true);
+    connect(&m_resumen, &QTimer::timeout, this, &Registro::Resumir);
+}
+
+void Registro::FijarTope(qint64 bytes, int msResumen)
+{
+    m_tope = bytes;
+    m_resumen.setInterval(msResumen);
 }
 
 Registro::~Registro()
@@ -55,6 +64,7 @@ void Registro::ActualizarSello(qint64 ms)
     if (local.date() != m_dia) {
         m_dia = local.date();
         m_rutaArchivo = ArchivoDelDia(m_dia);
+        m_bytesDelDia = -1;
     }
 }
 
@@ -62,13 +72,36 @@ void Registro::Escribir(const QString& mensaje)
 {
     const qint64 ahora = m_reloj();
     ActualizarSello(ahora);
-    QString linea;
-    linea.reserve(m_sello.size() + mensaje.size() + 3);
-    linea += u'[';
-    linea += m_sello;
-    linea += QLatin1String("] ");
-    linea += mensaje;
+    if (m_bytesDelDia < 0) {
+        m_bytesDelDia = QFileInfo(m_rutaArchivo).size();
+    }
+    if (m_bytesDelDia >= m_tope) {
+        ++m_omitidas;
+        if (!m_resumen.isActive()) {
+            m_resumen.start();
+        }
+    } else {
+        QString linea;
+        linea.reserve(m_sello.size() + mensaje.size() + 3);
+        linea += u'[';
+        linea += m_sello;
+        linea += QLatin1String("] ");
+        linea += mensaje;
+        Emitir(linea);
+    }
 
+    // Listing the folder after every line would dominate the cost of logging; once a second (and on every new
+    // day) deletes the same files, just as promptly as anyone can see.
+    if (!m_diaLimpieza.isValid() || ahora - m_ultimaLimpieza >= 1000 || ahora < m_ultimaLimpieza ||
+        m_dia != m_diaLimpieza) {
+        m_ultimaLimpieza = ahora;
+        m_diaLimpieza = m_dia;
+        LimpiarLogsAntiguos(m_carpetaLogs, kDiasRetencion, m_dia);
+    }
+}
+
+void Registro::Emitir(const QString& linea)
+{
     // The window sees the line before the file does.
     emit lineaEscrita(linea);
 
@@ -80,18 +113,25 @@ void Registro::Escribir(const QString& mensaje)
     if (abierto) {
         QByteArray bytes = linea.toUtf8();
         bytes += "\r\n";
+        // The size as it is on disk: someone may have deleted or emptied the file meanwhile.
+        m_bytesDelDia = archivo.size() + bytes.size();
         archivo.write(bytes);
         archivo.close();
     }
+}
 
-    // Listing the folder after every line would dominate the cost of logging; once a second (and on every new
-    // day) deletes the same files, just as promptly as anyone can see.
-    if (!m_diaLimpieza.isValid() || ahora - m_ultimaLimpieza >= 1000 || ahora < m_ultimaLimpieza ||
-        m_dia != m_diaLimpieza) {
-        m_ultimaLimpieza = ahora;
-        m_diaLimpieza = m_dia;
-        LimpiarLogsAntiguos(m_carpetaLogs, kDiasRetencion, m_dia);
+void Registro::Resumir()
+{
+    if (m_omitidas == 0) {
+        return;
     }
+    const qint64 ahora = m_reloj();
+    ActualizarSello(ahora);
+    const qint64 omitidas = m_omitidas;
+    m_omitidas = 0;
+    Emitir(QStringLiteral("[%1] ... %2 líneas más sin registrar: el registro de hoy llegó a su tamaño máximo")
+               .arg(m_sello)
+               .arg(omitidas));
 }
 
 void LimpiarLogsAntiguos(const QString& carpeta, int dias, const QDate& hoy)

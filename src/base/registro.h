@@ -5,6 +5,7 @@
 #include <QDate>
 #include <QObject>
 #include <QString>
+#include <QTimer>
 
 #include <limits>
 
@@ -23,11 +24,18 @@ public:
     void FijarReloj(Reloj reloj);
     QString ArchivoDelDia(const QDate& dia) const;
 
+    // Once the day's file holds `bytes`, lines are no longer written (to the file or the window); a summary of how
+    // many were left out is written every `msResumen` while that lasts. Keeps a flood from filling the disk.
+    void FijarTope(qint64 bytes, int msResumen);
+    static constexpr qint64 kTopeDiario = 64LL * 1024 * 1024;
+
 signals:
     void lineaEscrita(const QString& linea);
 
 private:
     void ActualizarSello(qint64 ms);
+    void Emitir(const QString& linea);
+    void Resumir();
 
     QString m_carpetaLogs;
     Reloj m_reloj;
@@ -37,6 +45,10 @@ private:
     QString m_rutaArchivo; // that day's file
     qint64 m_ultimaLimpieza = 0;
     QDate m_diaLimpieza;
+    qint64 m_tope = kTopeDiario;
+    qint64 m_bytesDelDia = -1; // size of the day's file as last seen; -1 until read
+    qint64 m_omitidas = 0;
+    QTimer m_resumen;
 };
 
 // Deletes the ordinary files "log_*.log" (any case) of `carpeta` last modified before local midnight of `hoy`

@@ -106,6 +106,11 @@ QString Recortar(const QString& texto, qsizetype maximo)
     return texto.left(maximo) + QStringLiteral("… (%1 caracteres más)").arg(texto.size() - maximo);
 }
 
+QString ParaLog(const QString& texto, qsizetype maximo)
+{
+    return EscaparParaLog(Recortar(texto, maximo));
+}
+
 QStringView SinEspacios(QStringView texto, QStringView blancos)
 {
     qsizetype inicio = 0;

@@ -24,3 +24,9 @@ QString EscaparParaLog(const QString& texto);
 // The text as it is when it has at most `maximo` characters; otherwise its first `maximo` characters followed by
 // "… (N caracteres más)". Keeps a hostile request from writing megabytes into a log line.
 QString Recortar(const QString& texto, qsizetype maximo);
+
+// Longest value received from outside (a request line, a header, a name) written to one log line.
+inline constexpr qsizetype kLargoMaximoEnLog = 2048;
+
+// A value received from outside as it goes into a log line: cut to `maximo` characters, then escaped.
+QString ParaLog(const QString& texto, qsizetype maximo = kLargoMaximoEnLog);

@@ -95,7 +95,7 @@ QString EntregaCSV::RecibirCSV(QByteArray cuerpo)
         nombre = QStringLiteral("archivo.csv");
     }
     if (!NombreArchivoValido(nombre)) {
-        EscribirLog(QStringLiteral("? Nombre de archivo inválido en /csv-base64: ") + EscaparParaLog(nombre));
+        EscribirLog(QStringLiteral("? Nombre de archivo inválido en /csv-base64: ") + ParaLog(nombre));
         return kNombreInvalido;
     }
 
@@ -106,11 +106,15 @@ QString EntregaCSV::RecibirCSV(QByteArray cuerpo)
     }
     const QString ruta = m_carpetaDatos + nombre;
     QByteArray contenido;
-    if (!lector.TomarBase64(*objeto, contenido) || !GuardarBytes(contenido, ruta)) {
+    QString motivo;
+    if (!lector.TomarBase64(*objeto, contenido) || !GuardarBytes(contenido, ruta, &motivo)) {
+        if (!motivo.isEmpty()) {
+            EscribirLog(QStringLiteral("? ") + motivo);
+        }
         EscribirLog(QStringLiteral("? Error al guardar CSV"));
         return kNoGuardado;
     }
-    EscribirLog(QStringLiteral("?? CSV guardado en: ") + QDir::toNativeSeparators(ruta));
+    EscribirLog(QStringLiteral("?? CSV guardado en: ") + EscaparParaLog(QDir::toNativeSeparators(ruta)));
 
     if (!EjecutarPrograma(m_lanzador, m_programaQendra, {QStringLiteral("-i")}, CarpetaQendra())) {
         EscribirLog(QStringLiteral("? Error al ejecutar Qendra.exe"));

@@ -38,6 +38,9 @@ public:
     QByteArrayView Cabecera() const { return QByteArrayView(m_datos).first(m_finCabecera - 4); }
     QByteArrayView Cuerpo() const { return QByteArrayView(m_datos).sliced(m_finCabecera); }
     const QByteArray& Datos() const { return m_datos; }
+    // Once the head is complete: the body length it declares (0 without one) and how much of it has arrived.
+    qint64 LargoCuerpo() const { return m_largoCuerpo; }
+    qint64 CuerpoRecibido() const { return CabeceraCompleta() ? m_datos.size() - m_finCabecera : 0; }
     QByteArray TomarDatos();
     void Reiniciar();
 

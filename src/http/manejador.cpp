@@ -9,6 +9,30 @@ ManejadorSolicitudes::ManejadorSolicitudes(const Configuracion& cfg, Endpoints e
     : m_cfg(cfg)
     , m_endpoints(std::move(endpoints))
 {
+    m_desde.start();
+    m_resumen.setSingleShot(true);
+    QObject::connect(&m_resumen, &QTimer::timeout, [this] {
+        if (ResumirRechazos(m_desde.elapsed() / 1000)) {
+            m_resumen.start(1000);
+        }
+    });
+}
+
+bool ManejadorSolicitudes::ResumirRechazos(qint64 segundo) const
+{
+    bool pendientes = false;
+    for (auto it = m_rechazos.begin(); it != m_rechazos.end();) {
+        if (it->segundo < segundo) {
+            if (it->omitidas > 0) {
+                EscribirLog(QStringLiteral("... %1 solicitudes más rechazadas de ").arg(it->omitidas) + it.key());
+            }
+            it = m_rechazos.erase(it);
+        } else {
+            pendientes = pendientes || it->omitidas > 0;
+            ++it;
+        }
+    }
+    return pendientes;
 }
 
 std::unique_ptr<LectorBase64JSON> ManejadorSolicitudes::LectorPara(QByteArrayView cabecera) const
@@ -23,21 +47,50 @@ std::unique_ptr<LectorBase64JSON> ManejadorSolicitudes::LectorPara(QByteArrayVie
     return LectorAnticipado(m_endpoints, linea.metodo, linea.ruta);
 }
 
+bool ManejadorSolicitudes::RechazarAjeno(QByteArrayView cabecera, const Enviar& enviar) const
+{
+    const QString texto = DecodificarTexto(cabecera.toByteArray());
+    if (OrigenPermitido(texto, m_cfg.MODE, m_cfg.DominioWeb)) {
+        return false;
+    }
+    Rechazar(texto, enviar);
+    return true;
+}
+
+void ManejadorSolicitudes::Rechazar(const QString& cabecera, const Enviar& enviar) const
+{
+    const QString origen = ParaLog(ObtenerHeader(cabecera, QStringLiteral("Origin")));
+    const qint64 segundo = m_desde.elapsed() / 1000;
+    ResumirRechazos(segundo);
+    Rechazos& rechazos = m_rechazos[origen];
+    if (rechazos.segundo != segundo) {
+        rechazos = Rechazos{segundo, 0, 0};
+    }
+    // A page left open firing requests must not fill the disk; a sane rate keeps every line.
+    if (++rechazos.vistas > kRechazosPorSegundo) {
+        ++rechazos.omitidas;
+        enviar(Respuesta403());
+        if (!m_resumen.isActive()) {
+            m_resumen.start(1000);
+        }
+        return;
+    }
+    EscribirLog(ResumenSolicitud(cabecera));
+    enviar(Respuesta403());
+    EscribirLog(QStringLiteral("Origen denegado: ") + origen + QStringLiteral(" | MODE: ") + m_cfg.MODE);
+}
+
 void ManejadorSolicitudes::Manejar(QByteArray datos, Enviar enviar, std::unique_ptr<LectorBase64JSON> lector) const
 {
     SolicitudDecodificada partes = DecodificarSolicitud(std::move(datos));
     if (!partes.utf8) {
         lector.reset(); // it read the bytes, the endpoint gets their conversion
     }
-    EscribirLog(ResumenSolicitud(partes.cabecera));
-
     if (!OrigenPermitido(partes.cabecera, m_cfg.MODE, m_cfg.DominioWeb)) {
-        enviar(Respuesta403());
-        EscribirLog(QStringLiteral("Origen denegado: ") +
-                    Recortar(ObtenerHeader(partes.cabecera, QStringLiteral("Origin")), kLargoMaximoEnLog) +
-                    QStringLiteral(" | MODE: ") + m_cfg.MODE);
+        Rechazar(partes.cabecera, enviar);
         return;
     }
+    EscribirLog(ResumenSolicitud(partes.cabecera));
     if (partes.cabecera.startsWith(QLatin1String("OPTIONS"))) {
         const bool redPrivada = ObtenerHeader(partes.cabecera, QStringLiteral("Access-Control-Request-Private-Network"))
                                     .compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
@@ -54,7 +107,7 @@ void ManejadorSolicitudes::Manejar(QByteArray datos, Enviar enviar, std::unique_
     Enrutar(m_endpoints, linea.metodo, linea.ruta, std::move(partes.cuerpo), std::move(lector),
             [enviar](const QString& cuerpo) {
                 if (enviar(Respuesta200(cuerpo))) {
-                    EscribirLog(QStringLiteral("Respuesta enviada: ") + cuerpo);
+                    EscribirLog(QStringLiteral("Respuesta enviada: ") + ParaLog(cuerpo, kLargoMaximoRespuestaEnLog));
                 }
             });
 }

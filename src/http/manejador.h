@@ -4,6 +4,9 @@
 #include "settings/configuracion.h"
 
 #include <QByteArray>
+#include <QElapsedTimer>
+#include <QHash>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -28,7 +31,27 @@ public:
     // the request will reach an endpoint that takes one; none otherwise.
     std::unique_ptr<LectorBase64JSON> LectorPara(QByteArrayView cabecera) const;
 
+    // Judged as soon as the head is in (or as much of it as is worth holding): true when the origin is refused, in
+    // which case the 403 has gone to `enviar` and both lines are logged. Nothing of the body is needed for that.
+    bool RechazarAjeno(QByteArrayView cabecera, const Enviar& enviar) const;
+
+    // Refusals of one origin logged in full per second; past that they are counted and summed up in one line.
+    static constexpr int kRechazosPorSegundo = 20;
+
 private:
+    struct Rechazos
+    {
+        qint64 segundo = 0;
+        int vistas = 0;
+        qint64 omitidas = 0;
+    };
+    void Rechazar(const QString& cabecera, const Enviar& enviar) const;
+    // Logs the summary of every origin whose second is over; true when some are still counting.
+    bool ResumirRechazos(qint64 segundo) const;
+
     const Configuracion& m_cfg;
     Endpoints m_endpoints;
+    QElapsedTimer m_desde;
+    mutable QHash<QString, Rechazos> m_rechazos; // by origin as logged
+    mutable QTimer m_resumen;
 };

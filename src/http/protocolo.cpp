@@ -43,7 +43,7 @@ QString ResumenSolicitud(const QString& texto)
 {
     const qsizetype fin = texto.indexOf(QLatin1String("\r\n"));
     const QStringView primera = fin < 0 ? QStringView(texto) : QStringView(texto).left(fin);
-    return QStringLiteral("Solicitud recibida: ") + Recortar(SinEspacios(primera).toString(), kLargoMaximoEnLog);
+    return QStringLiteral("Solicitud recibida: ") + ParaLog(SinEspacios(primera).toString());
 }
 
 SolicitudDecodificada DecodificarSolicitud(QByteArray bytes)
@@ -108,7 +108,7 @@ bool AnalizarLineaSolicitud(const QString& cabecera, LineaSolicitud& linea, QStr
     const qsizetype s1 = primera.indexOf(u' ');
     const qsizetype s2 = s1 < 0 ? -1 : primera.indexOf(u' ', s1 + 1);
     if (s2 < 0) {
-        error = QStringLiteral("Línea de solicitud mal formada: \"%1\"").arg(primera.left(200));
+        error = QStringLiteral("Línea de solicitud mal formada: \"%1\"").arg(ParaLog(primera.toString(), 200));
         return false;
     }
     linea.metodo = primera.left(s1).toString().toUpper();

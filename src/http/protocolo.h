@@ -1,14 +1,16 @@
 #pragma once
 
+#include "base/texto.h"
+
 #include <QByteArray>
 #include <QString>
 
 // The request and answer texts of the HTTP service, as pure functions.
 
-// Longest request line or header value written to the log as it is.
-inline constexpr qsizetype kLargoMaximoEnLog = 2048;
+// Longest answer body written to the log as it is; the status document and printer lists fit well inside.
+inline constexpr qsizetype kLargoMaximoRespuestaEnLog = 16384;
 
-// "Solicitud recibida: " + the first line of the request, spaces trimmed (and cut past kLargoMaximoEnLog).
+// "Solicitud recibida: " + the first line of the request, spaces trimmed, cut past kLargoMaximoEnLog and escaped.
 QString ResumenSolicitud(const QString& texto);
 
 struct SolicitudDecodificada

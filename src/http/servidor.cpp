@@ -8,6 +8,10 @@
 #include <QTcpSocket>
 #include <QTimer>
 
+#include <algorithm>
+#include <limits>
+#include <memory>
+
 struct ServidorWeb::Ranura
 {
     QPointer<QTcpSocket> socket; // null: the slot is free
@@ -15,9 +19,13 @@ struct ServidorWeb::Ranura
     QTimer silencio;
     QTimer inactividad;
     QElapsedTimer actividad; // since the last byte arrived (or the connection, before any)
+    QElapsedTimer desde;     // since the first byte (or the connection, before any): the request's age
+    QTimer plazo;            // the request's whole time, from its first byte
+    bool conBytes = false;
     quint64 generacion = 0;
     bool atendida = false; // its request is being handled: later bytes are not another request
     bool continuarEnviado = false;
+    bool juzgada = false; // its origin has been checked on the head
     // Fed with the body as it arrives, for a request that takes one; decided once the head is in.
     std::unique_ptr<LectorBase64JSON> lector;
     bool lectorDecidido = false;
@@ -25,16 +33,49 @@ struct ServidorWeb::Ranura
 
 namespace {
 
-// With every slot busy and connections waiting, a slot quiet for this long gives way to the next connection: idle
-// connections (a browser's spare sockets, or someone holding slots on purpose) must not keep requests out.
+// With every slot busy and connections waiting, a slot quiet for this long gives way to a waiting connection that
+// has sent nothing yet: idle connections (a browser's spare sockets, or someone holding slots on purpose) must not
+// keep requests out.
 constexpr qint64 kQuietudDesalojoMs = 1000;
-constexpr int kReintentoDesalojoMs = 250;
+constexpr int kReintentoDesalojoMs = 50;
+
+// A request is given kPlazoBaseMs plus the time its declared body takes at kRitmoMinimo; far more than a page on
+// this machine needs (64 MiB arrive in well under a second), far less than "as long as the sender likes".
+constexpr qint64 kRitmoMinimo = 1024 * 1024; // bytes per second
+// A waiting connection takes the slot of the request furthest behind that schedule, once it is this far behind:
+// a waiting request that is already complete sooner than one still arriving.
+constexpr qint64 kGraciaCompletaMs = 200;
+constexpr qint64 kGraciaIncompletaMs = 1000;
+
+// Connections waiting for a slot: each holds at most a small read buffer, the kernel keeps the rest.
+constexpr qint64 kBufferEspera = 16 * 1024;
+constexpr int kMaximoEsperando = 1000;
+
+// Whether `bytes` hold a whole request: its head and the body it declares.
+bool SolicitudCompleta(QByteArrayView bytes)
+{
+    const qsizetype blanco = bytes.indexOf("\r\n\r\n");
+    if (blanco < 0) {
+        return false;
+    }
+    const qint64 declarado = EnsambladorSolicitud::LargoDeclarado(bytes.first(blanco));
+    return bytes.size() - blanco - 4 >= std::max<qint64>(0, declarado);
+}
 
 // A socket whose answer is on its way closes itself; this bounds how long a peer that never reads can keep it.
 constexpr int kEsperaCierreMs = 30000;
 
 // Below the allocator's mapping threshold (set at start-up).
 constexpr qint64 kBufferLectura = 48 * 1024;
+
+// A head still without its blank line past this size is judged on what it holds: a refused sender must not make
+// the agent hold megabytes of it.
+constexpr qsizetype kCabeceraSinFin = 64 * 1024;
+
+// A request answered before its body was read (refused, too large) has the rest of its body read and dropped, so
+// that closing does not reset the connection and take the answer with it. Bounded in time and in number.
+constexpr int kEsperaDescarteMs = 10000;
+constexpr int kMaximoDescartando = 256;
 
 void CerrarCuandoSeEnvie(QTcpSocket* socket)
 {
@@ -63,10 +104,18 @@ ServidorWeb::ServidorWeb(const Configuracion& cfg, Endpoints endpoints, QObject*
     m_ranuras[0] = std::make_unique<Ranura>();
     m_reintento.setSingleShot(true);
     connect(&m_reintento, &QTimer::timeout, this, &ServidorWeb::AceptarPendientes);
+    m_asignar.setSingleShot(true);
+    connect(&m_asignar, &QTimer::timeout, this, &ServidorWeb::AceptarPendientes);
 }
 
 ServidorWeb::~ServidorWeb()
 {
+    for (const Espera& espera : m_espera) {
+        if (espera.socket) {
+            espera.socket->abort();
+            delete espera.socket.data();
+        }
+    }
     for (auto& ranura : m_ranuras) {
         if (ranura && ranura->socket) {
             ranura->socket->abort();
@@ -147,6 +196,9 @@ bool ServidorWeb::IniciarServidor()
     for (const QHostAddress& direccion : direcciones) {
         auto* oyente = new QTcpServer(this);
         oyente->setMaxPendingConnections(1000);
+        // The largest value: the system cuts it to what it allows (somaxconn on Linux; SOMAXCONN is this very
+        // value on Windows). Connections arriving in a burst wait in the kernel instead of being retried 1 s later.
+        oyente->setListenBacklogSize(std::numeric_limits<int>::max());
         if (!oyente->listen(direccion, m_cfg.PuertoHTTP)) {
             const auto fallo = oyente->serverError();
             const QString descripcion = oyente->errorString();
@@ -159,7 +211,7 @@ bool ServidorWeb::IniciarServidor()
             error = descripcion;
             break;
         }
-        connect(oyente, &QTcpServer::pendingConnectionAvailable, this, &ServidorWeb::AceptarPendientes);
+        connect(oyente, &QTcpServer::pendingConnectionAvailable, this, &ServidorWeb::TomarPendientes);
         m_oyentes << oyente;
         escuchadas << direccion.toString();
     }
@@ -193,14 +245,25 @@ void ServidorWeb::DetenerServidor()
     }
 }
 
-int ServidorWeb::Desalojar()
+int ServidorWeb::Desalojar(Clase clase)
 {
     int elegida = -1;
-    qint64 quietud = kQuietudDesalojoMs - 1;
+    qint64 mayor = 0;
     for (int i = 0; i < kRanuras; ++i) {
         const Ranura* ranura = m_ranuras[i].get();
-        if (ranura != nullptr && ranura->socket && !ranura->atendida && ranura->actividad.elapsed() > quietud) {
-            quietud = ranura->actividad.elapsed();
+        if (ranura == nullptr || !ranura->socket || ranura->atendida) {
+            continue;
+        }
+        qint64 retraso = 0;
+        if (clase == Clase::Vacia) {
+            retraso = ranura->actividad.elapsed() - kQuietudDesalojoMs + 1;
+        } else {
+            const qint64 credito = ranura->ensamblador.Datos().size() * 1000 / kRitmoMinimo;
+            retraso = ranura->desde.elapsed() - credito -
+                      (clase == Clase::Completa ? kGraciaCompletaMs : kGraciaIncompletaMs);
+        }
+        if (retraso > mayor) {
+            mayor = retraso;
             elegida = i;
         }
     }
@@ -220,16 +283,6 @@ int ServidorWeb::RanuraLibre() const
     return -1;
 }
 
-QTcpServer* ServidorWeb::OyenteConPendientes() const
-{
-    for (QTcpServer* oyente : m_oyentes) {
-        if (oyente->hasPendingConnections()) {
-            return oyente;
-        }
-    }
-    return nullptr;
-}
-
 void ServidorWeb::PausarAceptacion(bool pausar)
 {
     if (m_aceptacionPausada == pausar) {
@@ -241,22 +294,100 @@ void ServidorWeb::PausarAceptacion(bool pausar)
     }
 }
 
+void ServidorWeb::Esperar(QTcpSocket* socket)
+{
+    // Taken from the listener at once: a connection left there would buffer all it is sent.
+    socket->setParent(this);
+    socket->setReadBufferSize(kBufferEspera);
+    m_espera.push_back(Espera{socket, Clase::Vacia});
+    QPointer<QTcpSocket> puntero(socket);
+    connect(socket, &QTcpSocket::readyRead, this, [this, puntero] {
+        for (Espera& espera : m_espera) {
+            if (espera.socket == puntero) {
+                const QByteArray visto = puntero->peek(kBufferEspera);
+                espera.clase = SolicitudCompleta(visto) ? Clase::Completa : Clase::ConDatos;
+                break;
+            }
+        }
+        ProgramarAsignacion();
+    });
+    // What it sent before leaving is still handled; one that sent nothing is dropped at the next turn.
+    connect(socket, &QTcpSocket::disconnected, this, &ServidorWeb::ProgramarAsignacion);
+}
+
+void ServidorWeb::SacarDeLosOyentes()
+{
+    for (QTcpServer* oyente : std::as_const(m_oyentes)) {
+        while (oyente->hasPendingConnections()) {
+            Esperar(oyente->nextPendingConnection());
+        }
+    }
+}
+
+void ServidorWeb::TomarPendientes()
+{
+    SacarDeLosOyentes();
+    // One pass for a whole burst of connections, not one per connection.
+    ProgramarAsignacion();
+}
+
+void ServidorWeb::ProgramarAsignacion()
+{
+    if (!m_asignar.isActive()) {
+        m_asignar.start(0);
+    }
+}
+
 void ServidorWeb::AceptarPendientes()
 {
-    while (QTcpServer* oyente = OyenteConPendientes()) {
-        int indice = RanuraLibre();
-        if (indice < 0) {
-            indice = Desalojar();
+    SacarDeLosOyentes();
+    std::erase_if(m_espera, [](const Espera& espera) {
+        if (espera.socket && espera.socket->state() != QAbstractSocket::ConnectedState &&
+            espera.socket->bytesAvailable() == 0) {
+            espera.socket->deleteLater();
+            return true;
         }
-        if (indice < 0) {
-            // Every slot is busy: the rest wait, in order, until one frees or falls quiet.
-            PausarAceptacion(true);
-            m_reintento.start(kReintentoDesalojoMs);
-            return;
+        return !espera.socket;
+    });
+    // Complete requests first (they need a slot only for as long as they are handled), then those under way, then
+    // connections that have sent nothing; each class in order of arrival.
+    for (const Clase clase : {Clase::Completa, Clase::ConDatos, Clase::Vacia}) {
+        for (auto it = m_espera.begin(); it != m_espera.end();) {
+            if (it->clase != clase || !it->socket) {
+                ++it;
+                continue;
+            }
+            int indice = RanuraLibre();
+            if (indice < 0) {
+                indice = Desalojar(clase);
+            }
+            if (indice < 0) {
+                break;
+            }
+            QTcpSocket* socket = it->socket;
+            it = m_espera.erase(it);
+            socket->disconnect(this);
+            Ocupar(indice, socket);
         }
-        Ocupar(indice, oyente->nextPendingConnection());
     }
-    PausarAceptacion(false);
+    std::erase_if(m_espera, [](const Espera& espera) { return !espera.socket; });
+    // Past the bound the oldest that have sent nothing give way; only when every one has sent something does the
+    // kernel keep the rest.
+    while (static_cast<int>(m_espera.size()) > kMaximoEsperando) {
+        const auto vacia = std::find_if(m_espera.begin(), m_espera.end(),
+                                        [](const Espera& espera) { return espera.clase == Clase::Vacia; });
+        if (vacia == m_espera.end()) {
+            break;
+        }
+        QTcpSocket* socket = vacia->socket;
+        m_espera.erase(vacia);
+        socket->abort();
+        socket->deleteLater();
+    }
+    PausarAceptacion(static_cast<int>(m_espera.size()) > kMaximoEsperando);
+    if (!m_espera.empty()) {
+        m_reintento.start(kReintentoDesalojoMs);
+    }
 }
 
 void ServidorWeb::Ocupar(int indice, QTcpSocket* socket)
@@ -271,6 +402,7 @@ void ServidorWeb::Ocupar(int indice, QTcpSocket* socket)
     ranura.generacion = ++m_generacion;
     ranura.atendida = false;
     ranura.continuarEnviado = false;
+    ranura.juzgada = false;
     ranura.lector.reset();
     ranura.lectorDecidido = false;
     ranura.ensamblador.Reiniciar();
@@ -285,10 +417,18 @@ void ServidorWeb::Ocupar(int indice, QTcpSocket* socket)
             [this, indice, generacion] { AlInactividad(indice, generacion); });
     connect(socket, &QTcpSocket::readyRead, this, [this, indice, generacion] { AlLlegarDatos(indice, generacion); });
     connect(socket, &QTcpSocket::disconnected, this, [this, indice, generacion] { AlCerrarElPar(indice, generacion); });
+    ranura.plazo.setSingleShot(true);
+    ranura.plazo.disconnect();
+    connect(&ranura.plazo, &QTimer::timeout, this, [this, indice, generacion] { AlInactividad(indice, generacion); });
+    ranura.conBytes = false;
     ranura.inactividad.start(m_inactividadMs);
     ranura.actividad.start();
+    ranura.desde.start();
     if (socket->bytesAvailable() > 0) {
         AlLlegarDatos(indice, generacion);
+    }
+    if (socket->state() == QAbstractSocket::UnconnectedState) {
+        AlCerrarElPar(indice, generacion); // it left while it waited
     }
 }
 
@@ -312,39 +452,55 @@ void ServidorWeb::AlLlegarDatos(int indice, quint64 generacion)
     if (ranura->atendida) {
         return; // one request per connection
     }
-    switch (ranura->ensamblador.Agregar(bytes)) {
-    case EnsambladorSolicitud::Estado::Completa:
-        Atender(indice);
-        break;
-    case EnsambladorSolicitud::Estado::DemasiadoGrande:
-        ranura->atendida = true;
-        ranura->ensamblador.Reiniciar();
-        ranura->lector.reset();
+    if (!ranura->conBytes && !bytes.isEmpty()) {
+        ranura->conBytes = true;
+        ranura->desde.start();
+        ranura->plazo.start(m_plazoBaseMs);
+    }
+    const bool teniaCabecera = ranura->ensamblador.CabeceraCompleta();
+    const EnsambladorSolicitud::Estado estado = ranura->ensamblador.Agregar(bytes);
+    if (estado == EnsambladorSolicitud::Estado::DemasiadoGrande) {
         EscribirLog(QStringLiteral("? Solicitud demasiado grande: supera el límite de %1 MiB, se cierra la conexión.")
                         .arg(EnsambladorSolicitud::kLimitePorDefecto / (1024 * 1024)));
-        EnviarYCerrar(indice, Respuesta413());
-        break;
-    case EnsambladorSolicitud::Estado::Incompleta:
-        if (ranura->ensamblador.PideContinuar() && !ranura->continuarEnviado) {
-            ranura->continuarEnviado = true;
-            ranura->socket->write("HTTP/1.1 100 Continue\r\n\r\n");
+        Despedir(indice, Respuesta413());
+        return;
+    }
+    const EnsambladorSolicitud& ensamblador = ranura->ensamblador;
+    if (!teniaCabecera && ensamblador.CabeceraCompleta() && estado == EnsambladorSolicitud::Estado::Incompleta) {
+        const qint64 plazo = m_plazoBaseMs + ensamblador.LargoCuerpo() * 1000 / kRitmoMinimo;
+        ranura->plazo.start(static_cast<int>(std::max<qint64>(1, plazo - ranura->desde.elapsed())));
+    }
+    if (!ranura->juzgada && (ensamblador.CabeceraCompleta() || ensamblador.Datos().size() > kCabeceraSinFin)) {
+        ranura->juzgada = true;
+        const QByteArrayView cabecera =
+            ensamblador.CabeceraCompleta() ? ensamblador.Cabecera() : QByteArrayView(ensamblador.Datos());
+        if (m_manejador.RechazarAjeno(
+                cabecera, [this, indice](const QByteArray& respuesta) { return Despedir(indice, respuesta); })) {
+            return;
         }
-        ranura->inactividad.start(m_inactividadMs);
-        ranura->actividad.start();
-        if (!ranura->ensamblador.CabeceraCompleta()) {
-            ranura->silencio.start(m_silencioCabeceraMs);
-            break;
-        }
-        ranura->silencio.stop();
-        // A large body is read while the rest of it is still on the wire.
-        if (!ranura->lectorDecidido) {
-            ranura->lectorDecidido = true;
-            ranura->lector = m_manejador.LectorPara(ranura->ensamblador.Cabecera());
-        }
-        if (ranura->lector) {
-            ranura->lector->Avanzar(ranura->ensamblador.Cuerpo());
-        }
-        break;
+    }
+    if (estado == EnsambladorSolicitud::Estado::Completa) {
+        Atender(indice);
+        return;
+    }
+    if (ensamblador.PideContinuar() && !ranura->continuarEnviado) {
+        ranura->continuarEnviado = true;
+        ranura->socket->write("HTTP/1.1 100 Continue\r\n\r\n");
+    }
+    ranura->inactividad.start(m_inactividadMs);
+    ranura->actividad.start();
+    if (!ensamblador.CabeceraCompleta()) {
+        ranura->silencio.start(m_silencioCabeceraMs);
+        return;
+    }
+    ranura->silencio.stop();
+    // A large body is read while the rest of it is still on the wire.
+    if (!ranura->lectorDecidido) {
+        ranura->lectorDecidido = true;
+        ranura->lector = m_manejador.LectorPara(ensamblador.Cabecera());
+    }
+    if (ranura->lector) {
+        ranura->lector->Avanzar(ensamblador.Cuerpo());
     }
 }
 
@@ -388,6 +544,7 @@ void ServidorWeb::Atender(int indice)
     ranura.atendida = true;
     ranura.silencio.stop();
     ranura.inactividad.stop();
+    ranura.plazo.stop();
     const quint64 generacion = ranura.generacion;
     QPointer<ServidorWeb> yo(this);
     m_manejador.Manejar(
@@ -433,28 +590,84 @@ bool ServidorWeb::EnviarYCerrar(int indice, const QByteArray& respuesta)
     return true;
 }
 
-void ServidorWeb::Liberar(int indice, bool abortar)
+bool ServidorWeb::Despedir(int indice, const QByteArray& respuesta)
+{
+    Ranura& ranura = *m_ranuras[indice];
+    const EnsambladorSolicitud& ensamblador = ranura.ensamblador;
+    // Unknown (-1) without a complete head: dropped until the peer stops or the time is up.
+    const qint64 porDescartar = ensamblador.CabeceraCompleta()
+                                    ? std::max<qint64>(0, ensamblador.LargoCuerpo() - ensamblador.CuerpoRecibido())
+                                    : -1;
+    QTcpSocket* socket = ranura.socket;
+    if (socket->write(respuesta) < 0) {
+        EscribirLog(QStringLiteral("? Error: ") + socket->errorString());
+        Liberar(indice, true);
+        return false;
+    }
+    socket->flush();
+    Soltar(indice);
+    if (porDescartar == 0 || m_descartando >= kMaximoDescartando) {
+        CerrarCuandoSeEnvie(socket);
+        return true;
+    }
+    ++m_descartando;
+    connect(socket, &QObject::destroyed, this, [this] { --m_descartando; });
+    auto restantes = std::make_shared<qint64>(porDescartar);
+    auto descartar = [socket, restantes] {
+        const qint64 leidos = socket->skip(socket->bytesAvailable());
+        if (*restantes > 0 && leidos > 0) {
+            *restantes = std::max<qint64>(0, *restantes - leidos);
+            if (*restantes == 0) {
+                socket->disconnect(socket, nullptr, socket, nullptr);
+                CerrarCuandoSeEnvie(socket);
+            }
+        }
+    };
+    connect(socket, &QTcpSocket::readyRead, socket, descartar);
+    connect(socket, &QTcpSocket::disconnected, socket, &QObject::deleteLater);
+    auto limite = new QTimer(socket);
+    limite->setSingleShot(true);
+    connect(limite, &QTimer::timeout, socket, [socket] {
+        socket->abort();
+        socket->deleteLater();
+    });
+    limite->start(std::min(kEsperaDescarteMs, m_inactividadMs));
+    descartar();
+    return true;
+}
+
+QTcpSocket* ServidorWeb::Soltar(int indice)
 {
     Ranura& ranura = *m_ranuras[indice];
     ranura.silencio.stop();
     ranura.inactividad.stop();
+    ranura.plazo.stop();
     ranura.ensamblador.Reiniciar();
     ranura.lector.reset();
     ranura.atendida = false;
+    ranura.juzgada = false;
     QTcpSocket* socket = ranura.socket;
     ranura.socket = nullptr;
     ranura.generacion = 0;
     if (socket != nullptr) {
         socket->disconnect(this);
+    }
+    if (!m_espera.empty()) {
+        // Let the next waiting connection in once the current event is done.
+        ProgramarAsignacion();
+    }
+    return socket;
+}
+
+void ServidorWeb::Liberar(int indice, bool abortar)
+{
+    QTcpSocket* socket = Soltar(indice);
+    if (socket != nullptr) {
         if (abortar) {
             socket->abort();
             socket->deleteLater();
         } else {
             CerrarCuandoSeEnvie(socket);
         }
-    }
-    if (m_aceptacionPausada) {
-        // Let the next waiting connection in once the current event is done.
-        QTimer::singleShot(0, this, &ServidorWeb::AceptarPendientes);
     }
 }

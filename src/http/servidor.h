@@ -12,13 +12,15 @@
 #include <QTimer>
 
 #include <array>
+#include <deque>
 #include <memory>
 
 class QTcpServer;
 class QTcpSocket;
 
 // The listener (`Pimp`) and its connection slots (`Hoe`, 0 to 100). Each connection lives on the lowest free slot,
-// gathers one request, gets one answer and is closed. When every slot is busy, new connections wait in the queue.
+// gathers one request, gets one answer and is closed. When every slot is busy, new connections wait, and a waiting
+// connection may take the slot of a request that is far behind its schedule.
 class ServidorWeb final : public QObject
 {
     Q_OBJECT
@@ -41,6 +43,8 @@ public:
     // Quiet spell after which a head without its blank line is handled, and idle time after which a slot whose
     // request never completed is dropped.
     void FijarTiempos(int silencioCabeceraMs, int inactividadMs);
+    // The time a request gets before its declared body counts.
+    void FijarPlazoBase(int ms) { m_plazoBaseMs = ms; }
 
 signals:
     // The listener could not start; emitted before the failure is logged, so whoever tells the user goes first.
@@ -48,13 +52,27 @@ signals:
 
 private:
     struct Ranura;
+    enum class Clase
+    {
+        Completa, // a whole request has arrived
+        ConDatos, // part of one
+        Vacia,    // nothing yet
+    };
+    struct Espera
+    {
+        QPointer<QTcpSocket> socket;
+        Clase clase = Clase::Vacia;
+    };
 
     QList<QHostAddress> Direcciones(QString& error) const;
     void AceptarPendientes();
-    QTcpServer* OyenteConPendientes() const;
+    void TomarPendientes();
+    void SacarDeLosOyentes();
+    void Esperar(QTcpSocket* socket);
+    void ProgramarAsignacion();
     void PausarAceptacion(bool pausar);
     int RanuraLibre() const;
-    int Desalojar();
+    int Desalojar(Clase clase);
     void Ocupar(int indice, QTcpSocket* socket);
     void AlLlegarDatos(int indice, quint64 generacion);
     void AlCerrarElPar(int indice, quint64 generacion);
@@ -63,6 +81,9 @@ private:
     void Atender(int indice);
     bool Responder(int indice, quint64 generacion, const QByteArray& respuesta);
     bool EnviarYCerrar(int indice, const QByteArray& respuesta);
+    // Answers a request whose body is not wanted and frees its slot; the rest of the body is read and dropped.
+    bool Despedir(int indice, const QByteArray& respuesta);
+    QTcpSocket* Soltar(int indice); // frees the slot and hands back its socket, still open
     void Liberar(int indice, bool abortar);
     Ranura* RanuraViva(int indice, quint64 generacion) const;
 
@@ -73,6 +94,10 @@ private:
     quint64 m_generacion = 0;
     int m_silencioCabeceraMs = 500;
     int m_inactividadMs = 30000;
+    int m_plazoBaseMs = 10000;
+    std::deque<Espera> m_espera; // connections waiting for a slot, in order of arrival
     bool m_aceptacionPausada = false;
+    int m_descartando = 0; // answered sockets still dropping a body
     QTimer m_reintento;
+    QTimer m_asignar;
 };

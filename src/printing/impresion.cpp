@@ -45,7 +45,7 @@ Impresion::Impresion(const QString& carpetaPrograma, const ListaImpresoras& impr
     }
 }
 
-QString Impresion::NuevoPDF(const QByteArray& contenido)
+QString Impresion::NuevoPDF(const QByteArray& contenido, QString& motivo)
 {
     RetirarTerminados();
     // A name still taken (a file a viewer held on to, or another agent's) is passed over, never replaced.
@@ -54,7 +54,7 @@ QString Impresion::NuevoPDF(const QByteArray& contenido)
         if (QFileInfo::exists(ruta) || QFileInfo(ruta).isSymLink()) {
             continue;
         }
-        if (!EscribirArchivoNuevo(contenido, ruta)) {
+        if (!EscribirArchivoNuevo(contenido, ruta, &motivo)) {
             return QString();
         }
         m_guardados.append({ruta, m_reloj()});
@@ -98,7 +98,7 @@ void Impresion::Imprimir(QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> le
     if (nombre != kPredeterminada) {
         const QStringList instaladas = m_impresoras.Nombres();
         if (!ExisteImpresoraEn(instaladas, nombre)) {
-            EscribirLog(QStringLiteral("? Impresora no encontrada: ") + nombre);
+            EscribirLog(QStringLiteral("? Impresora no encontrada: ") + ParaLog(nombre));
             responder(QStringLiteral("{\"success\":false,\"error\":\"Impresora no encontrada: ") + EscaparJSON(nombre) +
                       QStringLiteral("\",\"impresorasDisponibles\":") + CatalogoImpresoras(instaladas) + u'}');
             return;
@@ -109,8 +109,12 @@ void Impresion::Imprimir(QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> le
     const bool decodificado = lector->TomarBase64(*objeto, contenido);
     objeto.reset();
     lector.reset();
-    const QString ruta = decodificado ? NuevoPDF(contenido) : QString();
+    QString motivo;
+    const QString ruta = decodificado ? NuevoPDF(contenido, motivo) : QString();
     if (ruta.isEmpty()) {
+        if (!motivo.isEmpty()) {
+            EscribirLog(QStringLiteral("? ") + motivo);
+        }
         EscribirLog(QStringLiteral("? Error al guardar PDF"));
         responder(kNoGuardado);
         return;
@@ -119,11 +123,11 @@ void Impresion::Imprimir(QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> le
 
     m_visor->ImprimirPDF(ruta, nombre, contenido, [nombre, responder = std::move(responder)](bool iniciado) {
         if (iniciado) {
-            EscribirLog(QStringLiteral("?? Impreso en: ") + nombre);
+            EscribirLog(QStringLiteral("?? Impreso en: ") + ParaLog(nombre));
             responder(QStringLiteral("{\"success\":true,\"impresora\":\"") + EscaparJSON(nombre) +
                       QStringLiteral("\"}"));
         } else {
-            EscribirLog(QStringLiteral("? Error al imprimir en: ") + nombre);
+            EscribirLog(QStringLiteral("? Error al imprimir en: ") + ParaLog(nombre));
             responder(kNoImpreso);
         }
     });

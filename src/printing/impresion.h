@@ -41,7 +41,8 @@ private:
         qint64 ms;
     };
 
-    QString NuevoPDF(const QByteArray& contenido);
+    // The new print's file, or empty with `motivo` saying why (when anything can).
+    QString NuevoPDF(const QByteArray& contenido, QString& motivo);
     void RetirarTerminados();
 
     QString m_carpeta;

@@ -73,6 +73,10 @@ private slots:
     void JsonInvalido();
     void Base64Invalido();
     void CarpetaQueNoSePuedeCrear();
+    void DiscoLleno_data();
+    void DiscoLleno();
+    void EnlaceEnLaCarpetaDeDatos_data();
+    void EnlaceEnLaCarpetaDeDatos();
     void CarpetasPorDefecto();
 
 private:
@@ -406,6 +410,78 @@ void TstEntregaCSV::CarpetaQueNoSePuedeCrear()
     QCOMPARE(bitacora.Mensajes(),
              (QStringList{"? No se pudo crear la carpeta " + QDir::toNativeSeparators(m_datos + "/"),
                           "? Error al guardar CSV"}));
+    QVERIFY(lanzador.llamadas.isEmpty());
+}
+
+void TstEntregaCSV::DiscoLleno_data()
+{
+    QTest::addColumn<qint64>("libres");
+    QTest::addColumn<int>("largo");
+    // The file device buffers 16 KiB: below that the failure shows only when the buffer is flushed.
+    QTest::newRow("nothing free, small") << qint64(0) << 100;
+    QTest::newRow("nothing free, 12 KB") << qint64(0) << 12000;
+    QTest::newRow("8 KiB free, 12 KB") << qint64(8192) << 12000;
+    QTest::newRow("8 KiB free, 15 KB") << qint64(8192) << 15000;
+    QTest::newRow("8 KiB free, 40 KB") << qint64(8192) << 40000;
+}
+
+void TstEntregaCSV::DiscoLleno()
+{
+    QFETCH(qint64, libres);
+    QFETCH(int, largo);
+    soporte::DiscoPequeno disco;
+    if (!disco.Montado()) {
+        QSKIP("mounting a small file system takes root");
+    }
+    m_cfg.CarpetaCSV = disco.Ruta();
+    const QString ruta = disco.Ruta() + QStringLiteral("/ventas.csv");
+    QVERIFY(soporte::EscribirArchivo(ruta, "anterior"));
+    QVERIFY(disco.Llenar(libres));
+    Bitacora bitacora;
+    LanzadorFalso lanzador;
+    EntregaCSV entrega(m_cfg, lanzador);
+    QCOMPARE(Recibir(entrega, CuerpoCsv(QByteArray(largo, 'x'), QStringLiteral("ventas.csv"))),
+             QStringLiteral("{\"success\":false,\"error\":\"No se pudo guardar el CSV\"}"));
+    QCOMPARE(soporte::LeerArchivo(ruta), QByteArray("anterior"));
+    QVERIFY(lanzador.llamadas.isEmpty());
+    QCOMPARE(bitacora.Mensajes().size(), 2);
+    QVERIFY(bitacora.Mensajes()[0].startsWith("? No se pudo escribir " + ruta + ": "));
+    QCOMPARE(bitacora.Mensajes()[1], QStringLiteral("? Error al guardar CSV"));
+    // No temporary file is left behind to fill the disk further.
+    QCOMPARE(QDir(disco.Ruta()).entryList(QDir::Files), QStringList{"ventas.csv"});
+}
+
+void TstEntregaCSV::EnlaceEnLaCarpetaDeDatos_data()
+{
+    QTest::addColumn<bool>("destinoExiste");
+    QTest::newRow("to a file outside") << true;
+    QTest::newRow("to nothing yet") << false;
+}
+
+void TstEntregaCSV::EnlaceEnLaCarpetaDeDatos()
+{
+    QFETCH(bool, destinoExiste);
+    const QString fuera = m_tmp->filePath(QStringLiteral("fuera.txt"));
+    if (destinoExiste) {
+        QVERIFY(soporte::EscribirArchivo(fuera, "intacto"));
+    }
+    QVERIFY(QDir().mkpath(m_datos));
+    const QString enlace = m_datos + QStringLiteral("/link.csv");
+    if (!QFile::link(fuera, enlace)) {
+        QSKIP("this file system takes no links");
+    }
+    Bitacora bitacora;
+    LanzadorFalso lanzador;
+    EntregaCSV entrega(m_cfg, lanzador);
+    QCOMPARE(Recibir(entrega, CuerpoCsv("a;b", QStringLiteral("link.csv"))),
+             QStringLiteral("{\"success\":false,\"error\":\"No se pudo guardar el CSV\"}"));
+    QCOMPARE(bitacora.Mensajes(),
+             (QStringList{"? No se escribe a través de un enlace: " + enlace, "? Error al guardar CSV"}));
+    QCOMPARE(QFileInfo::exists(fuera), destinoExiste);
+    if (destinoExiste) {
+        QCOMPARE(soporte::LeerArchivo(fuera), QByteArray("intacto"));
+    }
+    QVERIFY(QFileInfo(enlace).isSymLink());
     QVERIFY(lanzador.llamadas.isEmpty());
 }
 

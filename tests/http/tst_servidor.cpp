@@ -1,12 +1,15 @@
 // The listener and its slots in-process, over real loopback sockets, with short timeouts.
+#include "http/protocolo.h"
 #include "http/servidor.h"
 #include "support/bitacora.h"
 #include "support/soporte.h"
 
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTest>
+#include <QTimer>
 
 #include <memory>
 #include <vector>
@@ -22,14 +25,23 @@ private slots:
     void connectionBeyondTheLastSlotWaitsItsTurn();
     void quietConnectionsGiveWayToWaitingOnes();
     void idleAndHalfSentConnectionsAreFreed();
+    void slowSendersGiveWayToAFreshRequest_data();
+    void slowSendersGiveWayToAFreshRequest();
+    void requestPastItsDeadlineIsDropped();
     void peerCloseFreesSlot();
     void requestsAreServedWhileAWeightReadingRuns();
     void printBodyIsReadWhileItArrives_data();
     void printBodyIsReadWhileItArrives();
     void answerForAPeerThatLeftIsReportedAndFreesTheSlot();
+    void receivedTextIsLoggedOnOneLine_data();
+    void receivedTextIsLoggedOnOneLine();
+    void refusalFloodIsSummarised();
+    void refusedOrTooLargeIsAnsweredFromItsHead_data();
+    void refusedOrTooLargeIsAnsweredFromItsHead();
     void restartKeepsSlotZeroAndDropsTheRest();
     void stopWhenStopped();
     void portTakenReportedBeforeLogged();
+    void burstOfConnectionsWaitsInTheBacklog();
 
 private:
     std::unique_ptr<QTcpSocket> Conectar();
@@ -41,6 +53,7 @@ private:
     std::unique_ptr<soporte::Bitacora> m_bitacora;
     Configuracion m_cfg;
     Endpoints::Responder m_pesoPendiente;
+    std::vector<Endpoints::Responder> m_pesosPendientes; // every weight request not answered yet, in order
     // What the print endpoint was handed.
     int m_impresiones = 0;
     bool m_conLector = false;
@@ -58,7 +71,11 @@ void TstServidor::init()
     m_cfg.DireccionEscucha = QStringLiteral("127.0.0.1");
     Endpoints endpoints;
     endpoints.estado = [] { return QStringLiteral("vivo"); };
-    endpoints.peso = [this](Endpoints::Responder r) { m_pesoPendiente = std::move(r); };
+    m_pesosPendientes.clear();
+    endpoints.peso = [this](Endpoints::Responder r) {
+        m_pesosPendientes.push_back(r);
+        m_pesoPendiente = std::move(r);
+    };
     m_impresiones = 0;
     endpoints.imprimir = [this](QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> lector,
                                 const Endpoints::Responder& r) {
@@ -84,6 +101,7 @@ void TstServidor::init()
 void TstServidor::cleanup()
 {
     m_pesoPendiente = nullptr;
+    m_pesosPendientes.clear();
     m_servidor.reset();
     m_bitacora.reset();
 }
@@ -138,22 +156,17 @@ void TstServidor::lowestFreeSlotWins()
 
 void TstServidor::connectionBeyondTheLastSlotWaitsItsTurn()
 {
-    m_servidor->FijarTiempos(60000, 60000);
+    m_servidor->FijarTiempos(100, 60000);
+    // Every slot busy with a request being handled (a weight reading each): none of them can give way.
     std::vector<std::unique_ptr<QTcpSocket>> ocupantes;
     for (int i = 0; i < ServidorWeb::kRanuras; ++i) {
         ocupantes.push_back(Conectar());
         QVERIFY(ocupantes.back());
+        ocupantes.back()->write("GET /pesoBalanza HTTP/1.1\r\nOrigin: https://app.tornavo.com\r\n\r\n");
         // Let the listener take each one, or the kernel's accept queue fills up first.
         QTRY_COMPARE(m_servidor->RanurasOcupadas(), i + 1);
     }
-    QTRY_COMPARE(m_servidor->RanurasOcupadas(), ServidorWeb::kRanuras);
-    // Every occupant has just been heard from, so none has been quiet long enough to give way: opening them all
-    // can take longer than that on a slow machine (Wine's sockets).
-    for (const auto& ocupante : ocupantes) {
-        ocupante->write("G");
-        ocupante->flush();
-    }
-    QTest::qWait(50);
+    QTRY_COMPARE(m_pesosPendientes.size(), std::size_t(ServidorWeb::kRanuras));
 
     auto ultimo = Conectar();
     QVERIFY(ultimo);
@@ -162,9 +175,13 @@ void TstServidor::connectionBeyondTheLastSlotWaitsItsTurn()
     QVERIFY(ultimo->bytesAvailable() == 0);
     QCOMPARE(m_servidor->RanuraDe(ultimo->localPort()), -1);
 
-    ocupantes[37]->abort();
-    QTRY_VERIFY(m_servidor->RanuraDe(ultimo->localPort()) >= 0 || ultimo->bytesAvailable() > 0);
+    m_pesosPendientes[37](QStringLiteral("1.000"));
     QVERIFY(LeerHastaCierre(*ultimo).endsWith("\r\n\r\nvivo"));
+    for (std::size_t i = 0; i < m_pesosPendientes.size(); ++i) {
+        if (i != 37) {
+            m_pesosPendientes[i](QStringLiteral("1.000"));
+        }
+    }
 }
 
 void TstServidor::quietConnectionsGiveWayToWaitingOnes()
@@ -200,7 +217,7 @@ void TstServidor::idleAndHalfSentConnectionsAreFreed()
     for (int i = 0; i < 5; ++i) {
         sockets.push_back(Conectar());
     }
-    sockets[0]->write("POST /x HTTP/1.1\r\nContent-Length: 100\r\n\r\nshort");
+    sockets[0]->write("POST /x HTTP/1.1\r\nOrigin: https://app.tornavo.com\r\nContent-Length: 100\r\n\r\nshort");
     QTRY_COMPARE(m_servidor->RanurasOcupadas(), 5);
     QTRY_COMPARE_WITH_TIMEOUT(m_servidor->RanurasOcupadas(), 0, 5000);
     for (auto& socket : sockets) {
@@ -209,11 +226,75 @@ void TstServidor::idleAndHalfSentConnectionsAreFreed()
     }
 }
 
+void TstServidor::slowSendersGiveWayToAFreshRequest_data()
+{
+    QTest::addColumn<QByteArray>("inicio");
+    QTest::addColumn<QByteArray>("goteo"); // sent every 100 ms, so that none falls quiet
+    QTest::newRow("body a byte at a time")
+        << QByteArray(
+               "POST /print-base64 HTTP/1.1\r\nOrigin: https://app.tornavo.com\r\nContent-Length: 100000\r\n\r\n")
+        << QByteArray("x");
+    QTest::newRow("head a byte at a time") << QByteArray("GET /status HTTP/1.1\r\n") << QByteArray("X");
+    QTest::newRow("idle") << QByteArray() << QByteArray();
+}
+
+void TstServidor::slowSendersGiveWayToAFreshRequest()
+{
+    QFETCH(QByteArray, inicio);
+    QFETCH(QByteArray, goteo);
+    m_servidor->FijarTiempos(60000, 60000);
+    // More than there are slots: some wait, ahead of the fresh request.
+    std::vector<std::unique_ptr<QTcpSocket>> lentos;
+    for (int i = 0; i < ServidorWeb::kRanuras + 20; ++i) {
+        lentos.push_back(Conectar());
+        QVERIFY(lentos.back());
+        lentos.back()->write(inicio);
+    }
+    QTimer gotero;
+    connect(&gotero, &QTimer::timeout, this, [&] {
+        for (auto& socket : lentos) {
+            socket->write(goteo);
+        }
+    });
+    gotero.start(100);
+    QTRY_COMPARE(m_servidor->RanurasOcupadas(), ServidorWeb::kRanuras);
+    QTest::qWait(300);
+
+    // The fresh request is served ahead of the slow senders that were waiting before it.
+    auto fresca = Conectar();
+    fresca->write(kStatus);
+    QTRY_VERIFY_WITH_TIMEOUT(fresca->bytesAvailable() > 0, 5000);
+    int esperando = 0;
+    for (auto& socket : lentos) {
+        esperando +=
+            socket->state() == QAbstractSocket::ConnectedState && m_servidor->RanuraDe(socket->localPort()) < 0;
+    }
+    // (The slot the fresh request leaves may already have gone to one of them.)
+    QVERIFY2(esperando >= 19, qPrintable(QString::number(esperando)));
+    QVERIFY(LeerHastaCierre(*fresca).endsWith("\r\n\r\nvivo"));
+}
+
+void TstServidor::requestPastItsDeadlineIsDropped()
+{
+    m_servidor->FijarTiempos(100, 60000);
+    m_servidor->FijarPlazoBase(300);
+    auto socket = Conectar();
+    socket->write("POST /x HTTP/1.1\r\nOrigin: https://app.tornavo.com\r\nContent-Length: 500\r\n\r\n");
+    QTimer gotero;
+    connect(&gotero, &QTimer::timeout, this, [&] { socket->write("x"); });
+    gotero.start(50);
+    QTRY_COMPARE(m_servidor->RanurasOcupadas(), 1);
+    // Never quiet, yet dropped once its time is up, long before it would have sent its 500 bytes.
+    QTRY_COMPARE_WITH_TIMEOUT(m_servidor->RanurasOcupadas(), 0, 1500);
+    QTRY_COMPARE(socket->state(), QAbstractSocket::UnconnectedState);
+    QVERIFY(socket->readAll().isEmpty());
+}
+
 void TstServidor::peerCloseFreesSlot()
 {
     m_servidor->FijarTiempos(100, 60000);
     auto socket = Conectar();
-    socket->write("POST /x HTTP/1.1\r\nContent-Length: 100\r\n\r\nshort");
+    socket->write("POST /x HTTP/1.1\r\nOrigin: https://app.tornavo.com\r\nContent-Length: 100\r\n\r\nshort");
     QTRY_COMPARE(m_servidor->RanurasOcupadas(), 1);
     socket->disconnectFromHost();
     QTRY_COMPARE(m_servidor->RanurasOcupadas(), 0);
@@ -293,6 +374,112 @@ void TstServidor::answerForAPeerThatLeftIsReportedAndFreesTheSlot()
     QTRY_COMPARE(m_servidor->RanurasOcupadas(), 0);
 }
 
+void TstServidor::receivedTextIsLoggedOnOneLine_data()
+{
+    QTest::addColumn<QByteArray>("solicitud");
+    QTest::addColumn<QStringList>("mensajes");
+    const QString falsa = QStringLiteral("[2026-12-08 10:00:00] Respuesta enviada: ok");
+    QTest::newRow("LF in the request line")
+        << QByteArray(
+               "GET /x\n[2026-12-08 10:00:00] Respuesta enviada: ok HTTP/1.1\r\nOrigin: https://o.example\r\n\r\n")
+        << QStringList{"Solicitud recibida: GET /x\\u000a" + falsa + " HTTP/1.1",
+                       "Origen denegado: https://o.example | MODE: PRO"};
+    QTest::newRow("CR in the Origin")
+        << QByteArray(
+               "GET / HTTP/1.1\r\nOrigin: https://o.example\r[2026-12-08 10:00:00] Respuesta enviada: ok\r\n\r\n")
+        << QStringList{"Solicitud recibida: GET / HTTP/1.1",
+                       "Origen denegado: https://o.example\\u000d" + falsa + " | MODE: PRO"};
+    QTest::newRow("ANSI escape, NEL and U+2028")
+        << QByteArray("GET /\x1b[2J\xc2\x85 HTTP/1.1\r\nOrigin: https://o.example\xe2\x80\xa8x\r\n\r\n")
+        << QStringList{"Solicitud recibida: GET /\\u001b[2J\\u0085 HTTP/1.1",
+                       "Origen denegado: https://o.example\\u2028x | MODE: PRO"};
+    QTest::newRow("admitted, LF in the path")
+        << QByteArray("GET /a\nb HTTP/1.1\r\nOrigin: https://app.tornavo.com\r\n\r\n")
+        << QStringList{"Solicitud recibida: GET /a\\u000ab HTTP/1.1", "Respuesta enviada: Ruta no válida"};
+}
+
+void TstServidor::receivedTextIsLoggedOnOneLine()
+{
+    QFETCH(QByteArray, solicitud);
+    QFETCH(QStringList, mensajes);
+    m_bitacora->Limpiar();
+    auto socket = Conectar();
+    socket->write(solicitud);
+    QVERIFY(!LeerHastaCierre(*socket).isEmpty());
+    QTRY_COMPARE(m_bitacora->Mensajes(), mensajes);
+}
+
+void TstServidor::refusalFloodIsSummarised()
+{
+    constexpr int kSolicitudes = 3 * ManejadorSolicitudes::kRechazosPorSegundo;
+    m_bitacora->Limpiar();
+    for (int i = 0; i < kSolicitudes; ++i) {
+        auto socket = Conectar();
+        socket->write("GET /status HTTP/1.1\r\nOrigin: https://otro.example\r\n\r\n");
+        QVERIFY(LeerHastaCierre(*socket) == Respuesta403());
+    }
+    const QString resumen = QStringLiteral("... (\\d+) solicitudes más rechazadas de https://otro.example$");
+    QTRY_VERIFY_WITH_TIMEOUT(!m_bitacora->Mensajes().filter(QRegularExpression(resumen)).isEmpty(), 3000);
+    QTest::qWait(1100);
+    // Every refusal is either logged in full or counted in a summary.
+    const QStringList mensajes = m_bitacora->Mensajes();
+    qsizetype contadas = mensajes.filter(QStringLiteral("Origen denegado: https://otro.example | MODE: ")).size();
+    const qsizetype completas = contadas;
+    for (const QString& mensaje : mensajes) {
+        const QRegularExpressionMatch coincide = QRegularExpression(resumen).match(mensaje);
+        contadas += coincide.hasMatch() ? coincide.captured(1).toInt() : 0;
+    }
+    QCOMPARE(contadas, qsizetype(kSolicitudes));
+    QVERIFY(completas <= 2 * ManejadorSolicitudes::kRechazosPorSegundo);
+    QCOMPARE(mensajes.filter(QStringLiteral("Solicitud recibida: GET /status")).size(), completas);
+}
+
+void TstServidor::refusedOrTooLargeIsAnsweredFromItsHead_data()
+{
+    QTest::addColumn<QByteArray>("cabecera");
+    QTest::addColumn<QByteArray>("respuesta");
+    const QByteArray ajeno = "POST /print-base64 HTTP/1.1\r\nOrigin: https://otro.example\r\nContent-Length: 20000000";
+    QTest::newRow("refused, waits for 100 Continue") << ajeno + "\r\nExpect: 100-continue" << Respuesta403();
+    QTest::newRow("refused, body on its way") << ajeno << Respuesta403();
+    QTest::newRow("refused, head without its end")
+        << "GET /status HTTP/1.1\r\nOrigin: https://otro.example\r\nX: " + QByteArray(100000, 'a') << Respuesta403();
+    QTest::newRow("too large")
+        << QByteArray("POST /print-base64 HTTP/1.1\r\nOrigin: https://app.tornavo.com\r\nContent-Length: 99999999")
+        << Respuesta413();
+}
+
+void TstServidor::refusedOrTooLargeIsAnsweredFromItsHead()
+{
+    QFETCH(QByteArray, cabecera);
+    QFETCH(QByteArray, respuesta);
+    m_servidor->FijarTiempos(60000, 2000);
+    auto socket = Conectar();
+    const bool conFin = cabecera.contains("Content-Length");
+    socket->write(cabecera + (conFin ? "\r\n\r\n" : ""));
+    // The client goes on uploading, as a browser or curl does, and must still read the whole answer.
+    const QByteArray trozo(64 * 1024, conFin ? 'A' : 'a');
+    QByteArray recibido;
+    for (int i = 0; i < 40 && !recibido.endsWith(respuesta.sliced(respuesta.indexOf("\r\n\r\n"))); ++i) {
+        socket->write(trozo);
+        QTest::qWait(10);
+        recibido += socket->readAll();
+    }
+    QCOMPARE(recibido, respuesta);
+    QCOMPARE(m_servidor->RanurasOcupadas(), 0);
+    QCOMPARE(m_impresiones, 0);
+    if (respuesta == Respuesta403()) {
+        QCOMPARE(m_bitacora->Mensajes().filter(QStringLiteral("Origen denegado: https://otro.example | MODE: ")).size(),
+                 1);
+    }
+    // The rest of the upload is taken and dropped, not reset: a reset can cost the client the answer it has not
+    // read yet. The connection ends after a while.
+    socket->write(QByteArray(1024 * 1024, 'A'));
+    QTest::qWait(200);
+    QCOMPARE(socket->error(), QAbstractSocket::UnknownSocketError);
+    QCOMPARE(socket->state(), QAbstractSocket::ConnectedState);
+    QTRY_COMPARE_WITH_TIMEOUT(socket->state(), QAbstractSocket::UnconnectedState, 5000);
+}
+
 void TstServidor::restartKeepsSlotZeroAndDropsTheRest()
 {
     m_servidor->FijarTiempos(60000, 60000);
@@ -346,6 +533,26 @@ void TstServidor::portTakenReportedBeforeLogged()
     QVERIFY(Lineas()[0].contains(QLatin1String("] ? Error al iniciar el servidor Web: ")));
     QVERIFY(Lineas()[0].size() > Lineas()[0].indexOf(QLatin1String("Web: ")) + 5);
     QVERIFY(!m_servidor->Escuchando());
+}
+
+void TstServidor::burstOfConnectionsWaitsInTheBacklog()
+{
+    QFile maximo(QStringLiteral("/proc/sys/net/core/somaxconn"));
+    if (maximo.open(QIODevice::ReadOnly) && maximo.readAll().trimmed().toInt() < 256) {
+        QSKIP("the system allows a short backlog only");
+    }
+    // The agent takes none of them while this runs: they all wait in the kernel's queue, or are left to retry.
+    constexpr int kConexiones = 200;
+    std::vector<std::unique_ptr<QTcpSocket>> sockets;
+    for (int i = 0; i < kConexiones; ++i) {
+        sockets.push_back(std::make_unique<QTcpSocket>());
+        sockets.back()->connectToHost(QHostAddress(QHostAddress::LocalHost), m_cfg.PuertoHTTP);
+    }
+    int conectadas = 0;
+    for (auto& socket : sockets) {
+        conectadas += socket->waitForConnected(20) ? 1 : 0;
+    }
+    QCOMPARE(conectadas, kConexiones);
 }
 
 QTEST_GUILESS_MAIN(TstServidor)

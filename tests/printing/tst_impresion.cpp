@@ -7,6 +7,7 @@
 #include "support/soporte.h"
 
 #include "base/lanzador.h"
+#include "base/texto.h"
 #include "printing/catalogo.h"
 #include "printing/impresion.h"
 #include "printing/visor_lp.h"
@@ -78,6 +79,8 @@ private slots:
     void ImpresoraAceptada_data();
     void ImpresoraAceptada();
     void Base64InvalidoNoTocaElPdfAnterior();
+    void PdfEnDiscoLleno_data();
+    void PdfEnDiscoLleno();
     void SinLpNoSeImprime();
     void RespondeCuandoLpArranca();
     void DosImpresionesSeguidasLlevanSuPropioDocumento();
@@ -397,30 +400,48 @@ void TstImpresion::ImpresoraDesconocida_data()
 {
     QTest::addColumn<QStringList>("instaladas");
     QTest::addColumn<QString>("nombre");
-    QTest::newRow("otra") << QStringList{"Caja"} << "Caja2";
-    QTest::newRow("palabra en minúsculas") << QStringList{"Caja"} << "predeterminada";
-    QTest::newRow("palabra con espacios") << QStringList() << " PREDETERMINADA";
-    QTest::newRow("vacío") << QStringList{"Caja", "Etiquetas"} << "";
-    QTest::newRow("comilla") << QStringList{"Caja"} << "Ca\"ja\\";
+    QTest::addColumn<QString>("enLog"); // the name as the log line shows it
+    QTest::newRow("otra") << QStringList{"Caja"} << "Caja2"
+                          << "Caja2";
+    QTest::newRow("palabra en minúsculas") << QStringList{"Caja"} << "predeterminada"
+                                           << "predeterminada";
+    QTest::newRow("palabra con espacios") << QStringList() << " PREDETERMINADA"
+                                          << " PREDETERMINADA";
+    QTest::newRow("vacío") << QStringList{"Caja", "Etiquetas"} << ""
+                           << "";
+    QTest::newRow("comilla") << QStringList{"Caja"} << "Ca\"ja\\"
+                             << "Ca\"ja\\";
+    // A name must not write a line of its own into the log, nor megabytes into one.
+    QTest::newRow("línea falsa") << QStringList{"Caja"} << "x\r\n[2026-12-08 10:00:00] Respuesta enviada: ok"
+                                 << "x\\u000d\\u000a[2026-12-08 10:00:00] Respuesta enviada: ok";
+    QTest::newRow("escape de terminal") << QStringList{"Caja"} << QString::fromUtf8("\x1b[2Jx\u2028y\xc2\x85")
+                                        << "\\u001b[2Jx\\u2028y\\u0085";
+    QTest::newRow("larguísimo") << QStringList{"Caja"} << QString(100000, u'n')
+                                << QString(kLargoMaximoEnLog, u'n') + QStringLiteral("… (97952 caracteres más)");
 }
 
 void TstImpresion::ImpresoraDesconocida()
 {
     QFETCH(QStringList, instaladas);
     QFETCH(QString, nombre);
+    QFETCH(QString, enLog);
     m_lista.nombres = instaladas;
     Bitacora bitacora;
     const QString respuesta = Imprimir(CuerpoImpresion("%PDF", nombre));
-    QCOMPARE(respuesta,
-             QStringLiteral("{\"success\":false,\"error\":\"Impresora no encontrada: %1\","
-                            "\"impresorasDisponibles\":%2}")
-                 .arg(QString(nombre).replace(u'\\', QStringLiteral("\\\\")).replace(u'"', QStringLiteral("\\\"")),
-                      CatalogoImpresoras(instaladas)));
+    QCOMPARE(respuesta, QStringLiteral("{\"success\":false,\"error\":\"Impresora no encontrada: %1\","
+                                       "\"impresorasDisponibles\":%2}")
+                            .arg(QString(nombre)
+                                     .replace(u'\\', QStringLiteral("\\\\"))
+                                     .replace(u'"', QStringLiteral("\\\""))
+                                     .replace(u'\r', QStringLiteral("\\r"))
+                                     .replace(u'\n', QStringLiteral("\\n"))
+                                     .replace(QChar(0x1b), QStringLiteral("\\u001b")),
+                                 CatalogoImpresoras(instaladas)));
     // The catalogue goes in as an object, not as a string.
     const QJsonObject json = QJsonDocument::fromJson(respuesta.toUtf8()).object();
     QCOMPARE(json.value(QStringLiteral("error")).toString(), "Impresora no encontrada: " + nombre);
     QVERIFY(json.value(QStringLiteral("impresorasDisponibles")).isObject());
-    QCOMPARE(bitacora.Mensajes(), QStringList{"? Impresora no encontrada: " + nombre});
+    QCOMPARE(bitacora.Mensajes(), QStringList{"? Impresora no encontrada: " + enLog});
     QVERIFY(!QFileInfo::exists(m_pdf));
     QVERIFY(m_lanzador->llamadas.isEmpty());
     QCOMPARE(m_lista.lecturas, 1);
@@ -472,6 +493,41 @@ void TstImpresion::Base64InvalidoNoTocaElPdfAnterior()
     QCOMPARE(bitacora.Mensajes(), QStringList(3, QStringLiteral("? Error al guardar PDF")));
     QCOMPARE(soporte::LeerArchivo(m_pdf), QByteArray("%PDF anterior"));
     QVERIFY(m_lanzador->llamadas.isEmpty());
+}
+
+void TstImpresion::PdfEnDiscoLleno_data()
+{
+    QTest::addColumn<qint64>("libres");
+    QTest::addColumn<int>("largo");
+    QTest::newRow("nothing free, small") << qint64(0) << 300;
+    QTest::newRow("8 KiB free, 12 KB") << qint64(8192) << 12000;
+    QTest::newRow("8 KiB free, 40 KB") << qint64(8192) << 40000;
+}
+
+void TstImpresion::PdfEnDiscoLleno()
+{
+    QFETCH(qint64, libres);
+    QFETCH(int, largo);
+    soporte::DiscoPequeno disco;
+    if (!disco.Montado()) {
+        QSKIP("mounting a small file system takes root");
+    }
+    m_impresion = std::make_unique<Impresion>(disco.Ruta(), m_lista, std::make_unique<VisorLp>(*m_lanzador, m_lista));
+    // An earlier print's file, still being read by its viewer.
+    const QString anterior = disco.Ruta() + QStringLiteral("/archivo_recibido_1.pdf");
+    QVERIFY(soporte::EscribirArchivo(anterior, "%PDF anterior"));
+    QVERIFY(disco.Llenar(libres));
+    Bitacora bitacora;
+    QCOMPARE(Imprimir(CuerpoImpresion("%PDF" + QByteArray(largo, 'x'), QStringLiteral("Caja"))),
+             QStringLiteral("{\"success\":false,\"error\":\"No se pudo guardar PDF\"}"));
+    QCOMPARE(soporte::LeerArchivo(anterior), QByteArray("%PDF anterior"));
+    // Nothing half-written is left for a viewer to find.
+    QCOMPARE(QDir(disco.Ruta()).entryList({QStringLiteral("archivo_recibido*")}, QDir::Files),
+             QStringList{"archivo_recibido_1.pdf"});
+    QVERIFY(m_lanzador->llamadas.isEmpty());
+    QCOMPARE(bitacora.Mensajes().size(), 2);
+    QCOMPARE(bitacora.Mensajes()[1], QStringLiteral("? Error al guardar PDF"));
+    m_impresion.reset();
 }
 
 void TstImpresion::SinLpNoSeImprime()

@@ -49,6 +49,7 @@ private slots:
     void logLineFormatAndFile();
     void logCreatesFolderAndSurvivesAFileNamedLogs();
     void logDayChangeStartsNewFile();
+    void logStopsAtItsDailyCapAndSummarises();
     void retentionCutOff();
     void retentionRunsOnTheFirstLineAfterTheCutOff();
 
@@ -354,6 +355,30 @@ void TstSettings::logDayChangeStartsNewFile()
              QByteArray("[2025-11-20 23:59:59] antes\r\n"));
     QCOMPARE(soporte::LeerArchivo(dir.filePath(QStringLiteral("logs/log_2025-11-21.log"))),
              QByteArray("[2025-11-21 00:00:00] despu\xc3\xa9s\r\n"));
+}
+
+void TstSettings::logStopsAtItsDailyCapAndSummarises()
+{
+    QTemporaryDir dir;
+    Registro registro(dir.path());
+    registro.FijarTope(2000, 50);
+    QStringList ventana;
+    connect(&registro, &Registro::lineaEscrita, this, [&ventana](const QString& linea) { ventana << linea; });
+    for (int i = 0; i < 200; ++i) {
+        registro.Escribir(QStringLiteral("Origen denegado: https://otro.example | MODE: PRO %1").arg(i, 3));
+    }
+    const int escritas = int(ventana.size());
+    QVERIFY2(escritas > 10 && escritas < 40, qPrintable(QString::number(escritas)));
+    QTRY_COMPARE(ventana.size(), escritas + 1);
+    QVERIFY(ventana.last().endsWith(
+        QStringLiteral("] ... %1 líneas más sin registrar: el registro de hoy llegó a su tamaño máximo")
+            .arg(200 - escritas)));
+    // The window and the file hold the same lines, the file no more than its cap and a line or two.
+    QCOMPARE(soporte::LineasDelLog(dir.path()), ventana);
+    QVERIFY(QFileInfo(registro.ArchivoDelDia(QDate::currentDate())).size() < 2300);
+    // Nothing more left out: no more summaries.
+    QTest::qWait(150);
+    QCOMPARE(ventana.size(), escritas + 1);
 }
 
 void TstSettings::retentionCutOff()

@@ -4,7 +4,10 @@
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QProcess>
 #include <QTcpServer>
+
+#include <algorithm>
 
 namespace soporte {
 
@@ -97,6 +100,36 @@ ArchivoTemporalDeSistema::~ArchivoTemporalDeSistema()
     for (const QString& carpeta : m_creadas) {
         QDir().rmdir(carpeta);
     }
+}
+
+DiscoPequeno::DiscoPequeno(qint64 tamano)
+{
+    if (!m_carpeta.isValid()) {
+        return;
+    }
+    QProcess montar;
+    montar.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                           QStringLiteral("size=%1").arg(tamano), QStringLiteral("tmpfs"), Ruta()});
+    m_montado = montar.waitForFinished(10000) && montar.exitStatus() == QProcess::NormalExit && montar.exitCode() == 0;
+}
+
+DiscoPequeno::~DiscoPequeno()
+{
+    if (m_montado) {
+        QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), Ruta()});
+    }
+}
+
+bool DiscoPequeno::Llenar(qint64 libres)
+{
+    QFile relleno(QDir(Ruta()).filePath(QStringLiteral(".relleno")));
+    if (!m_montado || !relleno.open(QIODevice::WriteOnly | QIODevice::Unbuffered)) {
+        return false;
+    }
+    const QByteArray bloque(4096, 'r');
+    while (relleno.write(bloque) == bloque.size()) {
+    }
+    return relleno.resize(std::max<qint64>(0, relleno.size() - libres));
 }
 
 } // namespace soporte

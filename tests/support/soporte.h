@@ -47,4 +47,24 @@ private:
     QString m_error;
 };
 
+// A small file system of its own (tmpfs, mounted over a temporary folder) that a test can fill up. Only root can
+// mount one: Montado() is false elsewhere, and the test skips. Unmounted when it goes.
+class DiscoPequeno final
+{
+public:
+    explicit DiscoPequeno(qint64 tamano = 256 * 1024);
+    ~DiscoPequeno();
+    DiscoPequeno(const DiscoPequeno&) = delete;
+    DiscoPequeno& operator=(const DiscoPequeno&) = delete;
+
+    bool Montado() const { return m_montado; }
+    QString Ruta() const { return m_carpeta.path(); }
+    // Fills it with a file of its own until only about `libres` bytes (whole pages) are left.
+    bool Llenar(qint64 libres);
+
+private:
+    QTemporaryDir m_carpeta;
+    bool m_montado = false;
+};
+
 } // namespace soporte
