@@ -574,10 +574,9 @@ bool ServidorWeb::Responder(int indice, quint64 generacion, const QByteArray& re
     return EnviarYCerrar(indice, respuesta);
 }
 
-bool ServidorWeb::EnviarYCerrar(int indice, const QByteArray& respuesta)
+bool ServidorWeb::Entregar(int indice, const QByteArray& respuesta)
 {
-    Ranura& ranura = *m_ranuras[indice];
-    QTcpSocket* socket = ranura.socket;
+    QTcpSocket* socket = m_ranuras[indice]->socket;
     if (socket->write(respuesta) < 0) {
         EscribirLog(QStringLiteral("? Error: ") + socket->errorString());
         Liberar(indice, true);
@@ -585,6 +584,14 @@ bool ServidorWeb::EnviarYCerrar(int indice, const QByteArray& respuesta)
     }
     // Out now, before the answer's log line is written, rather than at the next turn of the event loop.
     socket->flush();
+    return true;
+}
+
+bool ServidorWeb::EnviarYCerrar(int indice, const QByteArray& respuesta)
+{
+    if (!Entregar(indice, respuesta)) {
+        return false;
+    }
     // The slot is free as soon as the answer is handed over; the socket closes itself once it has gone out.
     Liberar(indice, false);
     return true;
@@ -599,12 +606,9 @@ bool ServidorWeb::Despedir(int indice, const QByteArray& respuesta)
                                     ? std::max<qint64>(0, ensamblador.LargoCuerpo() - ensamblador.CuerpoRecibido())
                                     : -1;
     QTcpSocket* socket = ranura.socket;
-    if (socket->write(respuesta) < 0) {
-        EscribirLog(QStringLiteral("? Error: ") + socket->errorString());
-        Liberar(indice, true);
+    if (!Entregar(indice, respuesta)) {
         return false;
     }
-    socket->flush();
     Soltar(indice);
     if (porDescartar == 0 || m_descartando >= kMaximoDescartando) {
         CerrarCuandoSeEnvie(socket);

@@ -80,6 +80,8 @@ private:
     void AlInactividad(int indice, quint64 generacion);
     void Atender(int indice);
     bool Responder(int indice, quint64 generacion, const QByteArray& respuesta);
+    // Hands the answer over; false (logged, slot freed) when the socket takes none of it.
+    bool Entregar(int indice, const QByteArray& respuesta);
     bool EnviarYCerrar(int indice, const QByteArray& respuesta);
     // Answers a request whose body is not wanted and frees its slot; the rest of the body is read and dropped.
     bool Despedir(int indice, const QByteArray& respuesta);
