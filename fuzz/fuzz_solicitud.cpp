@@ -456,7 +456,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano)
         }
     }
 
-    // Nothing is written but the PDF beside the program and the one CSV in the data folder.
+    // Nothing is written but the one print's PDF beside the program and the one CSV in the data folder.
     const QStringList enRaiz =
         QDir(raiz).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
     for (const QString& nombre : enRaiz) {
@@ -466,7 +466,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano)
     }
     const QStringList enPrograma =
         QDir(carpetaPrograma).entryList(QDir::AllEntries | QDir::Hidden | QDir::System | QDir::NoDotAndDotDot);
-    FUZZ_COMPROBAR(enPrograma.isEmpty() || enPrograma == QStringList{QStringLiteral("archivo_recibido.pdf")},
+    FUZZ_COMPROBAR(enPrograma.isEmpty() || enPrograma == QStringList{QStringLiteral("archivo_recibido_1.pdf")},
                    QStringLiteral("the program folder holds: ") + enPrograma.join(u' '));
     QDir datosDir(carpetaDatos);
     const QStringList enDatos =
