@@ -9,3 +9,5 @@
 using Reloj = std::function<qint64()>;
 
 Reloj RelojDelSistema();
+// Milliseconds from an arbitrary start, never set back: for measuring how long something has waited.
+Reloj RelojMonotono();

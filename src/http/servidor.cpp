@@ -3,7 +3,6 @@
 #include "base/registro.h"
 #include "http/protocolo.h"
 
-#include <QElapsedTimer>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QTimer>
@@ -18,9 +17,11 @@ struct ServidorWeb::Ranura
     EnsambladorSolicitud ensamblador;
     QTimer silencio;
     QTimer inactividad;
-    QElapsedTimer actividad; // since the last byte arrived (or the connection, before any)
-    QElapsedTimer desde;     // since the first byte (or the connection, before any): the request's age
-    QTimer plazo;            // the request's whole time, from its first byte
+    qint64 actividad = 0; // the last byte's arrival, or the slot's taking before any: the slot's quiet
+    // The first byte's arrival: the request's age. Before any byte, the connection's arrival, time spent waiting
+    // for the slot included: a connection that has sent nothing all that while is no request in transit.
+    qint64 desde = 0;
+    QTimer plazo; // the request's whole time, from its first byte
     bool conBytes = false;
     quint64 generacion = 0;
     bool atendida = false; // its request is being handled: later bytes are not another request
@@ -249,6 +250,7 @@ int ServidorWeb::Desalojar(Clase clase)
 {
     int elegida = -1;
     qint64 mayor = 0;
+    const qint64 ahora = m_reloj();
     for (int i = 0; i < kRanuras; ++i) {
         const Ranura* ranura = m_ranuras[i].get();
         if (ranura == nullptr || !ranura->socket || ranura->atendida) {
@@ -256,11 +258,11 @@ int ServidorWeb::Desalojar(Clase clase)
         }
         qint64 retraso = 0;
         if (clase == Clase::Vacia) {
-            retraso = ranura->actividad.elapsed() - kQuietudDesalojoMs + 1;
+            retraso = ahora - ranura->actividad - kQuietudDesalojoMs + 1;
         } else {
             const qint64 credito = ranura->ensamblador.Datos().size() * 1000 / kRitmoMinimo;
-            retraso = ranura->desde.elapsed() - credito -
-                      (clase == Clase::Completa ? kGraciaCompletaMs : kGraciaIncompletaMs);
+            retraso =
+                ahora - ranura->desde - credito - (clase == Clase::Completa ? kGraciaCompletaMs : kGraciaIncompletaMs);
         }
         if (retraso > mayor) {
             mayor = retraso;
@@ -299,7 +301,7 @@ void ServidorWeb::Esperar(QTcpSocket* socket)
     // Taken from the listener at once: a connection left there would buffer all it is sent.
     socket->setParent(this);
     socket->setReadBufferSize(kBufferEspera);
-    m_espera.push_back(Espera{socket, Clase::Vacia});
+    m_espera.push_back(Espera{socket, Clase::Vacia, m_reloj()});
     QPointer<QTcpSocket> puntero(socket);
     connect(socket, &QTcpSocket::readyRead, this, [this, puntero] {
         for (Espera& espera : m_espera) {
@@ -365,9 +367,10 @@ void ServidorWeb::AceptarPendientes()
                 break;
             }
             QTcpSocket* socket = it->socket;
+            const qint64 llegada = it->llegada;
             it = m_espera.erase(it);
             socket->disconnect(this);
-            Ocupar(indice, socket);
+            Ocupar(indice, socket, llegada);
         }
     }
     std::erase_if(m_espera, [](const Espera& espera) { return !espera.socket; });
@@ -390,7 +393,7 @@ void ServidorWeb::AceptarPendientes()
     }
 }
 
-void ServidorWeb::Ocupar(int indice, QTcpSocket* socket)
+void ServidorWeb::Ocupar(int indice, QTcpSocket* socket, qint64 llegada)
 {
     Ranura& ranura = *m_ranuras[indice];
     // The slot, not the listener, owns the connection: slot 0 keeps its connection across a restart.
@@ -422,8 +425,8 @@ void ServidorWeb::Ocupar(int indice, QTcpSocket* socket)
     connect(&ranura.plazo, &QTimer::timeout, this, [this, indice, generacion] { AlInactividad(indice, generacion); });
     ranura.conBytes = false;
     ranura.inactividad.start(m_inactividadMs);
-    ranura.actividad.start();
-    ranura.desde.start();
+    ranura.actividad = m_reloj();
+    ranura.desde = llegada;
     if (socket->bytesAvailable() > 0) {
         AlLlegarDatos(indice, generacion);
     }
@@ -454,7 +457,7 @@ void ServidorWeb::AlLlegarDatos(int indice, quint64 generacion)
     }
     if (!ranura->conBytes && !bytes.isEmpty()) {
         ranura->conBytes = true;
-        ranura->desde.start();
+        ranura->desde = m_reloj();
         ranura->plazo.start(m_plazoBaseMs);
     }
     const bool teniaCabecera = ranura->ensamblador.CabeceraCompleta();
@@ -468,7 +471,7 @@ void ServidorWeb::AlLlegarDatos(int indice, quint64 generacion)
     const EnsambladorSolicitud& ensamblador = ranura->ensamblador;
     if (!teniaCabecera && ensamblador.CabeceraCompleta() && estado == EnsambladorSolicitud::Estado::Incompleta) {
         const qint64 plazo = m_plazoBaseMs + ensamblador.LargoCuerpo() * 1000 / kRitmoMinimo;
-        ranura->plazo.start(static_cast<int>(std::max<qint64>(1, plazo - ranura->desde.elapsed())));
+        ranura->plazo.start(static_cast<int>(std::max<qint64>(1, plazo - (m_reloj() - ranura->desde))));
     }
     if (!ranura->juzgada && (ensamblador.CabeceraCompleta() || ensamblador.Datos().size() > kCabeceraSinFin)) {
         ranura->juzgada = true;
@@ -488,7 +491,7 @@ void ServidorWeb::AlLlegarDatos(int indice, quint64 generacion)
         ranura->socket->write("HTTP/1.1 100 Continue\r\n\r\n");
     }
     ranura->inactividad.start(m_inactividadMs);
-    ranura->actividad.start();
+    ranura->actividad = m_reloj();
     if (!ensamblador.CabeceraCompleta()) {
         ranura->silencio.start(m_silencioCabeceraMs);
         return;

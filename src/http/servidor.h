@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/reloj.h"
 #include "http/ensamblador.h"
 #include "http/manejador.h"
 #include "http/rutas.h"
@@ -45,6 +46,8 @@ public:
     void FijarTiempos(int silencioCabeceraMs, int inactividadMs);
     // The time a request gets before its declared body counts.
     void FijarPlazoBase(int ms) { m_plazoBaseMs = ms; }
+    // The clock a slot's schedule is read on (its timers still run in real time).
+    void FijarReloj(Reloj reloj) { m_reloj = std::move(reloj); }
 
 signals:
     // The listener could not start; emitted before the failure is logged, so whoever tells the user goes first.
@@ -62,6 +65,7 @@ private:
     {
         QPointer<QTcpSocket> socket;
         Clase clase = Clase::Vacia;
+        qint64 llegada = 0; // when the agent took the connection
     };
 
     QList<QHostAddress> Direcciones(QString& error) const;
@@ -73,7 +77,7 @@ private:
     void PausarAceptacion(bool pausar);
     int RanuraLibre() const;
     int Desalojar(Clase clase);
-    void Ocupar(int indice, QTcpSocket* socket);
+    void Ocupar(int indice, QTcpSocket* socket, qint64 llegada);
     void AlLlegarDatos(int indice, quint64 generacion);
     void AlCerrarElPar(int indice, quint64 generacion);
     void AlSilencio(int indice, quint64 generacion);
@@ -97,6 +101,7 @@ private:
     int m_silencioCabeceraMs = 500;
     int m_inactividadMs = 30000;
     int m_plazoBaseMs = 10000;
+    Reloj m_reloj = RelojMonotono();
     std::deque<Espera> m_espera; // connections waiting for a slot, in order of arrival
     bool m_aceptacionPausada = false;
     int m_descartando = 0; // answered sockets still dropping a body

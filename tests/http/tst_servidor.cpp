@@ -24,6 +24,7 @@ private slots:
     void lowestFreeSlotWins();
     void connectionBeyondTheLastSlotWaitsItsTurn();
     void quietConnectionsGiveWayToWaitingOnes();
+    void timeSpentWaitingCountsAsQuiet();
     void idleAndHalfSentConnectionsAreFreed();
     void slowSendersGiveWayToAFreshRequest_data();
     void slowSendersGiveWayToAFreshRequest();
@@ -209,6 +210,38 @@ void TstServidor::quietConnectionsGiveWayToWaitingOnes()
         cerrados += socket->state() == QAbstractSocket::UnconnectedState ? 1 : 0;
     }
     QVERIFY2(cerrados >= 1 && cerrados < ServidorWeb::kRanuras, qPrintable(QString::number(cerrados)));
+}
+
+void TstServidor::timeSpentWaitingCountsAsQuiet()
+{
+    // The schedule read on a clock that moves only when the test says so.
+    auto ahora = std::make_shared<qint64>(1000000);
+    m_servidor->FijarReloj([ahora] { return *ahora; });
+    m_servidor->FijarTiempos(100, 60000);
+    std::vector<std::unique_ptr<QTcpSocket>> primeros;
+    for (int i = 0; i < ServidorWeb::kRanuras; ++i) {
+        primeros.push_back(Conectar());
+        QVERIFY(primeros.back());
+        QTRY_COMPARE(m_servidor->RanurasOcupadas(), i + 1);
+    }
+    std::vector<std::unique_ptr<QTcpSocket>> segundos;
+    for (int i = 0; i < ServidorWeb::kRanuras; ++i) {
+        segundos.push_back(Conectar());
+        QVERIFY(segundos.back());
+    }
+    QTest::qWait(200);
+    QCOMPARE(primeros.back()->state(), QAbstractSocket::ConnectedState);
+
+    // Every slot gives way at once, to connections that have sent nothing all the time they waited.
+    *ahora += 1001;
+    for (auto& socket : segundos) {
+        QTRY_VERIFY(m_servidor->RanuraDe(socket->localPort()) >= 0);
+    }
+    // No time has passed since they took their slots, yet a complete request is served: they were quiet for long
+    // before, and a flood that keeps reconnecting would otherwise hand every slot a fresh grace at once.
+    auto fresca = Conectar();
+    fresca->write(kStatus);
+    QVERIFY(LeerHastaCierre(*fresca).endsWith("\r\n\r\nvivo"));
 }
 
 void TstServidor::idleAndHalfSentConnectionsAreFreed()
