@@ -545,10 +545,13 @@ def medir_ataques_una_vez(binario, anotar):
         try:
             agente.iniciar()
             proceso, alto = en_proceso(lanzar, agente.puerto)
-            time.sleep(3)
+            # Its first second, asked more often: the onset, when every slot changes hands at once.
+            arranque = latencias_status(agente.puerto, 1, cada=0.02)
+            time.sleep(2)
             tiempos = latencias_status(agente.puerto, 10)
             alto.set()
             proceso.join(15)
+            anotar(nombre + ": primer segundo, /status, máximo", max(arranque), "ms", "≤ 100", max(arranque) <= 100)
             anotar(nombre + ": /status, mediana", statistics.median(tiempos), "ms", "≤ 100",
                  statistics.median(tiempos) <= 100)
             anotar(nombre + ": /status, percentil 95", p95(tiempos), "ms", "≤ 100", p95(tiempos) <= 100)

@@ -355,6 +355,10 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano)
     // As the slot does: once the head is in, a reader for the body, fed as it arrives.
     std::unique_ptr<LectorBase64JSON> lector;
     bool lectorDecidido = false;
+    // As the slot does: the origin judged as soon as the head is in. The gathering goes on regardless, so that the
+    // judgement on the whole request can be held against it.
+    bool juzgada = false;
+    bool rechazadaEnCabecera = false;
     while (entregados < entrada.size() && resultado == EnsambladorSolicitud::Estado::Incompleta) {
         qsizetype pieza = corte.Siguiente();
         if (pieza == 0 || pieza > entrada.size() - entregados) {
@@ -371,6 +375,17 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano)
             entregados += pieza;
             FUZZ_COMPROBAR(ensamblador.Datos() == entrada.first(entregados),
                            QStringLiteral("the gathered bytes are not what arrived"));
+        }
+        if (resultado != EnsambladorSolicitud::Estado::DemasiadoGrande && !juzgada && ensamblador.CabeceraCompleta()) {
+            juzgada = true;
+            QByteArray enviada;
+            rechazadaEnCabecera = manejador.RechazarAjeno(ensamblador.Cabecera(), [&](const QByteArray& r) {
+                FUZZ_COMPROBAR(enviada.isEmpty(), QStringLiteral("two answers to a refused head"));
+                enviada = r;
+                return true;
+            });
+            FUZZ_COMPROBAR(rechazadaEnCabecera ? enviada == Respuesta403() : enviada.isEmpty(),
+                           QStringLiteral("the head's judgement answered: ") + fuzz::Mostrar(enviada));
         }
         if (resultado == EnsambladorSolicitud::Estado::Incompleta && ensamblador.CabeceraCompleta()) {
             if (!lectorDecidido) {
@@ -441,6 +456,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano)
                        QStringLiteral("no answer and no error logged: ") + log.join(u'\n'));
     } else {
         ComprobarRespuesta(respuesta, largoMaximo + 16 * lista.nombres.join(QString()).toUtf8().size());
+        if (juzgada) {
+            FUZZ_COMPROBAR(rechazadaEnCabecera == respuesta.startsWith("HTTP/1.1 403 "),
+                           QStringLiteral("the head was %1, the whole request answered: ")
+                                   .arg(rechazadaEnCabecera ? QLatin1String("refused") : QLatin1String("admitted")) +
+                               fuzz::Mostrar(respuesta) + QStringLiteral(" for ") + fuzz::Mostrar(solicitud));
+        }
         if (respuesta.startsWith("HTTP/1.1 200 ")) {
             const QByteArray cuerpo = CuerpoDe(respuesta);
             FUZZ_COMPROBAR(dados.contains(cuerpo) || cuerpo == kRutaNoValida.toUtf8() ||

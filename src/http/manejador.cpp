@@ -82,13 +82,15 @@ void ManejadorSolicitudes::Rechazar(const QString& cabecera, const Enviar& envia
 
 void ManejadorSolicitudes::Manejar(QByteArray datos, Enviar enviar, std::unique_ptr<LectorBase64JSON> lector) const
 {
+    // Judged on the head's own bytes, as when only the head has arrived: what the body holds must not change the
+    // verdict (a body that is not UTF-8 changes how the whole request is read).
+    const qsizetype blanco = datos.indexOf("\r\n\r\n");
+    if (RechazarAjeno(blanco < 0 ? QByteArrayView(datos) : QByteArrayView(datos).first(blanco), enviar)) {
+        return;
+    }
     SolicitudDecodificada partes = DecodificarSolicitud(std::move(datos));
     if (!partes.utf8) {
         lector.reset(); // it read the bytes, the endpoint gets their conversion
-    }
-    if (!OrigenPermitido(partes.cabecera, m_cfg.MODE, m_cfg.DominioWeb)) {
-        Rechazar(partes.cabecera, enviar);
-        return;
     }
     EscribirLog(ResumenSolicitud(partes.cabecera));
     if (partes.cabecera.startsWith(QLatin1String("OPTIONS"))) {
