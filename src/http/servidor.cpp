@@ -38,14 +38,16 @@ namespace {
 // has sent nothing yet: idle connections (a browser's spare sockets, or someone holding slots on purpose) must not
 // keep requests out.
 constexpr qint64 kQuietudDesalojoMs = 1000;
-constexpr int kReintentoDesalojoMs = 50;
+// How often waiting connections look again for a slot to take; a pass with nothing to take costs a scan of the slots.
+constexpr int kReintentoDesalojoMs = 20;
 
 // A request is given kPlazoBaseMs plus the time its declared body takes at kRitmoMinimo; far more than a page on
 // this machine needs (64 MiB arrive in well under a second), far less than "as long as the sender likes".
 constexpr qint64 kRitmoMinimo = 1024 * 1024; // bytes per second
 // A waiting connection takes the slot of the request furthest behind that schedule, once it is this far behind:
-// a waiting request that is already complete sooner than one still arriving.
-constexpr qint64 kGraciaCompletaMs = 200;
+// a waiting request that is already complete sooner than one still arriving. A request arriving at loopback speed
+// stays ahead of its schedule by what it has sent; the grace covers only its first moments.
+constexpr qint64 kGraciaCompletaMs = 50;
 constexpr qint64 kGraciaIncompletaMs = 1000;
 
 // Connections waiting for a slot: each holds at most a small read buffer, the kernel keeps the rest.
