@@ -48,6 +48,8 @@ private:
     std::unique_ptr<QTcpSocket> Conectar();
     static QByteArray LeerHastaCierre(QTcpSocket& socket);
     bool EnLog(const QString& texto) const;
+    // The server's schedule read on a clock that moves only when the test moves the value returned.
+    std::shared_ptr<qint64> DetenerReloj();
 
     const QStringList& Lineas() const { return m_bitacora->Lineas(); }
 
@@ -115,6 +117,13 @@ std::unique_ptr<QTcpSocket> TstServidor::Conectar()
         return nullptr;
     }
     return socket;
+}
+
+std::shared_ptr<qint64> TstServidor::DetenerReloj()
+{
+    auto ahora = std::make_shared<qint64>(1000000);
+    m_servidor->FijarReloj([ahora] { return *ahora; });
+    return ahora;
 }
 
 QByteArray TstServidor::LeerHastaCierre(QTcpSocket& socket)
@@ -214,9 +223,7 @@ void TstServidor::quietConnectionsGiveWayToWaitingOnes()
 
 void TstServidor::timeSpentWaitingCountsAsQuiet()
 {
-    // The schedule read on a clock that moves only when the test says so.
-    auto ahora = std::make_shared<qint64>(1000000);
-    m_servidor->FijarReloj([ahora] { return *ahora; });
+    const auto ahora = DetenerReloj();
     m_servidor->FijarTiempos(100, 60000);
     std::vector<std::unique_ptr<QTcpSocket>> primeros;
     for (int i = 0; i < ServidorWeb::kRanuras; ++i) {
@@ -275,9 +282,11 @@ void TstServidor::slowSendersGiveWayToAFreshRequest()
 {
     QFETCH(QByteArray, inicio);
     QFETCH(QByteArray, goteo);
+    // Opening 121 connections takes seconds under Wine, long enough for the slow senders to take each other's slots
+    // by the schedule's own rules: the schedule moves only when the test says so.
+    const auto ahora = DetenerReloj();
     m_servidor->FijarTiempos(60000, 60000);
-    // No deadline ends a slow sender while the test runs (opening 121 connections takes seconds under Wine): the
-    // fresh request must get its slot by the schedule alone.
+    // No deadline ends a slow sender while the test runs: the fresh request must get its slot by the schedule alone.
     m_servidor->FijarPlazoBase(120000);
     // More than there are slots: some wait, ahead of the fresh request.
     std::vector<std::unique_ptr<QTcpSocket>> lentos;
@@ -295,6 +304,8 @@ void TstServidor::slowSendersGiveWayToAFreshRequest()
     gotero.start(100);
     QTRY_COMPARE(m_servidor->RanurasOcupadas(), ServidorWeb::kRanuras);
     QTest::qWait(300);
+    // Every occupant is now behind the schedule for a complete request, none yet for one still arriving or idle.
+    *ahora += 500;
 
     // The fresh request is served ahead of the slow senders that were waiting before it.
     auto fresca = Conectar();
