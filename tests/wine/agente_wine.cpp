@@ -69,14 +69,21 @@ QString AgenteWine::PrepararPrefijo()
     if (Prefijo().isEmpty()) {
         return QStringLiteral("TORNAVO_WINEPREFIX no está definido");
     }
-    if (QFileInfo::exists(Prefijo() + QStringLiteral("/system.reg"))) {
-        return QString();
+    // The unit suites make the same prefix, perhaps at this moment: one script, one lock.
+    QProcess proceso;
+    proceso.setProcessEnvironment(EntornoWine());
+    proceso.setProcessChannelMode(QProcess::MergedChannels);
+    proceso.start(qEnvironmentVariable("TORNAVO_PREPARAR_PREFIJO"), {Wine()});
+    if (!proceso.waitForFinished(300000)) {
+        proceso.kill();
+        proceso.waitForFinished(5000);
+        return QStringLiteral("el prefijo de Wine no estuvo listo en 5 minutos");
     }
-    int codigo = 0;
-    EjecutarWine({QStringLiteral("wineboot"), QStringLiteral("-i")}, &codigo);
-    return QFileInfo::exists(Prefijo() + QStringLiteral("/system.reg"))
-               ? QString()
-               : QStringLiteral("wineboot -i no creó el prefijo (código %1)").arg(codigo);
+    if (proceso.exitStatus() != QProcess::NormalExit || proceso.exitCode() != 0) {
+        return QStringLiteral("no se pudo preparar el prefijo de Wine: ") + proceso.errorString() + u' ' +
+               QString::fromUtf8(proceso.readAll()).trimmed();
+    }
+    return QString();
 }
 
 QByteArray AgenteWine::EjecutarWine(const QStringList& argumentos, int* codigo)

@@ -16,15 +16,7 @@ wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 export WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml=" WINEQT_QPA_PLATFORM=offscreen
 ventanas() { printf 'Z:%s' "${1//\//\\}"; }
 
-# Several tests may start at once: one of them makes the prefix, the others wait for it.
-mkdir -p "$(dirname "$WINEPREFIX")"
-(
-    flock 9
-    if [[ ! -f "$WINEPREFIX/system.reg" ]]; then
-        "$wine" wineboot -i >/dev/null 2>&1
-        "$(dirname "$wine")/wineserver" -w 2>/dev/null || wineserver -w
-    fi
-) 9>"$WINEPREFIX.lock"
+"$(dirname "$0")/preparar-prefijo.sh" "$wine"
 
 export WINEPATH=$(ventanas "$qt/bin")
 export WINEQT_PLUGIN_PATH=$(ventanas "$qt/plugins")
