@@ -50,6 +50,8 @@ private:
     bool EnLog(const QString& texto) const;
     // The server's schedule read on a clock that moves only when the test moves the value returned.
     std::shared_ptr<qint64> DetenerReloj();
+    // A connection in every slot, each having sent `solicitud`; empty if one could not connect or was not taken.
+    std::vector<std::unique_ptr<QTcpSocket>> OcuparRanuras(const QByteArray& solicitud = {});
 
     const QStringList& Lineas() const { return m_bitacora->Lineas(); }
 
@@ -126,6 +128,24 @@ std::shared_ptr<qint64> TstServidor::DetenerReloj()
     return ahora;
 }
 
+std::vector<std::unique_ptr<QTcpSocket>> TstServidor::OcuparRanuras(const QByteArray& solicitud)
+{
+    std::vector<std::unique_ptr<QTcpSocket>> ocupantes;
+    for (int i = 0; i < ServidorWeb::kRanuras; ++i) {
+        auto socket = Conectar();
+        if (!socket) {
+            return {};
+        }
+        socket->write(solicitud);
+        // Let the listener take each one, or the kernel's accept queue fills up first.
+        if (!QTest::qWaitFor([&] { return m_servidor->RanurasOcupadas() == i + 1; })) {
+            return {};
+        }
+        ocupantes.push_back(std::move(socket));
+    }
+    return ocupantes;
+}
+
 QByteArray TstServidor::LeerHastaCierre(QTcpSocket& socket)
 {
     QByteArray recibido;
@@ -168,14 +188,8 @@ void TstServidor::connectionBeyondTheLastSlotWaitsItsTurn()
 {
     m_servidor->FijarTiempos(100, 60000);
     // Every slot busy with a request being handled (a weight reading each): none of them can give way.
-    std::vector<std::unique_ptr<QTcpSocket>> ocupantes;
-    for (int i = 0; i < ServidorWeb::kRanuras; ++i) {
-        ocupantes.push_back(Conectar());
-        QVERIFY(ocupantes.back());
-        ocupantes.back()->write("GET /pesoBalanza HTTP/1.1\r\nOrigin: https://app.tornavo.com\r\n\r\n");
-        // Let the listener take each one, or the kernel's accept queue fills up first.
-        QTRY_COMPARE(m_servidor->RanurasOcupadas(), i + 1);
-    }
+    const auto ocupantes = OcuparRanuras("GET /pesoBalanza HTTP/1.1\r\nOrigin: https://app.tornavo.com\r\n\r\n");
+    QCOMPARE(ocupantes.size(), std::size_t(ServidorWeb::kRanuras));
     QTRY_COMPARE(m_pesosPendientes.size(), std::size_t(ServidorWeb::kRanuras));
 
     auto ultimo = Conectar();
@@ -197,12 +211,8 @@ void TstServidor::connectionBeyondTheLastSlotWaitsItsTurn()
 void TstServidor::quietConnectionsGiveWayToWaitingOnes()
 {
     m_servidor->FijarTiempos(100, 60000);
-    std::vector<std::unique_ptr<QTcpSocket>> ocupantes;
-    for (int i = 0; i < ServidorWeb::kRanuras; ++i) {
-        ocupantes.push_back(Conectar());
-        QVERIFY(ocupantes.back());
-        QTRY_COMPARE(m_servidor->RanurasOcupadas(), i + 1);
-    }
+    const auto ocupantes = OcuparRanuras();
+    QCOMPARE(ocupantes.size(), std::size_t(ServidorWeb::kRanuras));
     // Nobody leaves, yet the waiting requests are served: the quietest slot gives way (and each answered request
     // frees its own slot for the next).
     std::vector<std::unique_ptr<QTcpSocket>> esperando;
@@ -225,12 +235,8 @@ void TstServidor::timeSpentWaitingCountsAsQuiet()
 {
     const auto ahora = DetenerReloj();
     m_servidor->FijarTiempos(100, 60000);
-    std::vector<std::unique_ptr<QTcpSocket>> primeros;
-    for (int i = 0; i < ServidorWeb::kRanuras; ++i) {
-        primeros.push_back(Conectar());
-        QVERIFY(primeros.back());
-        QTRY_COMPARE(m_servidor->RanurasOcupadas(), i + 1);
-    }
+    const auto primeros = OcuparRanuras();
+    QCOMPARE(primeros.size(), std::size_t(ServidorWeb::kRanuras));
     std::vector<std::unique_ptr<QTcpSocket>> segundos;
     for (int i = 0; i < ServidorWeb::kRanuras; ++i) {
         segundos.push_back(Conectar());
