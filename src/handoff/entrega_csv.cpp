@@ -5,7 +5,7 @@
 #include "base/lanzador.h"
 #include "base/registro.h"
 #include "base/texto.h"
-#include "handoff/carpetas.h"
+#include "settings/carpetas_sistema.h"
 #include "settings/configuracion.h"
 
 #include <QDir>
@@ -71,10 +71,11 @@ bool NombreArchivoValido(const QString& nombre)
 
 EntregaCSV::EntregaCSV(const Configuracion& cfg, Lanzador& lanzador)
     : m_lanzador(lanzador)
-    , m_carpetaDatos(ConSeparadorFinal(cfg.CarpetaCSV.isEmpty() ? CarpetaDatosPorDefecto() : cfg.CarpetaCSV))
-    , m_programaQendra(
-          QDir::fromNativeSeparators(cfg.ProgramaQendra.isEmpty() ? ProgramaQendraPorDefecto() : cfg.ProgramaQendra))
 {
+    const CarpetasSistema sistema = CarpetasDelSistema();
+    m_carpetaDatos = ConSeparadorFinal(cfg.CarpetaCSV.isEmpty() ? sistema.datosCsv : cfg.CarpetaCSV);
+    m_programaQendra =
+        QDir::fromNativeSeparators(cfg.ProgramaQendra.isEmpty() ? sistema.programaQendra : cfg.ProgramaQendra);
 }
 
 QString EntregaCSV::CarpetaQendra() const

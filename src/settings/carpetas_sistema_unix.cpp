@@ -1,5 +1,6 @@
 #include "settings/carpetas_sistema.h"
 
+#include <QDir>
 #include <QStandardPaths>
 
 CarpetasSistema CarpetasDelSistema()
@@ -10,5 +11,7 @@ CarpetasSistema CarpetasDelSistema()
     c.configUsuario = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + nombre +
                       QStringLiteral("/config.ini");
     c.datosUsuario = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + nombre;
+    c.datosCsv = QDir::homePath() + QStringLiteral("/tornavo/");
+    c.programaQendra = QDir::homePath() + QStringLiteral("/Qendra/Qendra");
     return c;
 }

@@ -16,5 +16,7 @@ CarpetasSistema CarpetasDelSistema()
     c.configUsuario = QStandardPaths::writableLocation(QStandardPaths::GenericConfigLocation) + nombre +
                       QStringLiteral("/config.ini");
     c.datosUsuario = QStandardPaths::writableLocation(QStandardPaths::GenericDataLocation) + nombre;
+    c.datosCsv = QStringLiteral("C:/tornavo/");
+    c.programaQendra = QStringLiteral("C:/Qendra/Qendra.exe");
     return c;
 }
