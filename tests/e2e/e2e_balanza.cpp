@@ -1,5 +1,6 @@
 // The scale link through the real agent and balanza-simulada on a pseudo-terminal.
 #include "support/agente_prueba.h"
+#include "support/balanza_simulada.h"
 #include "support/soporte.h"
 
 #include <QElapsedTimer>
@@ -15,62 +16,10 @@
 #include <memory>
 
 using soporte::AgenteDePrueba;
+using soporte::BalanzaSimulada;
 using soporte::RespuestaHttp;
 
 namespace {
-
-// balanza-simulada, run by the test: its device is a link in the test's folder, its report a file beside it.
-class Simulada final
-{
-public:
-    explicit Simulada(const QString& carpeta)
-        : m_enlace(carpeta + QStringLiteral("/ttyBalanza"))
-        , m_informe(carpeta + QStringLiteral("/informe.txt"))
-    {
-    }
-    ~Simulada() { Detener(); }
-
-    QString Enlace() const { return m_enlace; }
-
-    bool Iniciar(const QStringList& argumentos)
-    {
-        m_proceso.setProgram(soporte::CarpetaBinarios() + QStringLiteral("/balanza-simulada"));
-        m_proceso.setArguments(argumentos + QStringList{"--enlace", m_enlace, "--informe", m_informe});
-        m_proceso.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_proceso.start();
-        if (!m_proceso.waitForStarted(10000)) {
-            return false;
-        }
-        while (!m_proceso.canReadLine() && m_proceso.waitForReadyRead(10000)) {
-        }
-        return QString::fromLocal8Bit(m_proceso.readLine()).trimmed() == m_enlace;
-    }
-
-    void Detener() { soporte::DetenerProceso(m_proceso, 5000); }
-
-    bool Terminada() const { return m_proceso.state() == QProcess::NotRunning; }
-
-    // One field of the report ("bytes", "linea", "recibidos", "respuestas", "estado").
-    QString Campo(const QString& clave) const
-    {
-        QFile archivo(m_informe);
-        if (!archivo.open(QIODevice::ReadOnly)) {
-            return QString();
-        }
-        const QString prefijo = clave + QStringLiteral(": ");
-        for (const QString& linea : QString::fromUtf8(archivo.readAll()).split(u'\n')) {
-            if (linea.startsWith(prefijo)) {
-                return linea.mid(prefijo.size());
-            }
-        }
-        return QString();
-    }
-
-private:
-    QString m_enlace;
-    QString m_informe;
-    QProcess m_proceso;
-};
 
 QStringList Mensajes(const AgenteDePrueba& agente)
 {
@@ -126,7 +75,7 @@ class E2eBalanza final : public QObject
 
 private:
     std::unique_ptr<QTemporaryDir> m_dir;
-    std::unique_ptr<Simulada> m_simulada;
+    std::unique_ptr<BalanzaSimulada> m_simulada;
     std::unique_ptr<AgenteDePrueba> m_agente;
 
     // The agent with the scale on the simulator's link and these extra settings.
@@ -147,7 +96,7 @@ private slots:
     void init()
     {
         m_dir = std::make_unique<QTemporaryDir>();
-        m_simulada = std::make_unique<Simulada>(m_dir->path());
+        m_simulada = std::make_unique<BalanzaSimulada>(m_dir->path());
         m_agente = std::make_unique<AgenteDePrueba>();
     }
 

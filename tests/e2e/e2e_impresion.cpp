@@ -1,5 +1,6 @@
 // Printing through the real agent: a page's requests, lp and a private CUPS scheduler.
 #include "support/agente_prueba.h"
+#include "support/catalogo_impresoras.h"
 #include "support/cuerpos.h"
 #include "support/cups_privado.h"
 #include "support/pdf_de_prueba.h"
@@ -93,17 +94,7 @@ RespuestaHttp E2eImpresion::PostComoPagina(const QByteArray& cuerpo)
 
 void E2eImpresion::CatalogoPorHttp()
 {
-    const RespuestaHttp respuesta = m_agente.Get(QStringLiteral("/impresoras"));
-    QCOMPARE(respuesta.estado, 200);
-    QStringList nombres = QJsonDocument::fromJson(respuesta.cuerpo)
-                              .object()
-                              .value(QStringLiteral("impresoras"))
-                              .toVariant()
-                              .toStringList();
-    QCOMPARE(nombres.value(0), QStringLiteral("PREDETERMINADA"));
-    nombres.removeFirst();
-    nombres.sort();
-    QCOMPARE(nombres, (QStringList{"Caja", "Etiquetas", kAcento}));
+    soporte::CompararCatalogo(m_agente, {QStringLiteral("Caja"), QStringLiteral("Etiquetas"), kAcento});
 }
 
 void E2eImpresion::PaginaImprimeEnLaImpresoraPedida_data()

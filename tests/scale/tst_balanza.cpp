@@ -1,5 +1,5 @@
-#include "puerto_falso.h"
 #include "support/bitacora.h"
+#include "support/puerto_falso.h"
 
 #include "scale/balanza.h"
 

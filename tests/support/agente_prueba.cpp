@@ -1,5 +1,6 @@
 #include "support/agente_prueba.h"
 
+#include "support/esperar_escucha.h"
 #include "support/soporte.h"
 
 #include <QCoreApplication>
@@ -104,24 +105,7 @@ bool AgenteDePrueba::Iniciar(const QStringList& entornoExtra, int msEspera)
         return false;
     }
     Arrancar(entornoExtra);
-    if (!m_proceso.waitForStarted(msEspera)) {
-        return false;
-    }
-    QElapsedTimer reloj;
-    reloj.start();
-    while (reloj.elapsed() < msEspera) {
-        if (m_proceso.state() != QProcess::Running) {
-            return false;
-        }
-        QTcpSocket sonda;
-        sonda.connectToHost(QStringLiteral("127.0.0.1"), m_puerto);
-        if (sonda.waitForConnected(200)) {
-            sonda.abort();
-            return true;
-        }
-        QThread::msleep(20);
-    }
-    return false;
+    return EsperarEscucha(m_proceso, m_puerto, msEspera);
 }
 
 int AgenteDePrueba::EjecutarHastaFin(const QStringList& entornoExtra, int msEspera)

@@ -18,7 +18,10 @@ public:
         AjustesLinea ajustes;
     };
 
-    explicit PuertoFalso(QObject* parent = nullptr) : PuertoSerie(parent) {}
+    explicit PuertoFalso(QObject* parent = nullptr)
+        : PuertoSerie(parent)
+    {
+    }
 
     bool Abrir(qint16 numero, const AjustesLinea& ajustes, QString& error) override
     {

@@ -1,15 +1,13 @@
 #include "agente_wine.h"
 
+#include "support/esperar_escucha.h"
 #include "support/soporte.h"
 
 #include <QDate>
 #include <QDir>
 #include <QDirIterator>
-#include <QElapsedTimer>
 #include <QFile>
 #include <QFileInfo>
-#include <QTcpSocket>
-#include <QThread>
 
 #include <filesystem>
 
@@ -166,24 +164,7 @@ bool AgenteWine::Iniciar(int msEspera)
         return false;
     }
     Arrancar();
-    if (!m_proceso.waitForStarted(msEspera)) {
-        return false;
-    }
-    QElapsedTimer reloj;
-    reloj.start();
-    while (reloj.elapsed() < msEspera) {
-        if (m_proceso.state() != QProcess::Running) {
-            return false;
-        }
-        QTcpSocket sonda;
-        sonda.connectToHost(QStringLiteral("127.0.0.1"), m_puerto);
-        if (sonda.waitForConnected(200)) {
-            sonda.abort();
-            return true;
-        }
-        QThread::msleep(50);
-    }
-    return false;
+    return soporte::EsperarEscucha(m_proceso, m_puerto, msEspera);
 }
 
 int AgenteWine::EjecutarHastaFin(int msEspera)

@@ -6,6 +6,8 @@
 // end-of-session messages have no window to reach either. So the agent is only ever ended with `taskkill /F`, and
 // what is checked about an end is what a forced one leaves behind.
 #include "agente_wine.h"
+#include "support/balanza_simulada.h"
+#include "support/catalogo_impresoras.h"
 #include "support/soporte.h"
 
 #include <QDir>
@@ -19,6 +21,7 @@
 
 #include <memory>
 
+using soporte::BalanzaSimulada;
 using soporte::RespuestaHttp;
 
 namespace {
@@ -68,65 +71,6 @@ QString Sustituto(const QString& nombre)
 {
     return QDir(qEnvironmentVariable("TORNAVO_SUSTITUTOS")).filePath(nombre);
 }
-
-// balanza-simulada (the Linux tool) on a pseudo-terminal; the prefix's COM3 is a link to that device.
-class Balanza final
-{
-public:
-    explicit Balanza(const QString& carpeta)
-        : m_enlace(carpeta + QStringLiteral("/ttyBalanza"))
-        , m_informe(carpeta + QStringLiteral("/informe.txt"))
-        , m_com3(AgenteWine::Prefijo() + QStringLiteral("/dosdevices/com3"))
-    {
-    }
-    ~Balanza()
-    {
-        if (m_proceso.state() != QProcess::NotRunning) {
-            m_proceso.terminate();
-            if (!m_proceso.waitForFinished(5000)) {
-                m_proceso.kill();
-                m_proceso.waitForFinished(5000);
-            }
-        }
-        QFile::remove(m_com3);
-    }
-
-    bool Iniciar(const QStringList& argumentos)
-    {
-        m_proceso.setProgram(soporte::CarpetaBinarios() + QStringLiteral("/balanza-simulada"));
-        m_proceso.setArguments(argumentos + QStringList{"--enlace", m_enlace, "--informe", m_informe});
-        m_proceso.setProcessChannelMode(QProcess::ForwardedErrorChannel);
-        m_proceso.start();
-        if (!m_proceso.waitForStarted(10000)) {
-            return false;
-        }
-        while (!m_proceso.canReadLine() && m_proceso.waitForReadyRead(10000)) {
-        }
-        if (QString::fromLocal8Bit(m_proceso.readLine()).trimmed() != m_enlace) {
-            return false;
-        }
-        // Wine opens COMn through the prefix's dosdevices folder; the link points at the pty itself.
-        QFile::remove(m_com3);
-        return QFile::link(QFileInfo(m_enlace).symLinkTarget(), m_com3);
-    }
-
-    QString Campo(const QString& clave) const
-    {
-        const QString prefijo = clave + QStringLiteral(": ");
-        for (const QString& linea : QString::fromUtf8(Leer(m_informe)).split(u'\n')) {
-            if (linea.startsWith(prefijo)) {
-                return linea.mid(prefijo.size());
-            }
-        }
-        return QString();
-    }
-
-private:
-    QString m_enlace;
-    QString m_informe;
-    QString m_com3;
-    QProcess m_proceso;
-};
 
 } // namespace
 
@@ -210,22 +154,11 @@ void E2eWine::impresorasDelSistema()
             esperadas << linea.section(u'\\', -1);
         }
     }
-    esperadas.sort();
 
     AgenteWine agente;
     agente.Configurar(QStringLiteral("Comportamiento=PORPEDIDO\r\n"));
     QVERIFY(agente.Iniciar());
-    const RespuestaHttp respuesta = agente.Get(QStringLiteral("/impresoras"));
-    QCOMPARE(respuesta.estado, 200);
-    QStringList nombres = QJsonDocument::fromJson(respuesta.cuerpo)
-                              .object()
-                              .value(QStringLiteral("impresoras"))
-                              .toVariant()
-                              .toStringList();
-    QCOMPARE(nombres.value(0), QStringLiteral("PREDETERMINADA"));
-    nombres.removeFirst();
-    nombres.sort();
-    QCOMPARE(nombres, esperadas);
+    soporte::CompararCatalogo(agente, esperadas);
 }
 
 void E2eWine::pesoPorCom3_data()
@@ -246,8 +179,10 @@ void E2eWine::pesoPorCom3()
     QFETCH(QString, protocolo);
     QFETCH(QString, linea);
     AgenteWine agente;
-    Balanza balanza(agente.Carpeta());
+    BalanzaSimulada balanza(agente.Carpeta());
     QVERIFY(balanza.Iniciar({"--protocolo", protocolo, "--peso", "12.34"}));
+    // Wine opens COMn through the prefix's dosdevices folder; the link points at the pty itself.
+    QVERIFY(balanza.EnlazarTambien(AgenteWine::Prefijo() + QStringLiteral("/dosdevices/com3")));
     // No DispositivoBalanza: PortBalanza=3 is COM3, as on a shop's computer.
     // A generous wait for each attempt: under Wine on a loaded machine the reply may take longer than the default
     // 50 ms, and a second attempt would show as a second request byte.
