@@ -4,6 +4,7 @@
 #include "servidor_paginas.h"
 #include "support/agente_prueba.h"
 #include "support/cups_privado.h"
+#include "support/esperar_escucha.h"
 #include "support/pdf_de_prueba.h"
 #include "support/soporte.h"
 
@@ -14,7 +15,6 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
-#include <QTcpSocket>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -692,13 +692,8 @@ void TstNavegador::unaSolaFamilia()
     agente.setChildProcessModifier(MorirConElPadre);
     agente.start(programa, {});
     QVERIFY2(agente.waitForStarted(15000), qPrintable(agente.errorString()));
-    const auto escucha = [&] {
-        QTcpSocket sonda;
-        sonda.connectToHost(QHostAddress(direccion), puerto);
-        return sonda.waitForConnected(200);
-    };
-    QTRY_VERIFY_WITH_TIMEOUT(escucha() || agente.state() != QProcess::Running, 15000);
-    QVERIFY2(agente.state() == QProcess::Running, agente.readAllStandardError().constData());
+    QVERIFY2(soporte::EsperarEscucha(agente, puerto, 15000, QHostAddress(direccion)),
+             agente.readAllStandardError().constData());
 
     QString error;
     QVERIFY2(AbrirBanco(m_navegador,

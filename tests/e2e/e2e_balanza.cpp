@@ -4,7 +4,6 @@
 #include "support/soporte.h"
 
 #include <QElapsedTimer>
-#include <QFile>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSerialPort>

@@ -274,8 +274,9 @@ void TstSettings::whereFilesLive()
 
     EntornoUbicacion entorno;
     entorno.carpetaPrograma = QStringLiteral("/opt/pt");
-    entorno.sistema = {QStringLiteral("/etc/pt/config.ini"), QStringLiteral("/home/u/.config/pt/config.ini"),
-                       QStringLiteral("/home/u/.local/share/pt")};
+    entorno.sistema.configMaquina = QStringLiteral("/etc/pt/config.ini");
+    entorno.sistema.configUsuario = QStringLiteral("/home/u/.config/pt/config.ini");
+    entorno.sistema.datosUsuario = QStringLiteral("/home/u/.local/share/pt");
     QStringList existen;
     if (junto) {
         existen << QStringLiteral("/opt/pt/config.ini");
