@@ -345,7 +345,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano)
         dados << respuesta.toUtf8();
         return respuesta;
     };
-    const ManejadorSolicitudes manejador(cfg, endpoints);
+    const ManejadorSolicitudes manejador(cfg, endpoints, RelojMonotono());
 
     // Gather the bytes as a connection slot does.
     EnsambladorSolicitud ensamblador(op.limitePequeno ? qint64(64 + 16 * (datos[1] & 0x1F))

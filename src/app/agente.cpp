@@ -140,8 +140,9 @@ std::optional<int> Agente::Iniciar()
     m_impresoras = CrearListaImpresorasDelSistema();
     m_impresion = std::make_unique<Impresion>(m_ubicacion.carpetaDatos, *m_impresoras,
                                               CrearVisorDelSistema(m_carpetaPrograma, *m_lanzador));
-    m_estado = std::make_unique<DocumentoEstado>(m_cfg, [this] { return m_servidor->PuertoLocal(); });
-    m_servidor = std::make_unique<ServidorWeb>(m_cfg, CrearEndpoints());
+    m_estado = std::make_unique<DocumentoEstado>(
+        m_cfg, [this] { return m_servidor->PuertoLocal(); }, RelojDelSistema());
+    m_servidor = std::make_unique<ServidorWeb>(m_cfg, CrearEndpoints(), TiemposServidor{});
     connect(m_servidor.get(), &ServidorWeb::falloAlIniciar, this, [] {
         MostrarAviso(QStringLiteral("? Error al iniciar el servidor Web."), IconoAviso::Error, BotonesAviso::Aceptar);
     });

@@ -31,7 +31,7 @@ QString FormatearUptime(qint32 segundos)
 DocumentoEstado::DocumentoEstado(const Configuracion& cfg, Puerto puerto, Reloj reloj)
     : m_cfg(cfg)
     , m_puerto(std::move(puerto))
-    , m_reloj(reloj ? std::move(reloj) : RelojDelSistema())
+    , m_reloj(std::move(reloj))
 {
 }
 

@@ -17,7 +17,7 @@ class DocumentoEstado final
 public:
     using Puerto = std::function<quint16()>;
 
-    DocumentoEstado(const Configuracion& cfg, Puerto puerto, Reloj reloj = {});
+    DocumentoEstado(const Configuracion& cfg, Puerto puerto, Reloj reloj);
 
     QString ObtenerEstado();
 

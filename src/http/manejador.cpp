@@ -5,14 +5,14 @@
 #include "http/ensamblador.h"
 #include "http/protocolo.h"
 
-ManejadorSolicitudes::ManejadorSolicitudes(const Configuracion& cfg, Endpoints endpoints)
+ManejadorSolicitudes::ManejadorSolicitudes(const Configuracion& cfg, Endpoints endpoints, Reloj reloj)
     : m_cfg(cfg)
     , m_endpoints(std::move(endpoints))
+    , m_reloj(std::move(reloj))
 {
-    m_desde.start();
     m_resumen.setSingleShot(true);
     QObject::connect(&m_resumen, &QTimer::timeout, [this] {
-        if (ResumirRechazos(m_desde.elapsed() / 1000)) {
+        if (ResumirRechazos(m_reloj() / 1000)) {
             m_resumen.start(1000);
         }
     });
@@ -60,7 +60,7 @@ bool ManejadorSolicitudes::RechazarAjeno(QByteArrayView cabecera, const Enviar& 
 void ManejadorSolicitudes::Rechazar(const QString& cabecera, const Enviar& enviar) const
 {
     const QString origen = ParaLog(ObtenerHeader(cabecera, QStringLiteral("Origin")));
-    const qint64 segundo = m_desde.elapsed() / 1000;
+    const qint64 segundo = m_reloj() / 1000;
     ResumirRechazos(segundo);
     Rechazos& rechazos = m_rechazos[origen];
     if (rechazos.segundo != segundo) {

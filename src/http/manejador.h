@@ -1,10 +1,10 @@
 #pragma once
 
+#include "base/reloj.h"
 #include "http/rutas.h"
 #include "settings/configuracion.h"
 
 #include <QByteArray>
-#include <QElapsedTimer>
 #include <QHash>
 #include <QTimer>
 
@@ -20,7 +20,8 @@ public:
     // Returns false when the connection can no longer take it.
     using Enviar = std::function<bool(const QByteArray& respuesta)>;
 
-    ManejadorSolicitudes(const Configuracion& cfg, Endpoints endpoints);
+    // `reloj` counts the seconds refusals are summed up by.
+    ManejadorSolicitudes(const Configuracion& cfg, Endpoints endpoints, Reloj reloj);
 
     // `enviar` is called exactly once, now or (for the weight and printing) later from the event loop.
     // The bytes are taken by value and released once decoded. `lector` is the one LectorPara gave for this request,
@@ -51,7 +52,7 @@ private:
 
     const Configuracion& m_cfg;
     Endpoints m_endpoints;
-    QElapsedTimer m_desde;
+    Reloj m_reloj;
     mutable QHash<QString, Rechazos> m_rechazos; // by origin as logged
     mutable QTimer m_resumen;
 };
