@@ -7,8 +7,9 @@
 #include "comun.h"
 
 #include "base/base64.h"
-#include "base/cuerpo_json.h"
+#include "base/json.h"
 #include "base/lanzador.h"
+#include "base/lector_base64_json.h"
 #include "handoff/entrega_csv.h"
 #include "http/ensamblador.h"
 #include "http/estado.h"
