@@ -252,7 +252,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano)
     lanzador.diferir = op.diferido;
     lanzador.terminaMal = op.lpFalla;
 
-    Impresion impresion(carpetaPrograma, lista, std::make_unique<VisorLp>(lanzador, lista));
+    Impresion impresion(carpetaPrograma, lista, std::make_unique<VisorLp>(lanzador, lista), RelojMonotono());
     EntregaCSV csv(cfg, lanzador);
     const QDateTime hora(QDate(2024, 5, 6), QTime(7, 8, 9));
     DocumentoEstado estado(

@@ -15,20 +15,15 @@ constexpr int kDiasRetencion = 7;
 
 } // namespace
 
-Registro::Registro(const QString& carpetaPrograma, QObject* parent)
+Registro::Registro(const QString& carpetaPrograma, Reloj reloj, TopeRegistro tope, QObject* parent)
     : QObject(parent)
     , m_carpetaLogs(QDir(carpetaPrograma).filePath(QStringLiteral("logs")))
-    , m_reloj(RelojDelSistema())
+    , m_reloj(std::move(reloj))
+    , m_tope(tope.bytes)
 {
-    m_resumen.setInterval(60 * 1000);
+    m_resumen.setInterval(tope.msResumen);
     m_resumen.setSingleShot(true);
     connect(&m_resumen, &QTimer::timeout, this, &Registro::Resumir);
-}
-
-void Registro::FijarTope(qint64 bytes, int msResumen)
-{
-    m_tope = bytes;
-    m_resumen.setInterval(msResumen);
 }
 
 Registro::~Registro()
@@ -36,13 +31,6 @@ Registro::~Registro()
     if (g_registro == this) {
         g_registro = nullptr;
     }
-}
-
-void Registro::FijarReloj(Reloj reloj)
-{
-    m_reloj = std::move(reloj);
-    m_segundoSello = std::numeric_limits<qint64>::min();
-    m_diaLimpieza = QDate();
 }
 
 QString Registro::ArchivoDelDia(const QDate& dia) const

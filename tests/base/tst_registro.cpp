@@ -41,8 +41,7 @@ private slots:
 void TstRegistro::logLineFormatAndFile()
 {
     QTemporaryDir dir;
-    Registro registro(dir.path());
-    registro.FijarReloj([] { return Local(2025, 11, 20, 14, 3, 9); });
+    Registro registro(dir.path(), [] { return Local(2025, 11, 20, 14, 3, 9); });
     QSignalSpy lineas(&registro, &Registro::lineaEscrita);
     registro.Escribir(QStringLiteral("Error al abrir el puerto COM. Verifique configuración."));
     registro.Escribir(QString());
@@ -62,7 +61,7 @@ void TstRegistro::logCreatesFolderAndSurvivesAFileNamedLogs()
 {
     QTemporaryDir dir;
     QVERIFY(soporte::EscribirArchivo(dir.filePath(QStringLiteral("logs")), "not a folder"));
-    Registro registro(dir.path());
+    Registro registro(dir.path(), RelojDelSistema());
     QSignalSpy lineas(&registro, &Registro::lineaEscrita);
     registro.Escribir(QStringLiteral("hola"));
     QCOMPARE(lineas.size(), 1); // the window still gets it
@@ -76,9 +75,8 @@ void TstRegistro::logCreatesFolderAndSurvivesAFileNamedLogs()
 void TstRegistro::logDayChangeStartsNewFile()
 {
     QTemporaryDir dir;
-    Registro registro(dir.path());
     qint64 ahora = Local(2025, 11, 20, 23, 59, 59);
-    registro.FijarReloj([&ahora] { return ahora; });
+    Registro registro(dir.path(), [&ahora] { return ahora; });
     registro.Escribir(QStringLiteral("antes"));
     ahora = Local(2025, 11, 21, 0, 0, 0);
     registro.Escribir(QStringLiteral("después"));
@@ -91,8 +89,7 @@ void TstRegistro::logDayChangeStartsNewFile()
 void TstRegistro::logStopsAtItsDailyCapAndSummarises()
 {
     QTemporaryDir dir;
-    Registro registro(dir.path());
-    registro.FijarTope(2000, 50);
+    Registro registro(dir.path(), RelojDelSistema(), {2000, 50});
     QStringList ventana;
     connect(&registro, &Registro::lineaEscrita, this, [&ventana](const QString& linea) { ventana << linea; });
     for (int i = 0; i < 200; ++i) {
@@ -148,9 +145,8 @@ void TstRegistro::retentionCutOff()
 void TstRegistro::retentionRunsOnTheFirstLineAfterTheCutOff()
 {
     QTemporaryDir dir;
-    Registro registro(dir.path());
     qint64 ahora = Local(2025, 11, 19, 23, 59, 58);
-    registro.FijarReloj([&ahora] { return ahora; });
+    Registro registro(dir.path(), [&ahora] { return ahora; });
     registro.Escribir(QStringLiteral("crea la carpeta"));
     const QString viejo = dir.filePath(QStringLiteral("logs/log_2025-11-12.log"));
     soporte::EscribirArchivo(viejo, "x");
