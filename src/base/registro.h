@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/archivo_anexo.h"
 #include "base/reloj.h"
 
 #include <QDate>
@@ -18,8 +19,9 @@ struct TopeRegistro
     int msResumen = 60 * 1000;
 };
 
-// The activity log: every line goes to the day's file logs/log_yyyy-mm-dd.log (opened, appended, closed) and is
-// emitted for the window. It never fails its caller. `reloj` is the wall clock: it stamps the lines and names the day.
+// The activity log: every line is emitted for the window and appended to the day's file logs/log_yyyy-mm-dd.log. The
+// file stays open while the day lasts, and each line reaches the system before Escribir returns. It never fails its
+// caller. `reloj` is the wall clock: it stamps the lines and names the day.
 class Registro final : public QObject
 {
     Q_OBJECT
@@ -37,6 +39,8 @@ signals:
 
 private:
     void ActualizarSello(qint64 ms);
+    bool AbrirArchivo();
+    void RevisarArchivo();
     void Emitir(const QString& linea);
     void Resumir();
 
@@ -46,10 +50,12 @@ private:
     QString m_sello;       // "yyyy-MM-dd HH:mm:ss" of m_segundoSello
     QDate m_dia;           // local day of m_segundoSello
     QString m_rutaArchivo; // that day's file
+    ArchivoAnexo m_archivo;
     qint64 m_ultimaLimpieza = 0;
     QDate m_diaLimpieza;
     qint64 m_tope;
-    qint64 m_bytesDelDia = -1; // size of the day's file as last seen; -1 until read
+    qint64 m_bytesDelDia = 0;   // size of the day's file: read when it is opened or looked up, then counted
+    bool m_cuentaLeida = false; // m_bytesDelDia is the size just read, nothing counted on top since
     qint64 m_omitidas = 0;
     QTimer m_resumen;
 };
