@@ -57,8 +57,7 @@ void Preparar()
 
     // A fixed clock keeps one file name for the whole run; TomarLineasDelLog empties that file.
     const qint64 ahora = QDateTime::currentMSecsSinceEpoch();
-    g_entorno->registro = new Registro(carpeta);
-    g_entorno->registro->FijarReloj([ahora] { return ahora; });
+    g_entorno->registro = new Registro(carpeta, [ahora] { return ahora; });
     QDir().mkpath(QDir(carpeta).filePath(QStringLiteral("logs")));
     g_entorno->archivoLog = g_entorno->registro->ArchivoDelDia(QDateTime::fromMSecsSinceEpoch(ahora).date());
     QObject::connect(g_entorno->registro, &Registro::lineaEscrita,

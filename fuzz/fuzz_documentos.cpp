@@ -2,8 +2,10 @@
 // escaping of texts that go back to the page. Input: a request body.
 #include "comun.h"
 
+#include "base/archivos.h"
 #include "base/base64.h"
-#include "base/cuerpo_json.h"
+#include "base/json.h"
+#include "base/lector_base64_json.h"
 #include "base/texto.h"
 #include "handoff/entrega_csv.h"
 

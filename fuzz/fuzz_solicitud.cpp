@@ -7,8 +7,9 @@
 #include "comun.h"
 
 #include "base/base64.h"
-#include "base/cuerpo_json.h"
+#include "base/json.h"
 #include "base/lanzador.h"
+#include "base/lector_base64_json.h"
 #include "handoff/entrega_csv.h"
 #include "http/ensamblador.h"
 #include "http/estado.h"
@@ -251,7 +252,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano)
     lanzador.diferir = op.diferido;
     lanzador.terminaMal = op.lpFalla;
 
-    Impresion impresion(carpetaPrograma, lista, std::make_unique<VisorLp>(lanzador, lista));
+    Impresion impresion(carpetaPrograma, lista, std::make_unique<VisorLp>(lanzador, lista), RelojMonotono());
     EntregaCSV csv(cfg, lanzador);
     const QDateTime hora(QDate(2024, 5, 6), QTime(7, 8, 9));
     DocumentoEstado estado(

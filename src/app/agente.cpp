@@ -68,7 +68,7 @@ Agente::Agente(const QString& carpetaPrograma, QObject* parent)
     : QObject(parent)
     , m_carpetaPrograma(carpetaPrograma)
     , m_ubicacion(ElegirUbicacion(EntornoDelSistema(carpetaPrograma)))
-    , m_registro(m_ubicacion.carpetaDatos)
+    , m_registro(m_ubicacion.carpetaDatos, RelojDelSistema())
     , m_salir([](int codigo) { QCoreApplication::exit(codigo); })
 {
     InstalarRegistro(&m_registro);
@@ -139,7 +139,7 @@ std::optional<int> Agente::Iniciar()
     m_csv = std::make_unique<EntregaCSV>(m_cfg, *m_lanzador);
     m_impresoras = CrearListaImpresorasDelSistema();
     m_impresion = std::make_unique<Impresion>(m_ubicacion.carpetaDatos, *m_impresoras,
-                                              CrearVisorDelSistema(m_carpetaPrograma, *m_lanzador));
+                                              CrearVisorDelSistema(m_carpetaPrograma, *m_lanzador), RelojMonotono());
     m_estado = std::make_unique<DocumentoEstado>(
         m_cfg, [this] { return m_servidor->PuertoLocal(); }, RelojDelSistema());
     m_servidor = std::make_unique<ServidorWeb>(m_cfg, CrearEndpoints(), TiemposServidor{});

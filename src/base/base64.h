@@ -2,20 +2,36 @@
 
 #include <QByteArray>
 #include <QByteArrayView>
-#include <QString>
 
 // Bare standard Base64 (RFC 4648 alphabet, "=" padding optional). Anything else fails: white space, a data-URL
 // prefix, characters outside the alphabet (any byte past ASCII included), a dangling single character, and the
 // empty text (a request without content is a fault of the page, not an empty document).
 bool DecodificarBase64(QByteArrayView texto, QByteArray& bytes);
 
-// Writes `bytes` as the whole content of `ruta` through a temporary file renamed into place, so a reader never sees
-// a half-written file and a failed write (a full disk included) leaves the earlier file as it was. A link in the
-// file's place is refused rather than written through. The folder must exist. On failure `motivo`, when given, says
-// why, ready for the log.
-bool GuardarBytes(const QByteArray& bytes, const QString& ruta, QString* motivo = nullptr);
+// Base64 text decoded while it arrives, in pieces of any size, so that little is left to do when the last one comes.
+// Fed a text made of Base64 characters and then "=" signs, Terminar judges it exactly as DecodificarBase64 judges the
+// whole text.
+class DecodificadorBase64 final
+{
+public:
+    // Takes the Base64 characters at the start of `texto`, then the "=" signs that close it; stops at the first
+    // character of any other kind, or at a character of the alphabet once padding has begun. Returns how many it took:
+    // what stopped it is the caller's to judge.
+    qsizetype Agregar(QByteArrayView texto);
 
-// Writes `bytes` to `ruta`, which must not exist yet (an existing file or link is refused, never followed), with no
-// flush to disk: for a file nobody reads until this returns and nothing needs after a power cut. On any failure
-// nothing of it stays behind, and `motivo`, when given, says why, ready for the log.
-bool EscribirArchivoNuevo(const QByteArray& bytes, const QString& ruta, QString* motivo = nullptr);
+    // The bytes of everything taken, or false (and `bytes` untouched) when that text is not valid Base64. Leaves the
+    // decoder empty.
+    bool Terminar(QByteArray& bytes);
+
+private:
+    void DecodificarGrupo(const unsigned char* grupo);
+    void Crecer(qsizetype largo);
+
+    QByteArray m_decodificado; // may run ahead of m_largo: room grown for what has arrived
+    qsizetype m_largo = 0;
+    unsigned char m_pendiente[4] = {}; // a group not yet complete
+    int m_nPendiente = 0;
+    unsigned char m_ultimoGrupo[4] = {}; // the last group decoded, taken back when padding follows it
+    bool m_hayUltimoGrupo = false;
+    int m_relleno = 0;
+};

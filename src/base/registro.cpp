@@ -15,20 +15,15 @@ constexpr int kDiasRetencion = 7;
 
 } // namespace
 
-Registro::Registro(const QString& carpetaPrograma, QObject* parent)
+Registro::Registro(const QString& carpetaPrograma, Reloj reloj, TopeRegistro tope, QObject* parent)
     : QObject(parent)
     , m_carpetaLogs(QDir(carpetaPrograma).filePath(QStringLiteral("logs")))
-    , m_reloj(RelojDelSistema())
+    , m_reloj(std::move(reloj))
+    , m_tope(tope.bytes)
 {
-    m_resumen.setInterval(60 * 1000);
+    m_resumen.setInterval(tope.msResumen);
     m_resumen.setSingleShot(true);
     connect(&m_resumen, &QTimer::timeout, this, &Registro::Resumir);
-}
-
-void Registro::FijarTope(qint64 bytes, int msResumen)
-{
-    m_tope = bytes;
-    m_resumen.setInterval(msResumen);
 }
 
 Registro::~Registro()
@@ -36,13 +31,6 @@ Registro::~Registro()
     if (g_registro == this) {
         g_registro = nullptr;
     }
-}
-
-void Registro::FijarReloj(Reloj reloj)
-{
-    m_reloj = std::move(reloj);
-    m_segundoSello = std::numeric_limits<qint64>::min();
-    m_diaLimpieza = QDate();
 }
 
 QString Registro::ArchivoDelDia(const QDate& dia) const
@@ -64,16 +52,66 @@ void Registro::ActualizarSello(qint64 ms)
     if (local.date() != m_dia) {
         m_dia = local.date();
         m_rutaArchivo = ArchivoDelDia(m_dia);
-        m_bytesDelDia = -1;
+        // Let go of the last day's file: retention may have to remove it one day, and on Windows nothing held can go.
+        m_archivo.Cerrar();
+        m_bytesDelDia = 0;
+        m_cuentaLeida = false;
     }
+}
+
+bool Registro::AbrirArchivo()
+{
+    qint64 tamano = m_archivo.Abrir(m_rutaArchivo);
+    if (tamano < 0 && !QFileInfo::exists(m_carpetaLogs) && QDir().mkpath(m_carpetaLogs)) {
+        tamano = m_archivo.Abrir(m_rutaArchivo);
+    }
+    if (tamano < 0) {
+        return false;
+    }
+    m_bytesDelDia = tamano;
+    m_cuentaLeida = true;
+    return true;
+}
+
+void Registro::RevisarArchivo()
+{
+    // Others may have removed the file, put another in its place, emptied it or written to it since it was opened.
+    // Removed or replaced, it is let go, and the next line goes to whatever the name holds then; otherwise the count
+    // starts again from the size it has.
+    if (!m_archivo.Abierto()) {
+        return;
+    }
+    const qint64 tamano = m_archivo.TamanoSiSigue(m_rutaArchivo);
+    if (tamano < 0) {
+        m_archivo.Cerrar();
+        return;
+    }
+    m_bytesDelDia = tamano;
+    m_cuentaLeida = true;
 }
 
 void Registro::Escribir(const QString& mensaje)
 {
     const qint64 ahora = m_reloj();
     ActualizarSello(ahora);
-    if (m_bytesDelDia < 0) {
-        m_bytesDelDia = QFileInfo(m_rutaArchivo).size();
+    // Looking up the file and listing the folder for every line would cost more than the line itself; once a second
+    // (and on every new day) finds the same changes, just as promptly as anyone can see.
+    const bool revisar = !m_diaLimpieza.isValid() || ahora - m_ultimaLimpieza >= 1000 || ahora < m_ultimaLimpieza ||
+                         m_dia != m_diaLimpieza;
+    if (revisar) {
+        RevisarArchivo();
+    }
+    if (!m_archivo.Abierto()) {
+        AbrirArchivo();
+    }
+    // The count may have run ahead of the file (emptied by someone meanwhile): the file has the last word before
+    // lines are refused.
+    if (m_bytesDelDia >= m_tope && !m_cuentaLeida) {
+        RevisarArchivo();
+        if (!m_archivo.Abierto()) {
+            AbrirArchivo();
+        }
+        m_cuentaLeida = true;
     }
     if (m_bytesDelDia >= m_tope) {
         ++m_omitidas;
@@ -90,10 +128,7 @@ void Registro::Escribir(const QString& mensaje)
         Emitir(linea);
     }
 
-    // Listing the folder after every line would dominate the cost of logging; once a second (and on every new
-    // day) deletes the same files, just as promptly as anyone can see.
-    if (!m_diaLimpieza.isValid() || ahora - m_ultimaLimpieza >= 1000 || ahora < m_ultimaLimpieza ||
-        m_dia != m_diaLimpieza) {
+    if (revisar) {
         m_ultimaLimpieza = ahora;
         m_diaLimpieza = m_dia;
         LimpiarLogsAntiguos(m_carpetaLogs, kDiasRetencion, m_dia);
@@ -105,18 +140,18 @@ void Registro::Emitir(const QString& linea)
     // The window sees the line before the file does.
     emit lineaEscrita(linea);
 
-    QFile archivo(m_rutaArchivo);
-    bool abierto = archivo.open(QIODevice::WriteOnly | QIODevice::Append);
-    if (!abierto && !QFileInfo::exists(m_carpetaLogs) && QDir().mkpath(m_carpetaLogs)) {
-        abierto = archivo.open(QIODevice::WriteOnly | QIODevice::Append);
+    if (!m_archivo.Abierto() && !AbrirArchivo()) {
+        return;
     }
-    if (abierto) {
-        QByteArray bytes = linea.toUtf8();
-        bytes += "\r\n";
-        // The size as it is on disk: someone may have deleted or emptied the file meanwhile.
-        m_bytesDelDia = archivo.size() + bytes.size();
-        archivo.write(bytes);
-        archivo.close();
+    QByteArray bytes = linea.toUtf8();
+    bytes += "\r\n";
+    if (m_archivo.Anexar(bytes)) {
+        m_bytesDelDia += bytes.size();
+        m_cuentaLeida = false;
+    } else {
+        // The line is lost, as with any file that cannot be written. The next line opens the file again: a full
+        // disk may have room by then, a folder that went away be back.
+        m_archivo.Cerrar();
     }
 }
 

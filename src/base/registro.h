@@ -1,5 +1,6 @@
 #pragma once
 
+#include "base/archivo_anexo.h"
 #include "base/reloj.h"
 
 #include <QDate>
@@ -9,31 +10,37 @@
 
 #include <limits>
 
-// The activity log: every line goes to the day's file logs/log_yyyy-mm-dd.log (opened, appended, closed) and is
-// emitted for the window. It never fails its caller.
+// How much one day's log may hold. Once the day's file holds `bytes`, lines are no longer written (to the file or
+// the window); a summary of how many were left out is written every `msResumen` while that lasts. Keeps a flood from
+// filling the disk.
+struct TopeRegistro
+{
+    qint64 bytes = 64LL * 1024 * 1024;
+    int msResumen = 60 * 1000;
+};
+
+// The activity log: every line is emitted for the window and appended to the day's file logs/log_yyyy-mm-dd.log. The
+// file stays open while the day lasts, and each line reaches the system before Escribir returns. It never fails its
+// caller. `reloj` is the wall clock: it stamps the lines and names the day.
 class Registro final : public QObject
 {
     Q_OBJECT
 
 public:
-    explicit Registro(const QString& carpetaPrograma, QObject* parent = nullptr);
+    Registro(const QString& carpetaPrograma, Reloj reloj, TopeRegistro tope = {}, QObject* parent = nullptr);
     ~Registro() override;
 
     void Escribir(const QString& mensaje);
 
-    void FijarReloj(Reloj reloj);
     QString ArchivoDelDia(const QDate& dia) const;
-
-    // Once the day's file holds `bytes`, lines are no longer written (to the file or the window); a summary of how
-    // many were left out is written every `msResumen` while that lasts. Keeps a flood from filling the disk.
-    void FijarTope(qint64 bytes, int msResumen);
-    static constexpr qint64 kTopeDiario = 64LL * 1024 * 1024;
 
 signals:
     void lineaEscrita(const QString& linea);
 
 private:
     void ActualizarSello(qint64 ms);
+    bool AbrirArchivo();
+    void RevisarArchivo();
     void Emitir(const QString& linea);
     void Resumir();
 
@@ -43,10 +50,12 @@ private:
     QString m_sello;       // "yyyy-MM-dd HH:mm:ss" of m_segundoSello
     QDate m_dia;           // local day of m_segundoSello
     QString m_rutaArchivo; // that day's file
+    ArchivoAnexo m_archivo;
     qint64 m_ultimaLimpieza = 0;
     QDate m_diaLimpieza;
-    qint64 m_tope = kTopeDiario;
-    qint64 m_bytesDelDia = -1; // size of the day's file as last seen; -1 until read
+    qint64 m_tope;
+    qint64 m_bytesDelDia = 0;   // size of the day's file: read when it is opened or looked up, then counted
+    bool m_cuentaLeida = false; // m_bytesDelDia is the size just read, nothing counted on top since
     qint64 m_omitidas = 0;
     QTimer m_resumen;
 };

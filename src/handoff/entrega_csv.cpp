@@ -1,8 +1,9 @@
 #include "handoff/entrega_csv.h"
 
-#include "base/base64.h"
-#include "base/cuerpo_json.h"
+#include "base/archivos.h"
+#include "base/json.h"
 #include "base/lanzador.h"
+#include "base/lector_base64_json.h"
 #include "base/registro.h"
 #include "base/texto.h"
 #include "settings/carpetas_sistema.h"

@@ -1,7 +1,8 @@
 #include "printing/impresion.h"
 
-#include "base/base64.h"
-#include "base/cuerpo_json.h"
+#include "base/archivos.h"
+#include "base/json.h"
+#include "base/lector_base64_json.h"
 #include "base/registro.h"
 #include "base/texto.h"
 #include "printing/catalogo.h"

@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/cuerpo_json.h"
+#include "base/lector_base64_json.h"
 #include "base/reloj.h"
 
 #include <QByteArray>
@@ -21,9 +21,9 @@ public:
 
     // Each PDF is saved in carpetaPrograma as a file of its own, "archivo_recibido_<n>.pdf": a viewer still reading
     // one print's file never sees the next. The files of an earlier run are removed here, and a print's file once
-    // its viewer has long finished. `impresoras` must outlive this object.
-    explicit Impresion(const QString& carpetaPrograma, const ListaImpresoras& impresoras,
-                       std::unique_ptr<VisorPDF> visor, Reloj reloj = RelojDelSistema());
+    // its viewer has long finished, as `reloj` (a monotonic clock) measures it. `impresoras` must outlive this object.
+    Impresion(const QString& carpetaPrograma, const ListaImpresoras& impresoras, std::unique_ptr<VisorPDF> visor,
+              Reloj reloj);
     ~Impresion();
 
     // The printer catalogue, read afresh.

@@ -67,8 +67,8 @@ void TstCups::initTestCase()
 
     m_lista = CrearListaImpresorasDelSistema();
     m_lanzador = std::make_unique<LanzadorQt>();
-    m_impresion =
-        std::make_unique<Impresion>(m_programa.path(), *m_lista, std::make_unique<VisorLp>(*m_lanzador, *m_lista));
+    m_impresion = std::make_unique<Impresion>(m_programa.path(), *m_lista,
+                                              std::make_unique<VisorLp>(*m_lanzador, *m_lista), RelojMonotono());
 }
 
 void TstCups::cleanupTestCase()

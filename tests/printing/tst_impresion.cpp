@@ -512,7 +512,8 @@ void TstImpresion::PdfEnDiscoLleno()
     if (!disco.Montado()) {
         QSKIP("mounting a small file system takes root");
     }
-    m_impresion = std::make_unique<Impresion>(disco.Ruta(), m_lista, std::make_unique<VisorLp>(*m_lanzador, m_lista));
+    m_impresion = std::make_unique<Impresion>(disco.Ruta(), m_lista, std::make_unique<VisorLp>(*m_lanzador, m_lista),
+                                              [this] { return m_ahora; });
     // An earlier print's file, still being read by its viewer.
     const QString anterior = disco.Ruta() + QStringLiteral("/archivo_recibido_1.pdf");
     QVERIFY(soporte::EscribirArchivo(anterior, "%PDF anterior"));

@@ -3,7 +3,7 @@
 namespace soporte {
 
 Bitacora::Bitacora()
-    : m_registro(m_carpeta.path())
+    : m_registro(m_carpeta.path(), RelojDelSistema())
 {
     InstalarRegistro(&m_registro);
     QObject::connect(&m_registro, &Registro::lineaEscrita, [this](const QString& linea) {

@@ -132,4 +132,20 @@ bool DiscoPequeno::Llenar(qint64 libres)
     return relleno.resize(std::max<qint64>(0, relleno.size() - libres));
 }
 
+CarpetaSoloLectura::CarpetaSoloLectura(const QString& carpeta)
+    : m_carpeta(carpeta)
+{
+    QProcess montar;
+    montar.start(QStringLiteral("mount"), {QStringLiteral("-t"), QStringLiteral("tmpfs"), QStringLiteral("-o"),
+                                           QStringLiteral("ro,size=64k"), QStringLiteral("tmpfs"), carpeta});
+    m_montado = montar.waitForFinished(10000) && montar.exitStatus() == QProcess::NormalExit && montar.exitCode() == 0;
+}
+
+CarpetaSoloLectura::~CarpetaSoloLectura()
+{
+    if (m_montado) {
+        QProcess::execute(QStringLiteral("umount"), {QStringLiteral("-l"), m_carpeta});
+    }
+}
+
 } // namespace soporte

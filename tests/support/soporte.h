@@ -67,4 +67,21 @@ private:
     bool m_montado = false;
 };
 
+// An empty read-only file system mounted over `carpeta` for the object's lifetime, hiding what the folder holds, as a
+// folder the user may not write to. Only root can mount one: Montado() is false elsewhere, and the test skips.
+class CarpetaSoloLectura final
+{
+public:
+    explicit CarpetaSoloLectura(const QString& carpeta);
+    ~CarpetaSoloLectura();
+    CarpetaSoloLectura(const CarpetaSoloLectura&) = delete;
+    CarpetaSoloLectura& operator=(const CarpetaSoloLectura&) = delete;
+
+    bool Montado() const { return m_montado; }
+
+private:
+    QString m_carpeta;
+    bool m_montado = false;
+};
+
 } // namespace soporte

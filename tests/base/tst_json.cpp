@@ -1,26 +1,12 @@
-// Request bodies: the JSON reader and the Base64 file writer.
+// JSON request bodies: the parser, member reading, and the reader that decodes a document while it arrives.
 #include "base/base64.h"
-#include "base/cuerpo_json.h"
-#include "support/soporte.h"
+#include "base/json.h"
+#include "base/lector_base64_json.h"
 
-#include <QDir>
-#include <QFile>
 #include <QRandomGenerator>
-#include <QTemporaryDir>
 #include <QTest>
 
-namespace {
-
-// What both endpoints do with a document: decode it, then save it, nothing written when either fails.
-bool DecodificarYGuardar(QByteArrayView texto, const QString& ruta)
-{
-    QByteArray bytes;
-    return DecodificarBase64(texto, bytes) && GuardarBytes(bytes, ruta);
-}
-
-} // namespace
-
-class TstDocumentos final : public QObject
+class TstJson final : public QObject
 {
     Q_OBJECT
 
@@ -29,19 +15,12 @@ private slots:
     void ParsearJSON();
     void LeerTexto_data();
     void LeerTexto();
-    void DecodificarBase64_data();
-    void DecodificarBase64();
     void LectorComoLeerTodo_data();
     void LectorComoLeerTodo();
     void LectorEnTrozosDesiguales();
-    void GuardaExactamenteLosBytes();
-    void ReemplazaUnArchivoMasLargo();
-    void Base64InvalidoNoTocaElArchivo();
-    void CarpetaInexistente();
-    void ArchivoNuevoNoPisaNada();
 };
 
-void TstDocumentos::ParsearJSON_data()
+void TstJson::ParsearJSON_data()
 {
     QTest::addColumn<QString>("cuerpo");
     QTest::addColumn<bool>("esObjeto");
@@ -61,14 +40,14 @@ void TstDocumentos::ParsearJSON_data()
     QTest::newRow("con espacios alrededor") << " \r\n{\"base64\":\"QUJD\"}\r\n" << true;
 }
 
-void TstDocumentos::ParsearJSON()
+void TstJson::ParsearJSON()
 {
     QFETCH(QString, cuerpo);
     QFETCH(bool, esObjeto);
     QCOMPARE(::ParsearJSON(cuerpo.toUtf8()).has_value(), esObjeto);
 }
 
-void TstDocumentos::LeerTexto_data()
+void TstJson::LeerTexto_data()
 {
     QTest::addColumn<QString>("valor"); // JSON text of the member's value; empty for a missing member
     QTest::addColumn<QString>("texto");
@@ -98,7 +77,7 @@ void TstDocumentos::LeerTexto_data()
                              << "";
 }
 
-void TstDocumentos::LeerTexto()
+void TstJson::LeerTexto()
 {
     QFETCH(QString, valor);
     QFETCH(QString, texto);
@@ -109,39 +88,7 @@ void TstDocumentos::LeerTexto()
     QCOMPARE(::LeerTexto(*objeto, QStringLiteral("nombreImpresora")), texto);
 }
 
-void TstDocumentos::DecodificarBase64_data()
-{
-    QTest::addColumn<QString>("texto");
-    QTest::addColumn<bool>("valido");
-    QTest::addColumn<QByteArray>("bytes");
-    QTest::newRow("tres bytes") << "QUJD" << true << QByteArray("ABC");
-    QTest::newRow("con relleno") << "QUI=" << true << QByteArray("AB");
-    QTest::newRow("sin relleno") << "QUI" << true << QByteArray("AB");
-    QTest::newRow("dos rellenos") << "QQ==" << true << QByteArray("A");
-    QTest::newRow("binario") << "AP+A" << true << QByteArray("\x00\xff\x80", 3);
-    QTest::newRow("vacío") << "" << false << QByteArray();
-    QTest::newRow("salto de línea") << "QUJD\nQUJD" << false << QByteArray();
-    QTest::newRow("espacio") << "QU JD" << false << QByteArray();
-    QTest::newRow("prefijo data-URL") << "data:application/pdf;base64,QUJD" << false << QByteArray();
-    QTest::newRow("fuera del alfabeto") << "QUJ*" << false << QByteArray();
-    QTest::newRow("alfabeto URL") << "QU_-" << false << QByteArray();
-    QTest::newRow("relleno en medio") << "QU=D" << false << QByteArray();
-    QTest::newRow("relleno de más") << "QUJD=" << false << QByteArray();
-    QTest::newRow("un carácter suelto") << "QUJDR" << false << QByteArray();
-    QTest::newRow("no ASCII") << QString::fromUtf8("QUJDé") << false << QByteArray();
-}
-
-void TstDocumentos::DecodificarBase64()
-{
-    QFETCH(QString, texto);
-    QFETCH(bool, valido);
-    QFETCH(QByteArray, bytes);
-    QByteArray salida("sin tocar");
-    QCOMPARE(::DecodificarBase64(texto.toUtf8(), salida), valido);
-    QCOMPARE(salida, valido ? bytes : QByteArray("sin tocar"));
-}
-
-void TstDocumentos::LectorComoLeerTodo_data()
+void TstJson::LectorComoLeerTodo_data()
 {
     QTest::addColumn<QByteArray>("cuerpo");
     QTest::addColumn<bool>("alVuelo"); // the reader takes its fast way rather than falling back to the parser
@@ -196,7 +143,7 @@ void TstDocumentos::LectorComoLeerTodo_data()
     QTest::newRow("como valor de otra clave") << QByteArray("{\"a\":\"base64\",\"b\":\"QUJD\"}") << false;
 }
 
-void TstDocumentos::LectorComoLeerTodo()
+void TstJson::LectorComoLeerTodo()
 {
     QFETCH(QByteArray, cuerpo);
     QFETCH(bool, alVuelo);
@@ -225,7 +172,7 @@ void TstDocumentos::LectorComoLeerTodo()
     }
 }
 
-void TstDocumentos::LectorEnTrozosDesiguales()
+void TstJson::LectorEnTrozosDesiguales()
 {
     // A document of some hundred kilobytes arriving in pieces of any size, as a socket delivers them.
     QRandomGenerator azar(20261208);
@@ -252,68 +199,5 @@ void TstDocumentos::LectorEnTrozosDesiguales()
     }
 }
 
-void TstDocumentos::GuardaExactamenteLosBytes()
-{
-    QTemporaryDir carpeta;
-    QByteArray todos;
-    for (int b = 0; b < 256; ++b) {
-        todos.append(static_cast<char>(b));
-    }
-    todos.append("\r\n\n\r");
-    const QString ruta = carpeta.filePath(QStringLiteral("a.bin"));
-    QVERIFY(DecodificarYGuardar(todos.toBase64(), ruta));
-    QCOMPARE(soporte::LeerArchivo(ruta), todos);
-
-    QVERIFY(DecodificarYGuardar("QUJD", ruta));
-    QCOMPARE(QFileInfo(ruta).size(), 3);
-}
-
-void TstDocumentos::ReemplazaUnArchivoMasLargo()
-{
-    QTemporaryDir carpeta;
-    const QString ruta = carpeta.filePath(QStringLiteral("datos.csv"));
-    QVERIFY(soporte::EscribirArchivo(ruta, QByteArray(5000, 'x')));
-    QVERIFY(DecodificarYGuardar(QByteArray("a;b\r\n").toBase64(), ruta));
-    QCOMPARE(soporte::LeerArchivo(ruta), QByteArray("a;b\r\n"));
-}
-
-void TstDocumentos::Base64InvalidoNoTocaElArchivo()
-{
-    QTemporaryDir carpeta;
-    const QString ruta = carpeta.filePath(QStringLiteral("archivo_recibido.pdf"));
-    QVERIFY(soporte::EscribirArchivo(ruta, "%PDF-anterior"));
-    QVERIFY(!DecodificarYGuardar("JVBERi0*", ruta));
-    QVERIFY(!DecodificarYGuardar(QByteArrayView(), ruta));
-    QCOMPARE(soporte::LeerArchivo(ruta), QByteArray("%PDF-anterior"));
-    // Nothing half-written stays behind either.
-    QCOMPARE(QDir(carpeta.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"archivo_recibido.pdf"});
-
-    QVERIFY(!DecodificarYGuardar("QUJD", carpeta.filePath(QStringLiteral("nuevo.csv/"))));
-}
-
-void TstDocumentos::CarpetaInexistente()
-{
-    QTemporaryDir carpeta;
-    const QString ruta = carpeta.filePath(QStringLiteral("no/existe/a.csv"));
-    QVERIFY(!DecodificarYGuardar("QUJD", ruta));
-    QVERIFY(!QFileInfo::exists(carpeta.filePath(QStringLiteral("no"))));
-    // A folder where the file should be cannot be replaced.
-    QVERIFY(QDir(carpeta.path()).mkdir(QStringLiteral("carpeta.csv")));
-    QVERIFY(!DecodificarYGuardar("QUJD", carpeta.filePath(QStringLiteral("carpeta.csv"))));
-    QVERIFY(QFileInfo(carpeta.filePath(QStringLiteral("carpeta.csv"))).isDir());
-}
-
-void TstDocumentos::ArchivoNuevoNoPisaNada()
-{
-    QTemporaryDir carpeta;
-    const QString ruta = carpeta.filePath(QStringLiteral("a.pdf"));
-    QVERIFY(EscribirArchivoNuevo("%PDF uno", ruta));
-    QCOMPARE(soporte::LeerArchivo(ruta), QByteArray("%PDF uno"));
-    QVERIFY(!EscribirArchivoNuevo("%PDF dos", ruta));
-    QCOMPARE(soporte::LeerArchivo(ruta), QByteArray("%PDF uno"));
-    QVERIFY(!EscribirArchivoNuevo("%PDF", carpeta.filePath(QStringLiteral("no/existe.pdf"))));
-    QCOMPARE(QDir(carpeta.path()).entryList(QDir::Files | QDir::Hidden), QStringList{"a.pdf"});
-}
-
-QTEST_GUILESS_MAIN(TstDocumentos)
-#include "tst_documentos.moc"
+QTEST_GUILESS_MAIN(TstJson)
+#include "tst_json.moc"

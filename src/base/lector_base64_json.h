@@ -1,22 +1,13 @@
 #pragma once
 
+#include "base/base64.h"
+#include "base/json.h"
+
 #include <QByteArray>
 #include <QByteArrayView>
 #include <QJsonObject>
-#include <QString>
 
 #include <optional>
-
-// The answer of a POST endpoint whose body is not a JSON object.
-inline const QString kRespuestaJsonInvalido = QStringLiteral("{\"success\":false,\"error\":\"JSON inválido\"}");
-
-// The JSON object of a POST body (UTF-8), or nothing when the bytes are not one (not JSON at all, a bare number,
-// string, true, false, null, or an array).
-std::optional<QJsonObject> ParsearJSON(const QByteArray& cuerpo);
-
-// A member read as text: a string gives its characters, a number its shortest decimal text, true and false their
-// names. A missing member, null, an object or an array read as empty text.
-QString LeerTexto(const QJsonObject& objeto, const QString& miembro);
 
 // Reads a JSON body whose object carries a document as Base64 text in one member, and decodes that text on the way:
 // fed while the body is still arriving, most of the work is done by the time the last byte comes. The outcome is
@@ -52,8 +43,7 @@ private:
         Fuera,      // between tokens
         Clave,      // in a key of the top-level object
         Cadena,     // in any other string
-        Documento,  // in the member's Base64 text
-        Relleno,    // in its closing "=" signs
+        Documento,  // in the member's Base64 text, its closing "=" signs included
         Abandonado, // the body is not the plain case: Terminar parses it whole
     };
 
@@ -63,13 +53,10 @@ private:
     void LeerAnidado(char c);
     void LeerClave(char c);
     void LeerCadena(char c);
-    void LeerRelleno(char c, qsizetype posicion);
+    const char* LeerDocumento(const char* base, const char* p, const char* fin);
 
     void Abandonar();
     void CerrarDocumento(qsizetype cierre);
-    const char* LeerDocumento(const char* base, const char* p, const char* fin);
-    void DecodificarGrupo(const unsigned char* grupo);
-    void Crecer(qsizetype largo);
 
     QByteArray m_miembro;
     Estado m_estado = Estado::Inicio;
@@ -82,16 +69,11 @@ private:
     bool m_claveEsMiembro = false;
     bool m_visto = false; // the member's value has begun
 
-    // The member's text: where it lies in the body, and what has been decoded of it.
+    // The member's text: where it lies in the body, and its bytes.
     qsizetype m_inicioDocumento = -1;
     qsizetype m_finDocumento = -1;
-    QByteArray m_decodificado;
-    qsizetype m_largoDecodificado = 0;
-    unsigned char m_pendiente[4] = {}; // a group not yet complete
-    int m_nPendiente = 0;
-    unsigned char m_ultimoGrupo[4] = {}; // the last group decoded, taken back when padding follows it
-    bool m_hayUltimoGrupo = false;
-    int m_relleno = 0;
+    DecodificadorBase64 m_decodificador;
+    QByteArray m_documento;
     bool m_documentoValido = false;
     bool m_adelantado = false; // Terminar used the decoded document
 };
