@@ -11,7 +11,7 @@ source "$(dirname "$0")/../../scripts/comun.sh"
 
 "$raiz/scripts/instalar-dependencias.sh" lintian desktop-file-utils curl python3
 if (($# > 0)); then
-    deb=$(realpath "$1")
+    deb=$(realpath -m "$1")
 else
     "$raiz/scripts/empaquetar-deb.sh"
     deb=$(ls "$raiz"/build/paquete/plugin-tornavo_*_amd64.deb)
