@@ -11,7 +11,7 @@ set -euo pipefail
 
 segundos=${1:-600}
 if [[ $# -gt 0 ]]; then shift; fi
-raiz=$(cd "$(dirname "$0")/.." && pwd)
+source "$(dirname "$0")/../scripts/comun.sh"
 build=${FUZZ_BUILD:-$raiz/build/fuzz}
 objetivos=${*:-fuzz_solicitud fuzz_ini fuzz_peso fuzz_documentos}
 
@@ -19,7 +19,7 @@ objetivos=${*:-fuzz_solicitud fuzz_ini fuzz_peso fuzz_documentos}
 "$raiz/scripts/instalar-dependencias.sh" clang libclang-rt-14-dev
 
 cmake -S "$raiz/fuzz" -B "$build" -G Ninja -DCMAKE_CXX_COMPILER=clang++ >/dev/null
-cmake --build "$build"
+construir "$build"
 
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:symbolize=1
 export LSAN_OPTIONS="suppressions=$raiz/tests/lsan.supp:print_suppressions=0"
@@ -60,7 +60,7 @@ for objetivo in $objetivos; do
     if [[ $estado -eq 0 ]]; then
         veredicto="limpio"
     else
-        veredicto="FALLO (código $estado, ver $registro y $hallazgos)"
+        veredicto="FALLA (código $estado, ver $registro y $hallazgos)"
         fallos=1
     fi
     linea="$objetivo: ${duracion}s, ${ejecuciones:-?} ejecuciones, cov ${cobertura:-?}, ft ${rasgos:-?}, corpus $unidades: $veredicto"

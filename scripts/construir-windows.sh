@@ -10,7 +10,7 @@
 # The toolchain comes from ../shared/toolchains/qt6-mingw64 (or TORNAVO_QT_MINGW_TAR) and is checked against its
 # SHA256SUMS.
 set -euo pipefail
-raiz=$(cd "$(dirname "$0")/.." && pwd)
+source "$(dirname "$0")/comun.sh"
 pruebas=0
 for argumento in "$@"; do
     case "$argumento" in
@@ -31,14 +31,10 @@ else
 fi
 
 # Qt is built with posix threads; the win32 thread model of the same compiler cannot link it.
-como_root=()
-if [[ $(id -u) -ne 0 ]]; then
-    como_root=(sudo)
-fi
 for compilador in gcc g++; do
     posix=/usr/bin/x86_64-w64-mingw32-$compilador-posix
     if [[ "$(readlink -f "/usr/bin/x86_64-w64-mingw32-$compilador")" != "$posix" ]]; then
-        "${como_root[@]}" update-alternatives --set "x86_64-w64-mingw32-$compilador" "$posix" >/dev/null
+        como_root update-alternatives --set "x86_64-w64-mingw32-$compilador" "$posix" >/dev/null
     fi
 done
 
@@ -60,16 +56,15 @@ if [[ ! -f "$qt/.desempaquetado" ]]; then
     touch "$qt/.desempaquetado"
 fi
 
-configurar() {
+configurar_windows() {
     local carpeta=$1
     shift
-    cmake -S "$raiz" -B "$carpeta" -G Ninja -DCMAKE_BUILD_TYPE=Release \
-        -DCMAKE_TOOLCHAIN_FILE="$qt/mingw-w64-x86_64.cmake" -DCMAKE_PREFIX_PATH="$qt" -DQT_HOST_PATH=/usr "$@" >/dev/null
+    configurar "$carpeta" -DCMAKE_BUILD_TYPE=Release -DCMAKE_TOOLCHAIN_FILE="$qt/mingw-w64-x86_64.cmake" \
+        -DCMAKE_PREFIX_PATH="$qt" -DQT_HOST_PATH=/usr "$@"
 }
-ninja_nice() { nice -n 10 cmake --build "$@" -- -j"${TORNAVO_TRABAJOS:-2}"; }
 
-configurar "$construccion/release"
-ninja_nice "$construccion/release"
+configurar_windows "$construccion/release"
+construir "$construccion/release"
 
 # --- The runnable folder ---------------------------------------------------------------------------------------
 carpeta=$construccion/PluginTornavo
@@ -129,20 +124,19 @@ if [[ -d "$dlls_sistema" ]]; then
     done
 fi
 {
-    echo "Plugin Tornavo $(sed -n 's/^project(PluginTornavo VERSION \([0-9.]*\).*/\1/p' "$raiz/CMakeLists.txt") para Windows x64."
+    echo "Plugin Tornavo $(version_del_proyecto) para Windows x64."
     echo "Qt 6.4.2 (LGPL v3): sus DLL van sin cambios; fuentes: paquete qt6-base 6.4.2+dfsg-10 de Debian y qtserialport v6.4.2."
     echo "DLL de Windows que usa: ${sistema[*],,}"
 } >"$carpeta/LEEME-Qt.txt"
 echo "Carpeta lista: $carpeta ($(cd "$carpeta" && find . -type f | wc -l) archivos, $(du -sh "$carpeta" | cut -f1))"
 
 if ((pruebas)); then
-    configurar "$construccion/pruebas" -DTORNAVO_TESTS=ON -DTORNAVO_WERROR=ON \
+    configurar_windows "$construccion/pruebas" -DTORNAVO_TESTS=ON -DTORNAVO_WERROR=ON \
         -DTORNAVO_CARPETA_WINDOWS="$carpeta" -DTORNAVO_BINARIOS_LINUX="$raiz/build/test/bin"
-    ninja_nice "$construccion/pruebas"
-    # The Linux side of the Wine tests, in the Linux test build (configured as scripts/probar.sh does).
+    construir "$construccion/pruebas"
+    # The Linux side of the Wine tests, in the Linux test build.
     if [[ ! -f "$raiz/build/test/build.ninja" ]]; then
-        cmake -S "$raiz" -B "$raiz/build/test" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
-            -DTORNAVO_TESTS=ON -DTORNAVO_WERROR=ON -DTORNAVO_SANITIZERS=ON >/dev/null
+        configurar_pruebas
     fi
-    ninja_nice "$raiz/build/test" --target balanza-simulada e2e_wine
+    construir "$raiz/build/test" --target balanza-simulada e2e_wine
 fi

@@ -8,7 +8,7 @@
 # needs it and where to put it. The domain is the web application's (DominioWeb): the browsers are allowed to let
 # its HTTPS pages reach the agent.
 set -euo pipefail
-raiz=$(cd "$(dirname "$0")/.." && pwd)
+source "$(dirname "$0")/comun.sh"
 sumatra=""
 dominio=tornavo.com
 while (($# > 0)); do
@@ -37,7 +37,7 @@ carpeta=$raiz/build/windows/PluginTornavo
 if [[ ! -f "$carpeta/plugin-tornavo.exe" ]]; then
     "$raiz/scripts/construir-windows.sh"
 fi
-version=$(sed -n 's/^project(PluginTornavo VERSION \([0-9.]*\).*/\1/p' "$raiz/CMakeLists.txt")
+version=$(version_del_proyecto)
 salida=$raiz/build/windows/PluginTornavo-$version-setup.exe
 
 # The machine-wide config.ini: the commented one of the folder, with CR LF as Notepad expects.

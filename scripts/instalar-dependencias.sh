@@ -4,6 +4,7 @@
 #
 #   scripts/instalar-dependencias.sh [--pruebas] [paquete ...]
 set -euo pipefail
+source "$(dirname "$0")/comun.sh"
 
 paquetes=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libqt6printsupport6 cups-client)
 for argumento in "$@"; do
@@ -24,10 +25,6 @@ if ((${#faltan[@]} == 0)); then
     exit 0
 fi
 
-como_root=()
-if [[ $(id -u) -ne 0 ]]; then
-    como_root=(sudo)
-fi
 echo "Instalando: ${faltan[*]}"
-"${como_root[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${como_root[@]}" apt-get install -y -qq --no-install-recommends "${faltan[@]}"
+como_root apt-get update -qq
+como_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${faltan[@]}"

@@ -4,8 +4,8 @@
 # Wine with CTest: the unit suites, the check of the executable's resources, the end-to-end run of the deployed
 # folder and the installer's silent install and uninstall (tests/wine).
 set -euo pipefail
-raiz=$(cd "$(dirname "$0")/.." && pwd)
+source "$(dirname "$0")/comun.sh"
 "$raiz/scripts/construir-windows.sh" --pruebas
 "$raiz/scripts/empaquetar-windows.sh"
 cd "$raiz/build/windows/pruebas"
-exec ctest --output-on-failure -j2
+exec ctest --output-on-failure -j "$(trabajos)"

@@ -6,22 +6,12 @@
 #
 #   instalador.sh PluginTornavo-<version>-setup.exe VERSION
 set -uo pipefail
+source "$(dirname "$0")/../../scripts/comun.sh"
 instalador=$1
 version=$2
 wine=$(command -v wine64 || echo /usr/lib/wine/wine64)
 wineserver=$(dirname "$wine")/wineserver
 [[ -x "$wineserver" ]] || wineserver=$(command -v wineserver)
-fallos=0
-falla() {
-    echo "FALLA: $*"
-    fallos=$((fallos + 1))
-}
-bien() { echo "bien: $*"; }
-revisar() { # revisar DESCRIPCIÓN comando...
-    local descripcion=$1
-    shift
-    if "$@"; then bien "$descripcion"; else falla "$descripcion"; fi
-}
 
 if [[ ! -f "$instalador" ]]; then
     echo "FALLA: no existe $instalador (scripts/empaquetar-windows.sh lo construye)"
@@ -48,16 +38,6 @@ listas=('HKLM\SOFTWARE\Policies\Google\Chrome\LocalNetworkAccessAllowedForUrls'
     'HKLM\SOFTWARE\Policies\Microsoft\Edge\LoopbackNetworkAllowedForUrls')
 consulta() { "$wine" reg query "$@" 2>/dev/null | tr -d '\r'; }
 valor() { consulta "$1" /v "$2" | awk -v n="$2" '$1 == n {sub(/^ *[^ ]+ +REG_[A-Z_]+ +/, ""); print}'; }
-puerto_libre() { # a port nothing listens on
-    local p
-    while true; do
-        p=$((20000 + RANDOM % 40000))
-        if ! (exec 3<>"/dev/tcp/127.0.0.1/$p") 2>/dev/null; then
-            echo "$p"
-            return
-        fi
-    done
-}
 estado() { # estado PUERTO: the status code of GET /status from a page of the domain, empty when none answers
     timeout 10 bash -c "exec 3<>/dev/tcp/127.0.0.1/$1 || exit 1
         printf 'GET /status HTTP/1.1\r\nHost: localhost\r\nOrigin: https://app.tornavo.com\r\n\r\n' >&3

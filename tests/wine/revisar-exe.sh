@@ -4,16 +4,11 @@
 #
 #   revisar-exe.sh plugin-tornavo.exe VERSION tornavo.ico
 set -uo pipefail
+source "$(dirname "$0")/../../scripts/comun.sh"
 exe=$1
 version=$2
 icono=$3
 objdump=${OBJDUMP:-x86_64-w64-mingw32-objdump}
-fallos=0
-falla() {
-    echo "FALLA: $*"
-    fallos=$((fallos + 1))
-}
-bien() { echo "bien: $*"; }
 
 tmp=$(mktemp -d)
 trap 'rm -rf "$tmp"' EXIT
