@@ -20,14 +20,18 @@ for paquete in "${paquetes[@]}"; do
         faltan+=("$paquete")
     fi
 done
-if ((${#faltan[@]} == 0)); then
-    exit 0
+if ((${#faltan[@]} > 0)); then
+    como_root=()
+    if [[ $(id -u) -ne 0 ]]; then
+        como_root=(sudo)
+    fi
+    echo "Instalando: ${faltan[*]}"
+    "${como_root[@]}" apt-get update -qq
+    DEBIAN_FRONTEND=noninteractive "${como_root[@]}" apt-get install -y -qq --no-install-recommends "${faltan[@]}"
 fi
 
-como_root=()
-if [[ $(id -u) -ne 0 ]]; then
-    como_root=(sudo)
+# TypeScript for checking the web module's types, from the npm registry into a folder of the sources' own.
+npm_local="$(cd "$(dirname "$0")/.." && pwd)/build/npm"
+if [[ " $* " == *" --pruebas "* && ! -x "$npm_local/node_modules/.bin/tsc" ]]; then
+    npm install --prefix "$npm_local" --no-audit --no-fund --loglevel=error typescript@5.9.3
 fi
-echo "Instalando: ${faltan[*]}"
-"${como_root[@]}" apt-get update -qq
-DEBIAN_FRONTEND=noninteractive "${como_root[@]}" apt-get install -y -qq --no-install-recommends "${faltan[@]}"
