@@ -10,6 +10,7 @@ const PIEZA_BASE64 = 3 * 1024 * 1024;
 const PAUSA_TRABAJO_MS = 500;
 const ESTADOS_FINALES = ['terminado', 'fallido', 'cancelado', 'desconocido'];
 const REINTENTO_FLUJO_MS = 3000;
+const AVISO_FLUJO_MS = 1000;
 
 const MENSAJES = {
   'no-disponible': (url) => `No se pudo contactar con el Plugin Tornavo en ${url}. ¿Está en marcha?`,
@@ -194,17 +195,20 @@ function abrirFlujo(d) {
     repartir(d, lectura);
   };
   fuente.onerror = () => {
-    const error = new ErrorPlugin('no-disponible', MENSAJES['no-disponible'](d.url));
-    d.canal?.postMessage({ tipo: 'fallo', codigo: error.codigo, mensaje: error.message, estado: 0 });
-    fallar(d, error);
-    if (fuente.readyState === EventSource.CLOSED && d.fuente === fuente) {
-      // Refused (403, 503): EventSource gives up on an answer that is not a stream; try again later.
-      setTimeout(() => {
-        if (d.fuente === fuente) {
-          abrirFlujo(d);
-        }
-      }, REINTENTO_FLUJO_MS);
-    }
+    // Told only if the stream is still down a moment later: a page going away breaks its stream too, and its
+    // timers never run.
+    setTimeout(() => {
+      if (d.fuente !== fuente || fuente.readyState === EventSource.OPEN) {
+        return;
+      }
+      const error = new ErrorPlugin('no-disponible', MENSAJES['no-disponible'](d.url));
+      d.canal?.postMessage({ tipo: 'fallo', codigo: error.codigo, mensaje: error.message, estado: 0 });
+      fallar(d, error);
+      if (fuente.readyState === EventSource.CLOSED) {
+        // Refused (403, 503): EventSource gives up on an answer that is not a stream; try again later.
+        setTimeout(() => d.fuente === fuente && abrirFlujo(d), REINTENTO_FLUJO_MS);
+      }
+    }, AVISO_FLUJO_MS);
   };
 }
 
