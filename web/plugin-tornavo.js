@@ -5,8 +5,9 @@ const URL_POR_DEFECTO = 'http://localhost:9999';
 const TIEMPO_POR_DEFECTO_MS = 30000;
 const TIEMPO_SONDEO_MS = 3000;
 // A multiple of 3, so that the Base64 of each piece joins the next without padding in between; small enough that
-// encoding one piece takes a few milliseconds.
-const PIEZA_BASE64 = 3 * 1024 * 1024;
+// encoding one piece takes a few milliseconds (FileReader's data URLs held the page several times longer).
+const PIEZA_BASE64 = 192 * 1024;
+const PIEZA_BTOA = 30 * 1024;
 const PAUSA_TRABAJO_MS = 500;
 const ESTADOS_FINALES = ['terminado', 'fallido', 'cancelado', 'desconocido'];
 const REINTENTO_FLUJO_MS = 3000;
@@ -90,13 +91,15 @@ function pausa(ms) {
   return new Promise((listo) => setTimeout(listo, ms));
 }
 
-function leerComoDataUrl(blob) {
-  return new Promise((bien, mal) => {
-    const lector = new FileReader();
-    lector.onload = () => bien(String(lector.result));
-    lector.onerror = () => mal(lector.error);
-    lector.readAsDataURL(blob);
-  });
+function aBase64(bytes) {
+  if (typeof bytes.toBase64 === 'function') {
+    return bytes.toBase64();
+  }
+  const partes = [];
+  for (let i = 0; i < bytes.length; i += PIEZA_BTOA) {
+    partes.push(btoa(String.fromCharCode.apply(null, bytes.subarray(i, i + PIEZA_BTOA))));
+  }
+  return partes.join('');
 }
 
 // The document's Base64 as a list of Blobs, one piece at a time: no long string is ever built, and the page keeps
@@ -117,8 +120,7 @@ async function base64EnPiezas(documento) {
   const piezas = [];
   let largo = 0;
   for (let desde = 0; desde < blob.size; desde += PIEZA_BASE64) {
-    const url = await leerComoDataUrl(blob.slice(desde, desde + PIEZA_BASE64));
-    const base64 = url.slice(url.indexOf(',') + 1);
+    const base64 = aBase64(new Uint8Array(await blob.slice(desde, desde + PIEZA_BASE64).arrayBuffer()));
     largo += base64.length;
     piezas.push(new Blob([base64]));
   }
