@@ -21,10 +21,18 @@ for paquete in "${paquetes[@]}"; do
         faltan+=("$paquete")
     fi
 done
-if ((${#faltan[@]} == 0)); then
-    exit 0
+if ((${#faltan[@]} > 0)); then
+    echo "Instalando: ${faltan[*]}"
+    como_root apt-get update -qq
+    como_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${faltan[@]}"
 fi
 
-echo "Instalando: ${faltan[*]}"
-como_root apt-get update -qq
-como_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends "${faltan[@]}"
+# TypeScript for checking the web module's types, from the npm registry into a folder of the sources' own.
+npm_local="$(cd "$(dirname "$0")/.." && pwd)/build/npm"
+if [[ " $* " == *" --pruebas "* && ! -x "$npm_local/node_modules/.bin/tsc" ]]; then
+    if ! command -v npm >/dev/null; then
+        como_root apt-get update -qq
+        como_root env DEBIAN_FRONTEND=noninteractive apt-get install -y -qq --no-install-recommends nodejs npm
+    fi
+    npm install --prefix "$npm_local" --no-audit --no-fund --loglevel=error typescript@5.9.3
+fi

@@ -105,9 +105,9 @@ EOF
 pids="$pids $!"
 esperar python3 -c "import socket; socket.create_connection(('127.0.0.1', $puerto_agente), 1)"
 
-# The page, served as the web application would serve it.
+# The page, served as the web application would serve it, with the module it imports from ../web/.
 puerto_pagina=$(puerto_libre)
-python3 -m http.server "$puerto_pagina" --bind 127.0.0.1 --directory "$raiz/examples" >/dev/null 2>&1 &
+python3 -m http.server "$puerto_pagina" --bind 127.0.0.1 --directory "$raiz" >/dev/null 2>&1 &
 pids="$pids $!"
 esperar python3 -c "import socket; socket.create_connection(('127.0.0.1', $puerto_pagina), 1)"
 
@@ -116,6 +116,6 @@ chromium --headless --no-sandbox --disable-gpu --disable-quic --no-first-run --d
     --disable-component-update --disable-sync --user-data-dir="$tmp/perfil" --hide-scrollbars \
     --host-resolver-rules="MAP app.tornavo.com 127.0.0.1" --window-size=1280,1000 --virtual-time-budget=8000 \
     --screenshot="$salida" \
-    "http://app.tornavo.com:$puerto_pagina/banco-de-pruebas.html?agente=http://localhost:$puerto_agente&auto=1" \
+    "http://app.tornavo.com:$puerto_pagina/examples/banco-de-pruebas.html?agente=http://localhost:$puerto_agente&auto=1" \
     >/dev/null 2>&1
 echo "$salida"

@@ -18,6 +18,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <algorithm>
 #include <csignal>
 #include <memory>
 #include <sys/prctl.h>
@@ -89,6 +90,9 @@ private slots:
     void origenNoPermitido();
     void redLocal_data();
     void redLocal();
+    void modulo_data();
+    void modulo();
+    void documentoGrande();
     void unaSolaFamilia_data();
     void unaSolaFamilia();
     void registroSinErrores();
@@ -99,9 +103,12 @@ private:
     QJsonObject Ejecutar(Navegador& navegador, const QString& expresion, QString& error);
     QString Texto(Navegador& navegador, const QString& id);
     bool FijarPeso(const QString& kilos);
+    bool OrdenBalanza(const QString& orden);
+    QString IniciarHttps();
     QStringList ArchivosCSV() const;
     QStringList LlamadasQendra() const;
 
+    QStringList m_erroresEsperados; // error lines that a test caused on purpose
     QTemporaryDir m_datos;
     soporte::CupsPrivado m_cups;
     QString m_sinCups;
@@ -152,13 +159,41 @@ QString TstNavegador::Texto(Navegador& navegador, const QString& id)
 
 bool TstNavegador::FijarPeso(const QString& kilos)
 {
+    return OrdenBalanza(QStringLiteral("peso ") + kilos);
+}
+
+bool TstNavegador::OrdenBalanza(const QString& orden)
+{
     m_balanza.readAllStandardOutput();
-    m_balanza.write("peso " + kilos.toUtf8() + '\n');
+    m_balanza.write(orden.toUtf8() + '\n');
     QByteArray respuesta;
     while (!respuesta.contains('\n') && m_balanza.waitForReadyRead(15000)) {
         respuesta += m_balanza.readAllStandardOutput();
     }
     return respuesta.startsWith("ok");
+}
+
+// The web application's page over HTTPS, with a self-signed certificate for its host made for this run; empty
+// text when it is served, otherwise why not.
+QString TstNavegador::IniciarHttps()
+{
+    QTemporaryDir claves;
+    QProcess openssl;
+    openssl.start(QStringLiteral("openssl"),
+                  {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
+                   QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-keyout"),
+                   claves.filePath(QStringLiteral("clave.pem")), QStringLiteral("-out"),
+                   claves.filePath(QStringLiteral("certificado.pem")), QStringLiteral("-days"), QStringLiteral("2"),
+                   QStringLiteral("-subj"), QStringLiteral("/CN=") + kAplicacion, QStringLiteral("-addext"),
+                   QStringLiteral("subjectAltName=DNS:") + kAplicacion});
+    if (!openssl.waitForFinished(60000) || openssl.exitCode() != 0) {
+        return QStringLiteral("openssl (paquete openssl): ") + openssl.errorString() +
+               QString::fromLocal8Bit(openssl.readAllStandardError());
+    }
+    QString error;
+    m_https.Iniciar(soporte::LeerArchivo(claves.filePath(QStringLiteral("certificado.pem"))),
+                    soporte::LeerArchivo(claves.filePath(QStringLiteral("clave.pem"))), &error);
+    return error;
 }
 
 QStringList TstNavegador::ArchivosCSV() const
@@ -180,8 +215,14 @@ void TstNavegador::initTestCase()
     const QByteArray banco = soporte::LeerArchivo(qEnvironmentVariable("TORNAVO_SOURCE_DIR") +
                                                   QStringLiteral("/examples/banco-de-pruebas.html"));
     QVERIFY2(!banco.isEmpty(), "no se encontró examples/banco-de-pruebas.html");
-    m_http.Publicar(QStringLiteral("/banco-de-pruebas.html"), banco, "text/html; charset=utf-8");
-    m_https.Publicar(QStringLiteral("/banco-de-pruebas.html"), banco, "text/html; charset=utf-8");
+    // The page imports the module from ../web/, which from the top of the site is /web/.
+    const QByteArray modulo =
+        soporte::LeerArchivo(qEnvironmentVariable("TORNAVO_SOURCE_DIR") + QStringLiteral("/web/plugin-tornavo.js"));
+    QVERIFY2(!modulo.isEmpty(), "no se encontró web/plugin-tornavo.js");
+    for (ServidorPaginas* servidor : {&m_http, &m_https}) {
+        servidor->Publicar(QStringLiteral("/banco-de-pruebas.html"), banco, "text/html; charset=utf-8");
+        servidor->Publicar(QStringLiteral("/web/plugin-tornavo.js"), modulo, "text/javascript; charset=utf-8");
+    }
 
     // The printers: a private scheduler whose queues write PostScript into files.
     m_sinCups = m_cups.Iniciar();
@@ -229,7 +270,9 @@ void TstNavegador::initTestCase()
 
     QString error;
     QVERIFY2(m_http.Iniciar({}, {}, &error), qPrintable(error));
-    error = m_navegador.Iniciar({kReglasNombres});
+    error = IniciarHttps();
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    error = m_navegador.Iniciar({kReglasNombres, QStringLiteral("--ignore-certificate-errors")});
     QVERIFY2(error.isEmpty(), qPrintable(error));
 }
 
@@ -563,14 +606,20 @@ void TstNavegador::redLocal_data()
     QTest::addColumn<bool>("funciona");
     QTest::addColumn<bool>("politica"); // the package's managed policy installed for Chromium
     QTest::addColumn<QString>("host");
+    QTest::addColumn<QString>("permiso"); // what the module's permiso() says after the calls
     const QString app = kAplicacion;
-    QTest::newRow("https local") << QStringLiteral("https") << false << false << true << false << app;
-    QTest::newRow("https pública sin permiso") << QStringLiteral("https") << true << false << false << false << app;
-    QTest::newRow("https pública con permiso") << QStringLiteral("https") << true << true << true << false << app;
-    QTest::newRow("http pública") << QStringLiteral("http") << true << false << false << false << app;
-    QTest::newRow("https pública con la política") << QStringLiteral("https") << true << false << true << true << app;
+    QTest::newRow("https local") << QStringLiteral("https") << false << false << true << false << app
+                                 << QStringLiteral("preguntar");
+    QTest::newRow("https pública sin permiso")
+        << QStringLiteral("https") << true << false << false << false << app << QStringLiteral("denegado");
+    QTest::newRow("https pública con permiso")
+        << QStringLiteral("https") << true << true << true << false << app << QStringLiteral("concedido");
+    QTest::newRow("http pública") << QStringLiteral("http") << true << false << false << false << app
+                                  << QStringLiteral("denegado");
+    QTest::newRow("https pública con la política")
+        << QStringLiteral("https") << true << false << true << true << app << QStringLiteral("concedido");
     QTest::newRow("https pública ajena con la política")
-        << QStringLiteral("https") << true << false << false << true << kTiendaAjena;
+        << QStringLiteral("https") << true << false << false << true << kTiendaAjena << QStringLiteral("denegado");
 }
 
 void TstNavegador::redLocal()
@@ -581,6 +630,7 @@ void TstNavegador::redLocal()
     QFETCH(bool, funciona);
     QFETCH(bool, politica);
     QFETCH(QString, host);
+    QFETCH(QString, permiso);
 
     // Chromium reads its managed policies from this one folder, at start.
     const QDir politicas(QStringLiteral("/etc/chromium/policies/managed"));
@@ -600,25 +650,6 @@ void TstNavegador::redLocal()
         QVERIFY2(instalada->Error().isEmpty(), qPrintable(instalada->Error()));
     }
 
-    if (m_https.Puerto() == 0) {
-        // A self-signed certificate for the web application's host, made for this run.
-        QTemporaryDir claves;
-        QProcess openssl;
-        openssl.start(QStringLiteral("openssl"),
-                      {QStringLiteral("req"), QStringLiteral("-x509"), QStringLiteral("-newkey"),
-                       QStringLiteral("rsa:2048"), QStringLiteral("-nodes"), QStringLiteral("-keyout"),
-                       claves.filePath(QStringLiteral("clave.pem")), QStringLiteral("-out"),
-                       claves.filePath(QStringLiteral("certificado.pem")), QStringLiteral("-days"), QStringLiteral("2"),
-                       QStringLiteral("-subj"), QStringLiteral("/CN=") + kAplicacion, QStringLiteral("-addext"),
-                       QStringLiteral("subjectAltName=DNS:") + kAplicacion});
-        QVERIFY2(openssl.waitForFinished(60000) && openssl.exitCode() == 0,
-                 qPrintable(QStringLiteral("openssl (paquete openssl): ") + openssl.errorString() +
-                            QString::fromLocal8Bit(openssl.readAllStandardError())));
-        QString error;
-        QVERIFY2(m_https.Iniciar(soporte::LeerArchivo(claves.filePath(QStringLiteral("certificado.pem"))),
-                                 soporte::LeerArchivo(claves.filePath(QStringLiteral("clave.pem"))), &error),
-                 qPrintable(error));
-    }
     const quint16 puerto = esquema == QLatin1String("https") ? m_https.Puerto() : m_http.Puerto();
     QStringList argumentos{kReglasNombres, QStringLiteral("--ignore-certificate-errors")};
     if (publica) {
@@ -652,13 +683,229 @@ void TstNavegador::redLocal()
         QVERIFY2(envio.value(QLatin1String("ok")).toBool(), qPrintable(envio.value(QLatin1String("error")).toString()));
         QCOMPARE(soporte::LeerArchivo(rutaGuardado), QByteArray("x;y\r\n"));
     } else {
-        // The browser blocks the call before it reaches the agent.
+        // The browser blocks the call before it reaches the agent, and the module tells so.
         QVERIFY(estado.value(QLatin1String("red")).toBool());
+        QCOMPARE(estado.value(QLatin1String("codigo")).toString(), QStringLiteral("bloqueado"));
+        QCOMPARE(envio.value(QLatin1String("codigo")).toString(), QStringLiteral("bloqueado"));
         QVERIFY2(estado.value(QLatin1String("error")).toString().contains(QStringLiteral("TypeError: Failed to fetch")),
                  qPrintable(estado.value(QLatin1String("error")).toString()));
         QVERIFY(envio.value(QLatin1String("red")).toBool());
         QVERIFY(!QFile::exists(rutaGuardado));
     }
+    QCOMPARE(navegador.Evaluar(QStringLiteral("Banco.plugin().permiso()")).toString(), permiso);
+}
+
+void TstNavegador::modulo_data()
+{
+    // `llamada` is JavaScript on the test bench's page, where `p` is a PluginTornavo for the agent; `esperado` is
+    // {"valor": what it gives} or {"codigo", "mensaje"} of its ErrorPlugin. Both may hold %agente% (the agent's
+    // address), %libre% (a port nobody listens on), %ajena% (the foreign page's origin), %pdf% and %csv% (Base64).
+    QTest::addColumn<QString>("pagina");  // http, https: the web application's; ajena: another shop's
+    QTest::addColumn<QString>("balanza"); // the simulator's order first
+    QTest::addColumn<QString>("llamada");
+    QTest::addColumn<QString>("esperado");
+    // csv:<file> holding the CSV; impreso, nada impreso; cups (needs it); abandonada (the agent finds the page gone)
+    QTest::addColumn<QString>("efecto");
+    const QString http = QStringLiteral("http");
+    const QString csvBien = QStringLiteral(R"({"valor":{"success":true,"mensaje":"CSV recibido y ejecutado"}})");
+    const auto fallo = [](const QString& codigo, const QString& mensaje) {
+        return QString::fromUtf8(
+            QJsonDocument(QJsonObject{{QStringLiteral("codigo"), codigo}, {QStringLiteral("mensaje"), mensaje}})
+                .toJson(QJsonDocument::Compact));
+    };
+    QTest::newRow("estado") << http << QString()
+                            << QStringLiteral("(e => [e.status, e.servidor, e.MODE, e.puerto])(await p.estado())")
+                            << QStringLiteral(R"({"valor":["ok","Tornavo","PRO","%puerto%"]})") << QString();
+    QTest::newRow("impresoras") << http << QString()
+                                << QStringLiteral("(l => [l[0], ...l.slice(1).sort()])(await p.impresoras())")
+                                << QStringLiteral(R"({"valor":["PREDETERMINADA","Caja","Etiquetas-Año"]})")
+                                << QStringLiteral("cups");
+    QTest::newRow("peso") << http << QStringLiteral("peso 2.345") << QStringLiteral("await p.peso()")
+                          << QStringLiteral(R"({"valor":"2.345"})") << QString();
+    QTest::newRow("PDF en Uint8Array")
+        << http << QString()
+        << QStringLiteral("(r => [r.success, r.impresora])(await p.imprimirPdf("
+                          "Uint8Array.from(atob('%pdf%'), (c) => c.charCodeAt(0)), { impresora: 'Etiquetas-Año' }))")
+        << QStringLiteral(R"({"valor":[true,"Etiquetas-Año"]})") << QStringLiteral("impreso");
+    QTest::newRow("PDF en Base64 a la predeterminada")
+        << http << QString() << QStringLiteral("(r => [r.success, r.impresora])(await p.imprimirPdf('%pdf%'))")
+        << QStringLiteral(R"({"valor":[true,"PREDETERMINADA"]})") << QStringLiteral("impreso");
+    QTest::newRow("CSV en Blob") << http << QString()
+                                 << QStringLiteral("p.enviarCsv(new Blob([atob('%csv%')].map((t) => "
+                                                   "Uint8Array.from(t, (c) => c.charCodeAt(0)))), 'blob.csv')")
+                                 << csvBien << QStringLiteral("csv:blob.csv");
+    QTest::newRow("CSV en File") << http << QString()
+                                 << QStringLiteral("p.enviarCsv(new File([Uint8Array.from(atob('%csv%'), "
+                                                   "(c) => c.charCodeAt(0))], 'x.csv'), 'archivo-ñ.csv')")
+                                 << csvBien << QStringLiteral("csv:archivo-ñ.csv");
+    QTest::newRow("CSV en ArrayBuffer")
+        << http << QString()
+        << QStringLiteral("p.enviarCsv(Uint8Array.from(atob('%csv%'), (c) => c.charCodeAt(0)).buffer, 'ab.csv')")
+        << csvBien << QStringLiteral("csv:ab.csv");
+    QTest::newRow("CSV en Base64") << http << QString() << QStringLiteral("p.enviarCsv('%csv%', 'b64.csv')") << csvBien
+                                   << QStringLiteral("csv:b64.csv");
+    QTest::newRow("CSV en URL data") << http << QString()
+                                     << QStringLiteral("p.enviarCsv('data:text/csv;base64,%csv%', 'url.csv')")
+                                     << csvBien << QStringLiteral("csv:url.csv");
+
+    const QString sinAgente = QStringLiteral("new PluginTornavo({ url: 'http://localhost:%libre%' }).estado()");
+    QTest::newRow("no disponible") << QStringLiteral("https") << QString() << sinAgente
+                                   << fallo(QStringLiteral("no-disponible"),
+                                            QStringLiteral("No se pudo contactar con el Plugin Tornavo en "
+                                                           "http://localhost:%libre%. ¿Está en marcha?"))
+                                   << QString();
+    // Chromium denies a page that is not a secure context any call to this machine, unless it is served from it.
+    QTest::newRow("sin agente desde HTTP")
+        << http << QString() << sinAgente
+        << fallo(QStringLiteral("bloqueado"),
+                 QStringLiteral("El navegador bloquea el acceso al Plugin Tornavo desde una "
+                                "página servida por HTTP: la aplicación debe servirse "
+                                "por HTTPS."))
+        << QString();
+    const QString rechazo = fallo(QStringLiteral("origen-rechazado"),
+                                  QStringLiteral("El Plugin Tornavo rechazó esta página (%ajena%): solo admite las "
+                                                 "páginas de la aplicación web."));
+    QTest::newRow("origen rechazado, GET")
+        << QStringLiteral("ajena") << QString() << QStringLiteral("p.peso()") << rechazo << QString();
+    QTest::newRow("origen rechazado, POST")
+        << QStringLiteral("ajena") << QString() << QStringLiteral("p.imprimirPdf('%pdf%')") << rechazo
+        << QStringLiteral("nada impreso");
+    QTest::newRow("más de 64 MiB") << http << QString()
+                                   << QStringLiteral("p.enviarCsv(new Blob([new Uint8Array(50 * 1048576)]), "
+                                                     "'enorme.csv')")
+                                   << fallo(QStringLiteral("demasiado-grande"),
+                                            QStringLiteral("El documento es demasiado grande para el Plugin Tornavo "
+                                                           "(admite unos 45 MB)."))
+                                   << QString();
+    QTest::newRow("impresora desconocida")
+        << http << QString() << QStringLiteral("p.imprimirPdf('%pdf%', { impresora: 'Cocina-Ñandú' })")
+        << fallo(QStringLiteral("agente"), QStringLiteral("Impresora no encontrada: Cocina-Ñandú"))
+        << QStringLiteral("nada impreso");
+    QTest::newRow("nombre de CSV inválido")
+        << http << QString() << QStringLiteral("p.enviarCsv('%csv%', '../fuera.csv')")
+        << fallo(QStringLiteral("agente"), QStringLiteral("Nombre de archivo inválido")) << QString();
+    QTest::newRow("balanza callada") << http << QStringLiteral("falla silencio")
+                                     << QStringLiteral("new PluginTornavo({ url: '%agente%', tiempoMs: 300 }).peso()")
+                                     << fallo(QStringLiteral("tiempo-agotado"),
+                                              QStringLiteral("El Plugin Tornavo no respondió en 300 ms."))
+                                     << QStringLiteral("abandonada");
+}
+
+void TstNavegador::modulo()
+{
+    QFETCH(QString, pagina);
+    QFETCH(QString, balanza);
+    QFETCH(QString, llamada);
+    QFETCH(QString, esperado);
+    QFETCH(QString, efecto);
+    if (!m_sinCups.isEmpty() && (efecto.contains(QLatin1String("impreso")) || efecto == QLatin1String("cups"))) {
+        QSKIP(qPrintable(m_sinCups));
+    }
+    QVERIFY(OrdenBalanza(QStringLiteral("falla ninguna")));
+    if (!balanza.isEmpty()) {
+        QVERIFY(OrdenBalanza(balanza));
+    }
+    const QByteArray pdf = PdfDePrueba("Modulo " + QByteArray(QTest::currentDataTag()).toPercentEncoding());
+    const QByteArray csv = QStringLiteral("código;descripción;precio\r\n1;Jamón ibérico;12,50\r\n").toUtf8();
+    const QString ajena = QStringLiteral("http://%1:%2").arg(kTiendaAjena).arg(m_http.Puerto());
+    const QString agente = QStringLiteral("http://localhost:%1").arg(m_agente.Puerto());
+    const auto poner = [&](QString texto) {
+        return texto.replace(QLatin1String("%agente%"), agente)
+            .replace(QLatin1String("%puerto%"), QString::number(m_agente.Puerto()))
+            .replace(QLatin1String("%ajena%"), ajena)
+            .replace(QLatin1String("%pdf%"), QString::fromLatin1(pdf.toBase64()))
+            .replace(QLatin1String("%csv%"), QString::fromLatin1(csv.toBase64()));
+    };
+    // One port for both, so that the message names the address called.
+    const QString libre = QString::number(soporte::PuertoLibre());
+    llamada.replace(QLatin1String("%libre%"), libre);
+    esperado.replace(QLatin1String("%libre%"), libre);
+
+    QString error;
+    const QUrl url = pagina == QLatin1String("https") ? UrlBanco(pagina, kAplicacion, m_https.Puerto())
+                     : pagina == QLatin1String("ajena")
+                         ? UrlBanco(QStringLiteral("http"), kTiendaAjena, m_http.Puerto())
+                         : UrlBanco(pagina, kAplicacion, m_http.Puerto());
+    QVERIFY2(AbrirBanco(m_navegador, url, error), qPrintable(error));
+    QString archivo;
+    if (efecto.startsWith(QLatin1String("csv:"))) {
+        archivo = QDir(m_datos.filePath(QStringLiteral("csv"))).filePath(efecto.mid(4));
+        QFile::remove(archivo);
+    }
+    const int documentos = m_sinCups.isEmpty() ? int(m_cups.Documentos().size()) : 0;
+    const QString abandono = QStringLiteral("? Error: El cliente cerró la conexión antes de recibir la respuesta.");
+    const int abandonos = Contar(m_agente.LineasLog(), abandono);
+
+    const QJsonObject r = Ejecutar(
+        m_navegador,
+        poner(QStringLiteral("(async () => { const p = new PluginTornavo({ url: '%agente%' }); "
+                             "try { return { valor: (await (async () => (%1))()) ?? null }; } "
+                             "catch (e) { return e instanceof ErrorPlugin ? { codigo: e.codigo, mensaje: e.message } "
+                             ": { excepcion: String(e) }; } })()")
+                  .arg(llamada)),
+        error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(r, QJsonDocument::fromJson(poner(esperado).toUtf8()).object());
+
+    if (!archivo.isEmpty()) {
+        QCOMPARE(soporte::LeerArchivo(archivo), csv);
+    } else if (efecto == QLatin1String("impreso")) {
+        QTRY_COMPARE_WITH_TIMEOUT(int(m_cups.Documentos().size()), documentos + 1, 60000);
+        QCOMPARE(soporte::LeerArchivo(m_cups.Documentos().constLast()), pdf);
+    } else if (efecto == QLatin1String("nada impreso")) {
+        QCOMPARE(int(m_cups.Documentos().size()), documentos);
+    } else if (efecto == QLatin1String("abandonada")) {
+        // The page gave up, so the reading's answer had nobody to go to: expected, not a fault of the agent.
+        QTRY_COMPARE_WITH_TIMEOUT(Contar(m_agente.LineasLog(), abandono), abandonos + 1, 15000);
+        m_erroresEsperados << abandono;
+    }
+}
+
+void TstNavegador::documentoGrande()
+{
+    // A 40 MB document goes whole, through Base64 made a piece at a time; how long the page stops meanwhile is
+    // reported, not judged (the longest gap between two turns of a message loop, and the browser's long tasks).
+    const int tamano = 40 * 1024 * 1024;
+    QString error;
+    QVERIFY2(AbrirBanco(m_navegador, UrlBanco(QStringLiteral("http"), kAplicacion, m_http.Puerto()), error),
+             qPrintable(error));
+    const QString nombre = QStringLiteral("grande.pdf");
+    const QString archivo = QDir(m_datos.filePath(QStringLiteral("csv"))).filePath(nombre);
+    QFile::remove(archivo);
+    const QJsonObject r = Ejecutar(
+        m_navegador,
+        QStringLiteral(
+            "(async () => { const n = %1; const bytes = new Uint8Array(n);"
+            " for (let i = 0; i < n; i++) bytes[i] = (i * 7 + (i >>> 12)) & 255;"
+            " const documento = new Blob([bytes], { type: 'application/pdf' });"
+            " await new Promise((listo) => setTimeout(listo, 100));"
+            " const largas = []; const observador = new PerformanceObserver((l) => "
+            "   largas.push(...l.getEntries().map((e) => e.duration))); observador.observe({ type: 'longtask' });"
+            " let hueco = 0, antes = performance.now(), latiendo = true; const canal = new MessageChannel();"
+            " canal.port1.onmessage = () => { const t = performance.now(); hueco = Math.max(hueco, t - antes);"
+            "   antes = t; if (latiendo) canal.port2.postMessage(0); }; canal.port2.postMessage(0);"
+            " const inicio = performance.now();"
+            " const r = await new PluginTornavo({ url: %2 }).enviarCsv(documento, %3);"
+            " const ms = performance.now() - inicio; latiendo = false;"
+            " await new Promise((listo) => setTimeout(listo, 100)); observador.disconnect();"
+            " return { mensaje: r.mensaje, ms, hueco, largas: largas.length, masLarga: Math.max(0, ...largas) }; })()")
+            .arg(tamano)
+            .arg(Js(QStringLiteral("http://localhost:%1").arg(m_agente.Puerto())), Js(nombre)),
+        error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QCOMPARE(r.value(QLatin1String("mensaje")).toString(), QStringLiteral("CSV recibido y ejecutado"));
+    qInfo("40 MB: %.0f ms en total; la página quedó parada como mucho %.1f ms; %d tareas largas, la mayor de %.1f ms",
+          r.value(QLatin1String("ms")).toDouble(), r.value(QLatin1String("hueco")).toDouble(),
+          r.value(QLatin1String("largas")).toInt(), r.value(QLatin1String("masLarga")).toDouble());
+
+    QByteArray esperado(tamano, Qt::Uninitialized);
+    for (int i = 0; i < tamano; ++i) {
+        esperado[i] = char((i * 7 + (i >> 12)) & 255);
+    }
+    const QByteArray guardado = soporte::LeerArchivo(archivo);
+    QCOMPARE(guardado.size(), esperado.size());
+    QVERIFY(guardado == esperado);
+    QFile::remove(archivo);
 }
 
 void TstNavegador::unaSolaFamilia_data()
@@ -718,7 +965,14 @@ void TstNavegador::registroSinErrores()
     if (lineas.filter(QStringLiteral("Solicitud recibida: ")).isEmpty()) {
         QSKIP("nada que revisar: esta prueba lee el registro que dejan las anteriores");
     }
-    const QStringList errores = lineas.filter(QStringLiteral("] ? Error"));
+    QStringList errores = lineas.filter(QStringLiteral("] ? Error"));
+    for (const QString& esperado : std::as_const(m_erroresEsperados)) {
+        const auto causado = std::find_if(errores.cbegin(), errores.cend(),
+                                          [&esperado](const QString& linea) { return linea.endsWith(esperado); });
+        if (causado != errores.cend()) {
+            errores.removeAt(causado - errores.cbegin());
+        }
+    }
     QVERIFY2(errores.isEmpty(), qPrintable(errores.join(u'\n')));
 }
 

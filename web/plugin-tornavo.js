@@ -1,0 +1,461 @@
+// Client of the Plugin Tornavo for the web application: one method per route of the agent, every failure an
+// ErrorPlugin with a code to switch on and a Spanish message ready to show. No dependencies, no build step.
+
+const URL_POR_DEFECTO = 'http://localhost:9999';
+const TIEMPO_POR_DEFECTO_MS = 30000;
+const TIEMPO_SONDEO_MS = 3000;
+// A multiple of 3, so that the Base64 of each piece joins the next without padding in between; small enough that
+// encoding one piece takes a few milliseconds (FileReader's data URLs held the page several times longer).
+const PIEZA_BASE64 = 192 * 1024;
+const PIEZA_BTOA = 30 * 1024;
+const PAUSA_TRABAJO_MS = 500;
+const ESTADOS_FINALES = ['terminado', 'fallido', 'cancelado', 'desconocido'];
+const REINTENTO_FLUJO_MS = 3000;
+const AVISO_FLUJO_MS = 1000;
+
+const MENSAJES = {
+  'no-disponible': (url) => `No se pudo contactar con el Plugin Tornavo en ${url}. ¿Está en marcha?`,
+  'bloqueado': () => (globalThis.isSecureContext
+    ? 'El navegador bloqueó el acceso al Plugin Tornavo. Permita a este sitio acceder a las aplicaciones y ' +
+      'servicios de este dispositivo (el icono a la izquierda de la dirección).'
+    : 'El navegador bloquea el acceso al Plugin Tornavo desde una página servida por HTTP: la aplicación debe ' +
+      'servirse por HTTPS.'),
+  'origen-rechazado': () => `El Plugin Tornavo rechazó esta página (${globalThis.location?.origin ?? 'sin origen'}): ` +
+    'solo admite las páginas de la aplicación web.',
+  'tiempo-agotado': (ms) => `El Plugin Tornavo no respondió en ${ms} ms.`,
+  'demasiado-grande': () => 'El documento es demasiado grande para el Plugin Tornavo (admite unos 45 MB).',
+};
+
+export class ErrorPlugin extends Error {
+  constructor(codigo, mensaje, { estado = 0, respuesta, causa } = {}) {
+    super(mensaje);
+    this.name = 'ErrorPlugin';
+    this.codigo = codigo;
+    this.estado = estado;
+    this.respuesta = respuesta;
+    this.causa = causa;
+  }
+}
+
+function errorDeBalanza(lectura) {
+  const textos = {
+    'ERR': 'La balanza respondió, pero su respuesta no se pudo leer.',
+    'ERROR': 'El Plugin Tornavo no pudo usar el puerto de la balanza.',
+    'sin respuesta': 'La balanza no respondió.',
+    'ilegible': 'La balanza respondió, pero su respuesta no se pudo leer.',
+    'error': 'El Plugin Tornavo no pudo usar el puerto de la balanza.',
+  };
+  const clave = typeof lectura === 'string' ? lectura : lectura.estado;
+  let mensaje = textos[clave] ?? `Estado de la balanza desconocido: ${clave}.`;
+  if (typeof lectura === 'object' && lectura.detalle) {
+    mensaje += ` ${lectura.detalle}`;
+  }
+  return new ErrorPlugin('balanza', mensaje, { estado: 200, respuesta: lectura });
+}
+
+// Single-byte code pages of receipt and label printers: the characters of bytes 0x80 to 0xFF.
+const PAGINAS = {
+  'cp437': 'ÇüéâäàåçêëèïîìÄÅÉæÆôöòûùÿÖÜ¢£¥₧ƒáíóúñÑªº¿⌐¬½¼¡«»░▒▓│┤╡╢╖╕╣║╗╝╜╛┐└┴┬├─┼╞╟╚╔╩╦╠═╬╧╨╤╥╙╘╒╓╫╪┘┌█▄▌▐▀' +
+    'αßΓπΣσµτΦΘΩδ∞φε∩≡±≥≤⌠⌡÷≈°∙·√ⁿ²■\u00a0',
+  'cp850': 'ÇüéâäàåçêëèïîìÄÅÉæÆôöòûùÿÖÜø£Ø×ƒáíóúñÑªº¿®¬½¼¡«»░▒▓│┤ÁÂÀ©╣║╗╝¢¥┐└┴┬├─┼ãÃ╚╔╩╦╠═╬¤ðÐÊËÈıÍÎÏ┘┌█▄¦Ì▀' +
+    'ÓßÔÒõÕµþÞÚÛÙýÝ¯´\u00ad±‗¾¶§÷¸°¨·¹³²■\u00a0',
+  'windows-1252': '€\u0081‚ƒ„…†‡ˆ‰Š‹Œ\u008dŽ\u008f\u0090‘’“”•–—˜™š›œ\u009džŸ' +
+    Array.from({ length: 96 }, (_, i) => String.fromCharCode(0xa0 + i)).join(''),
+  'latin1': Array.from({ length: 128 }, (_, i) => String.fromCharCode(0x80 + i)).join(''),
+};
+const tablas = new Map();
+
+function codificarTexto(texto, codificacion) {
+  const nombre = String(codificacion).toLowerCase();
+  if (nombre === 'utf-8' || nombre === 'utf8') {
+    return new TextEncoder().encode(texto);
+  }
+  const pagina = PAGINAS[nombre === 'iso-8859-1' ? 'latin1' : nombre];
+  if (pagina === undefined) {
+    throw new TypeError(`Codificación no admitida: ${codificacion} (utf-8, latin1, windows-1252, cp437, cp850).`);
+  }
+  if (!tablas.has(nombre)) {
+    tablas.set(nombre, new Map(Array.from(pagina, (c, i) => [c, 0x80 + i])));
+  }
+  const tabla = tablas.get(nombre);
+  const bytes = [];
+  for (const c of texto) {
+    const codigo = c.codePointAt(0);
+    // A character the page cannot show prints as '?', as the printers' own drivers do.
+    bytes.push(codigo < 0x80 ? codigo : tabla.get(c) ?? 0x3f);
+  }
+  return Uint8Array.from(bytes);
+}
+
+function pausa(ms) {
+  return new Promise((listo) => setTimeout(listo, ms));
+}
+
+function aBase64(bytes) {
+  if (typeof bytes.toBase64 === 'function') {
+    return bytes.toBase64();
+  }
+  const partes = [];
+  for (let i = 0; i < bytes.length; i += PIEZA_BTOA) {
+    partes.push(btoa(String.fromCharCode.apply(null, bytes.subarray(i, i + PIEZA_BTOA))));
+  }
+  return partes.join('');
+}
+
+// The document's Base64 as a list of Blobs, one piece at a time: no long string is ever built, and the page keeps
+// running between pieces. A text is taken as Base64 already (a "data:...;base64," prefix is dropped).
+async function base64EnPiezas(documento) {
+  if (typeof documento === 'string') {
+    const coma = documento.startsWith('data:') ? documento.indexOf(',') : -1;
+    return { piezas: [documento.slice(coma + 1)], largo: documento.length - coma - 1 };
+  }
+  let blob;
+  if (documento instanceof Blob) {
+    blob = documento;
+  } else if (documento instanceof ArrayBuffer || ArrayBuffer.isView(documento)) {
+    blob = new Blob([documento]);
+  } else {
+    throw new TypeError('El documento debe ser un Blob, un File, un ArrayBuffer, un Uint8Array o un texto Base64.');
+  }
+  const piezas = [];
+  let largo = 0;
+  for (let desde = 0; desde < blob.size; desde += PIEZA_BASE64) {
+    const base64 = aBase64(new Uint8Array(await blob.slice(desde, desde + PIEZA_BASE64).arrayBuffer()));
+    largo += base64.length;
+    piezas.push(new Blob([base64]));
+  }
+  return { piezas, largo };
+}
+
+// The JSON body {"base64":"...", ...otros} as a Blob made of the pieces.
+async function cuerpoConDocumento(documento, otros) {
+  const { piezas, largo } = await base64EnPiezas(documento);
+  const resto = JSON.stringify(otros);
+  const cola = resto === '{}' ? '"}' : '",' + resto.slice(1);
+  const resumen = Object.assign({ base64: `(${largo} caracteres Base64)` }, otros);
+  return { cuerpo: new Blob(['{"base64":"', ...piezas, cola], { type: 'application/json' }), resumen };
+}
+
+const OPCIONES_PDF = ['copias', 'paginas', 'orientacion', 'escala', 'duplex', 'color', 'papel', 'bandeja'];
+
+// One EventSource per browser and agent: the tab holding the lock reads the stream and passes every reading to
+// the other tabs over a BroadcastChannel; when it closes or stops listening the lock passes to a waiting tab.
+const difusiones = new Map();
+
+function difusionPara(url) {
+  let d = difusiones.get(url);
+  if (d) {
+    return d;
+  }
+  d = { url, oyentes: new Set(), fuente: null, ultima: undefined, canal: null, soltar: null, cancelar: null };
+  difusiones.set(url, d);
+  const compartible = typeof BroadcastChannel === 'function' && globalThis.navigator?.locks;
+  if (!compartible) {
+    // Without Web Locks (a page that is not a secure context) each tab reads its own stream.
+    abrirFlujo(d);
+    return d;
+  }
+  const nombre = `plugin-tornavo:balanza:${url}`;
+  d.canal = new BroadcastChannel(nombre);
+  const yo = Math.random().toString(36).slice(2);
+  d.canal.onmessage = ({ data }) => {
+    if (data.tipo === 'pedir' && d.fuente && d.ultima !== undefined) {
+      d.canal.postMessage({ tipo: 'lectura', lectura: d.ultima, para: data.de });
+    } else if (data.tipo === 'lectura' && !d.fuente && (data.para === undefined || data.para === yo)) {
+      d.ultima = data.lectura;
+      repartir(d, data.lectura);
+    } else if (data.tipo === 'fallo' && !d.fuente) {
+      fallar(d, new ErrorPlugin(data.codigo, data.mensaje, { estado: data.estado }));
+    }
+  };
+  const control = new AbortController();
+  d.cancelar = () => control.abort();
+  navigator.locks.request(nombre, { signal: control.signal }, () => new Promise((soltar) => {
+    d.soltar = soltar;
+    if (difusiones.get(url) === d) {
+      abrirFlujo(d);
+    } else {
+      soltar();
+    }
+  })).catch(() => {});
+  d.canal.postMessage({ tipo: 'pedir', de: yo });
+  return d;
+}
+
+function abrirFlujo(d) {
+  const fuente = new EventSource(`${d.url}/balanza/eventos`);
+  d.fuente = fuente;
+  fuente.onmessage = (evento) => {
+    let lectura;
+    try {
+      lectura = JSON.parse(evento.data);
+    } catch {
+      return;
+    }
+    d.ultima = lectura;
+    d.canal?.postMessage({ tipo: 'lectura', lectura });
+    repartir(d, lectura);
+  };
+  fuente.onerror = () => {
+    // Told only if the stream is still down a moment later: a page going away breaks its stream too, and its
+    // timers never run.
+    setTimeout(() => {
+      if (d.fuente !== fuente || fuente.readyState === EventSource.OPEN) {
+        return;
+      }
+      const error = new ErrorPlugin('no-disponible', MENSAJES['no-disponible'](d.url));
+      d.canal?.postMessage({ tipo: 'fallo', codigo: error.codigo, mensaje: error.message, estado: 0 });
+      fallar(d, error);
+      if (fuente.readyState === EventSource.CLOSED) {
+        // Refused (403, 503): EventSource gives up on an answer that is not a stream; try again later.
+        setTimeout(() => d.fuente === fuente && abrirFlujo(d), REINTENTO_FLUJO_MS);
+      }
+    }, AVISO_FLUJO_MS);
+  };
+}
+
+function repartir(d, lectura) {
+  for (const { alCambiar, alFallar } of d.oyentes) {
+    if (lectura.estado === 'ok') {
+      alCambiar(lectura);
+    } else if (alFallar) {
+      alFallar(errorDeBalanza(lectura));
+    }
+  }
+}
+
+function fallar(d, error) {
+  for (const { alFallar } of d.oyentes) {
+    alFallar?.(error);
+  }
+}
+
+function dejarDeDifundir(d) {
+  d.fuente?.close();
+  d.fuente = null;
+  d.soltar?.();
+  d.cancelar?.();
+  d.canal?.close();
+  difusiones.delete(d.url);
+}
+
+export class PluginTornavo {
+  constructor({ url = URL_POR_DEFECTO, tiempoMs = TIEMPO_POR_DEFECTO_MS, alLlamar } = {}) {
+    this.url = String(url).replace(/\/+$/, '');
+    this.tiempoMs = tiempoMs;
+    this.alLlamar = alLlamar;
+  }
+
+  // One HTTP call. Answers the body as text, or throws an ErrorPlugin.
+  async #llamar(ruta, { cuerpo, resumen } = {}) {
+    const metodo = cuerpo === undefined ? 'GET' : 'POST';
+    const opciones = { method: metodo, cache: 'no-store' };
+    if (cuerpo !== undefined) {
+      opciones.headers = { 'Content-Type': 'application/json' };
+      opciones.body = cuerpo;
+    }
+    const inicio = performance.now();
+    const aviso = { metodo, ruta, estado: 0, ms: 0, enviado: resumen, texto: '', error: undefined };
+    try {
+      const { estado, texto } = await this.#pedir(ruta, opciones, this.tiempoMs);
+      aviso.estado = estado;
+      aviso.texto = texto;
+      return this.#juzgar(ruta, estado, texto);
+    } catch (e) {
+      aviso.error = e instanceof ErrorPlugin ? e : undefined;
+      if (e instanceof ErrorPlugin && e.codigo === 'red') {
+        aviso.error = await this.#diagnosticar(metodo, e.causa);
+        throw aviso.error;
+      }
+      throw e;
+    } finally {
+      aviso.ms = Math.round(performance.now() - inicio);
+      this.alLlamar?.(aviso);
+    }
+  }
+
+  async #pedir(ruta, opciones, tiempoMs) {
+    const control = new AbortController();
+    const temporizador = tiempoMs > 0 ? setTimeout(() => control.abort(), tiempoMs) : 0;
+    try {
+      const respuesta = await fetch(this.url + ruta, { ...opciones, signal: control.signal });
+      return { estado: respuesta.status, texto: await respuesta.text() };
+    } catch (e) {
+      if (control.signal.aborted) {
+        throw new ErrorPlugin('tiempo-agotado', MENSAJES['tiempo-agotado'](tiempoMs), { causa: e });
+      }
+      throw new ErrorPlugin('red', String(e), { causa: e });
+    } finally {
+      clearTimeout(temporizador);
+    }
+  }
+
+  // fetch tells nothing of why there was no answer. A refused preflight looks like a stopped agent, so a POST is
+  // followed by a plain GET, which the agent answers with 403 when it refuses the page; then the permission.
+  async #diagnosticar(metodo, causa) {
+    if (metodo !== 'GET') {
+      try {
+        const { estado, texto } = await this.#pedir('/status', { cache: 'no-store' }, TIEMPO_SONDEO_MS);
+        if (estado === 403) {
+          return new ErrorPlugin('origen-rechazado', MENSAJES['origen-rechazado'](), { causa, respuesta: texto });
+        }
+      } catch {
+        // No answer either: decided below.
+      }
+    }
+    if ((await this.permiso()) === 'denegado') {
+      return new ErrorPlugin('bloqueado', MENSAJES.bloqueado(), { causa });
+    }
+    return new ErrorPlugin('no-disponible', MENSAJES['no-disponible'](this.url), { causa });
+  }
+
+  #juzgar(ruta, estado, texto) {
+    let json;
+    try {
+      json = JSON.parse(texto);
+    } catch {
+      json = undefined;
+    }
+    const opciones = { estado, respuesta: json ?? texto };
+    if (estado === 403) {
+      throw new ErrorPlugin('origen-rechazado', MENSAJES['origen-rechazado'](), opciones);
+    }
+    if (estado === 413) {
+      throw new ErrorPlugin('demasiado-grande', MENSAJES['demasiado-grande'](), opciones);
+    }
+    if (texto === 'Ruta no válida' || json?.error === 'Método o ruta no válida') {
+      throw new ErrorPlugin('agente', `El Plugin Tornavo instalado no ofrece ${ruta}: actualícelo.`, opciones);
+    }
+    if (json && typeof json === 'object' && json.success === false) {
+      throw new ErrorPlugin('agente', String(json.error ?? 'El Plugin Tornavo informó un fallo sin detalle.'), opciones);
+    }
+    if (estado !== 200) {
+      throw new ErrorPlugin('agente', `Respuesta inesperada del Plugin Tornavo: HTTP ${estado}.`, opciones);
+    }
+    return { json, texto };
+  }
+
+  async #json(ruta, envio) {
+    const { json, texto } = await this.#llamar(ruta, envio);
+    if (json === undefined || json === null || typeof json !== 'object') {
+      throw new ErrorPlugin('agente', `Respuesta inesperada del Plugin Tornavo a ${ruta}: ${texto.slice(0, 200)}`,
+        { estado: 200, respuesta: texto });
+    }
+    return json;
+  }
+
+  async estado() {
+    return this.#json('/status');
+  }
+
+  async impresoras() {
+    return (await this.#json('/impresoras')).impresoras;
+  }
+
+  async detalleImpresoras() {
+    return (await this.#json('/impresoras/detalle')).impresoras;
+  }
+
+  async peso() {
+    const peso = (await this.#llamar('/pesoBalanza')).texto.trim();
+    if (peso === 'ERR' || peso === 'ERROR') {
+      throw errorDeBalanza(peso);
+    }
+    return peso;
+  }
+
+  async #lectura(ruta) {
+    const lectura = await this.#json(ruta);
+    if (lectura.estado !== 'ok') {
+      throw errorDeBalanza(lectura);
+    }
+    return lectura;
+  }
+
+  balanza() {
+    return this.#lectura('/balanza');
+  }
+
+  pesoEstable() {
+    return this.#lectura('/balanza/estable');
+  }
+
+  escucharBalanza(alCambiar, alFallar) {
+    const d = difusionPara(this.url);
+    const oyente = { alCambiar, alFallar };
+    d.oyentes.add(oyente);
+    if (d.ultima !== undefined) {
+      queueMicrotask(() => d.oyentes.has(oyente) && repartir({ oyentes: new Set([oyente]) }, d.ultima));
+    }
+    return () => {
+      if (d.oyentes.delete(oyente) && d.oyentes.size === 0) {
+        dejarDeDifundir(d);
+      }
+    };
+  }
+
+  async imprimirPdf(documento, opciones = {}) {
+    const otros = { nombreImpresora: opciones.impresora ?? 'PREDETERMINADA' };
+    for (const clave of OPCIONES_PDF) {
+      if (opciones[clave] !== undefined) {
+        otros[clave] = opciones[clave];
+      }
+    }
+    return this.#json('/print-base64', await cuerpoConDocumento(documento, otros));
+  }
+
+  async imprimirRaw(bytes, opciones = {}) {
+    const datos = typeof bytes === 'string' && opciones.codificacion !== undefined
+      ? codificarTexto(bytes, opciones.codificacion) : bytes;
+    const otros = { nombreImpresora: opciones.impresora ?? 'PREDETERMINADA' };
+    if (opciones.nombreTrabajo !== undefined) {
+      otros.nombreTrabajo = opciones.nombreTrabajo;
+    }
+    return this.#json('/print-raw', await cuerpoConDocumento(datos, otros));
+  }
+
+  async trabajo(id) {
+    return this.#json(`/trabajos/${encodeURIComponent(id)}`);
+  }
+
+  // Asks for the job's state until it is final; a job that fails is an answer, not an error.
+  async esperarTrabajo(id, { hastaMs = 60000 } = {}) {
+    const limite = performance.now() + hastaMs;
+    for (;;) {
+      const trabajo = await this.trabajo(id);
+      if (ESTADOS_FINALES.includes(trabajo.estado)) {
+        return trabajo;
+      }
+      if (performance.now() + PAUSA_TRABAJO_MS > limite) {
+        throw new ErrorPlugin('tiempo-agotado',
+          `El trabajo ${id} no terminó en ${hastaMs} ms (estado: ${trabajo.estado}).`, { estado: 200, respuesta: trabajo });
+      }
+      await pausa(PAUSA_TRABAJO_MS);
+    }
+  }
+
+  async enviarCsv(documento, nombreArchivo = '') {
+    return this.#json('/csv-base64', await cuerpoConDocumento(documento, { nombreArchivo }));
+  }
+
+  async puertos() {
+    return (await this.#json('/puertos')).puertos;
+  }
+
+  // The browser's Local Network Access permission for this page. Chromium names it 'loopback-network' for calls
+  // to this machine, and used 'local-network-access' before; other browsers know neither.
+  async permiso() {
+    const estados = { granted: 'concedido', prompt: 'preguntar', denied: 'denegado' };
+    for (const name of ['loopback-network', 'local-network-access']) {
+      try {
+        const estado = await navigator.permissions.query({ name });
+        return estados[estado.state] ?? 'no-aplica';
+      } catch {
+        // Unknown name here: try the next.
+      }
+    }
+    return 'no-aplica';
+  }
+}
+
+export default PluginTornavo;
