@@ -10,6 +10,8 @@
 #include "printing/impresion.h"
 #include "printing/visor_sistema.h"
 #include "scale/balanza.h"
+#include "scale/lecturas.h"
+#include "scale/puertos.h"
 
 #include <QCoreApplication>
 #include <QDir>
@@ -78,6 +80,7 @@ Agente::~Agente()
 {
     // The listener goes first, so that no request reaches a part already gone.
     m_servidor.reset();
+    m_lecturas.reset();
     m_balanza.reset();
     m_impresion.reset();
     m_csv.reset();
@@ -88,9 +91,14 @@ Endpoints Agente::CrearEndpoints()
 {
     Endpoints endpoints;
     endpoints.estado = [this] { return m_estado->ObtenerEstado(); };
-    endpoints.peso = [this](Endpoints::Responder responder) {
-        m_balanza->PedirPeso(m_cfg.ProtocoloBalanza, std::move(responder));
+    endpoints.peso = [this](Endpoints::Responder responder) { m_lecturas->PedirPeso(std::move(responder)); };
+    endpoints.balanza = [this](Endpoints::Responder responder) {
+        m_lecturas->Leer([this, responder](const LecturaBalanza& l) { responder(m_lecturas->Documento(l)); });
     };
+    endpoints.balanzaEstable = [this](Endpoints::Responder responder) {
+        m_lecturas->EsperarEstable([this, responder](const LecturaBalanza& l) { responder(m_lecturas->Documento(l)); });
+    };
+    endpoints.puertos = [this] { return DocumentoPuertos(PuertosDelSistema(), m_cfg); };
     endpoints.impresoras = [this] { return m_impresion->ListarImpresoras(); };
     endpoints.imprimir = [this](QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> lector,
                                 Endpoints::Responder responder) {
@@ -136,6 +144,7 @@ std::optional<int> Agente::Iniciar()
 
     m_lanzador = CrearLanzadorDelSistema();
     m_balanza = std::make_unique<Balanza>(m_cfg, CrearPuertoSerie(m_cfg));
+    m_lecturas = std::make_unique<LecturasBalanza>(*m_balanza, m_cfg);
     m_csv = std::make_unique<EntregaCSV>(m_cfg, *m_lanzador);
     m_impresoras = CrearListaImpresorasDelSistema();
     m_impresion = std::make_unique<Impresion>(m_ubicacion.carpetaDatos, *m_impresoras,

@@ -15,6 +15,7 @@
 #include <optional>
 
 class Balanza;
+class LecturasBalanza;
 class EsperaBandeja;
 class EntregaCSV;
 class Impresion;
@@ -56,6 +57,7 @@ public:
     Principal* Ventana() const { return m_ventana.get(); }
     ServidorWeb* Servidor() const { return m_servidor.get(); }
     Balanza* Bascula() const { return m_balanza.get(); }
+    LecturasBalanza* Lecturas() const { return m_lecturas.get(); }
     Registro& Log() { return m_registro; }
     const Ubicacion& Lugar() const { return m_ubicacion; }
 
@@ -76,6 +78,7 @@ private:
     std::unique_ptr<DocumentoEstado> m_estado;
     std::unique_ptr<Lanzador> m_lanzador;
     std::unique_ptr<Balanza> m_balanza;
+    std::unique_ptr<LecturasBalanza> m_lecturas;
     std::unique_ptr<EntregaCSV> m_csv;
     std::unique_ptr<ListaImpresoras> m_impresoras;
     std::unique_ptr<Impresion> m_impresion;

@@ -28,6 +28,12 @@ void Enrutar(const Endpoints& endpoints, const QString& metodo, const QString& r
             responder(endpoints.impresoras());
         } else if (ruta == QLatin1String("/pesoBalanza") && endpoints.peso) {
             endpoints.peso(responder);
+        } else if (ruta == QLatin1String("/balanza") && endpoints.balanza) {
+            endpoints.balanza(responder);
+        } else if (ruta == QLatin1String("/balanza/estable") && endpoints.balanzaEstable) {
+            endpoints.balanzaEstable(responder);
+        } else if (ruta == QLatin1String("/puertos") && endpoints.puertos) {
+            responder(endpoints.puertos());
         } else {
             responder(kRutaNoValida);
         }

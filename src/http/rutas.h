@@ -15,9 +15,12 @@ struct Endpoints
 {
     using Responder = std::function<void(const QString& cuerpo)>;
 
-    std::function<QString()> estado;     // GET /status
-    std::function<QString()> impresoras; // GET /impresoras
-    std::function<void(Responder)> peso; // GET /pesoBalanza; answers when the reading ends
+    std::function<QString()> estado;               // GET /status
+    std::function<QString()> impresoras;           // GET /impresoras
+    std::function<void(Responder)> peso;           // GET /pesoBalanza; answers when the reading ends
+    std::function<void(Responder)> balanza;        // GET /balanza; answers when the reading ends
+    std::function<void(Responder)> balanzaEstable; // GET /balanza/estable; answers once settled or given up
+    std::function<QString()> puertos;              // GET /puertos
     // POST /print-base64; answers once printing started. The reader, when there is one, has decoded the document
     // while the body arrived (see LectorAnticipado).
     std::function<void(QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> lector, Responder)> imprimir;

@@ -9,10 +9,29 @@
 
 #include <algorithm>
 
+namespace {
+
+// Readings further apart than this do not vouch for the weight in between: a schedule's gap, or the settling time.
+qint64 HuecoEstable(const Configuracion& cfg)
+{
+    return std::max<qint64>(cfg.EstableMs, 2 * qint64(cfg.IntervaloBalanza));
+}
+
+} // namespace
+
 Balanza::Balanza(const Configuracion& cfg, std::unique_ptr<PuertoSerie> puerto, QObject* parent)
+    : Balanza(cfg, std::move(puerto), RelojDelSistema(), RelojMonotono(), parent)
+{
+}
+
+Balanza::Balanza(const Configuracion& cfg, std::unique_ptr<PuertoSerie> puerto, Reloj hora, Reloj monotono,
+                 QObject* parent)
     : QObject(parent)
     , m_cfg(cfg)
     , m_puerto(std::move(puerto))
+    , m_hora(std::move(hora))
+    , m_monotono(std::move(monotono))
+    , m_historial(cfg.EstableMs, HuecoEstable(cfg))
 {
     Q_ASSERT(m_puerto);
     m_pausa.setSingleShot(true);
@@ -37,58 +56,74 @@ bool Balanza::AbrirPuerto(qint16 puerto, const QString& protocolo)
     QString error;
     if (m_puerto->EstaAbierto()) {
         if (!m_puerto->Cerrar(error)) {
-            EscribirLog(prefijoError + error);
+            m_errorApertura = error;
+            Registrar(prefijoError + error);
             return false;
         }
-        EscribirLog(QStringLiteral("Puerto COM:%1 cerrado antes de reabrir.").arg(m_numeroPuerto));
+        Registrar(QStringLiteral("Puerto COM:%1 cerrado antes de reabrir.").arg(m_numeroPuerto));
     }
 
     const PerfilPuerto perfil = PerfilDelProtocolo(protocolo);
     if (!perfil.conocido) {
-        EscribirLog(QStringLiteral("?? Protocolo desconocido: ") + protocolo +
-                    QStringLiteral(". Usando configuración por defecto."));
+        Registrar(QStringLiteral("?? Protocolo desconocido: ") + protocolo +
+                  QStringLiteral(". Usando configuración por defecto."));
     }
     AjustesLinea ajustes;
     if (!InterpretarAjustesLinea(perfil.ajustes, ajustes, error)) {
-        EscribirLog(prefijoError + error);
+        m_errorApertura = error;
+        Registrar(prefijoError + error);
         return false;
     }
     m_longitudLectura = perfil.longitudLectura;
     m_numeroPuerto = puerto;
     if (!m_puerto->Abrir(puerto, ajustes, error)) {
-        EscribirLog(prefijoError + error);
+        m_errorApertura = error;
+        Registrar(prefijoError + error);
         return false;
     }
-    EscribirLog(QStringLiteral("? Puerto COM%1 abierto con protocolo: ").arg(puerto) + protocolo);
+    m_errorApertura.clear();
+    Registrar(QStringLiteral("? Puerto COM%1 abierto con protocolo: ").arg(puerto) + protocolo);
     return true;
 }
 
 void Balanza::PedirPeso(const QString& protocolo, AlTerminar alTerminar)
 {
+    PedirLectura(protocolo, [alTerminar = std::move(alTerminar)](const LecturaBalanza& lectura) {
+        if (alTerminar) {
+            alTerminar(lectura.peso);
+        }
+    });
+}
+
+void Balanza::PedirLectura(const QString& protocolo, AlLeer alLeer, bool registrar)
+{
     // A request during a reading would write into the middle of the scale's reply: it waits for the same result.
-    m_esperando.push_back(std::move(alTerminar));
+    m_esperando.push_back(std::move(alLeer));
     if (m_leyendo) {
+        m_registrar = m_registrar || registrar;
         return;
     }
     m_leyendo = true;
+    m_registrar = registrar;
     m_protocolo = protocolo;
     m_respuesta.clear();
     m_intento = 0;
 
     if (!m_cfg.EsNormal() && !AbrirPuerto(m_cfg.PortBalanza, m_cfg.ProtocoloBalanza)) {
-        EscribirLog(QStringLiteral("Error al abrir el puerto COM. Verifique configuración."));
-        Fallar(QString());
+        Registrar(QStringLiteral("Error al abrir el puerto COM. Verifique configuración."));
+        Fallar(QString(), m_errorApertura);
         return;
     }
 
     if (!m_cfg.EsPro()) {
-        Terminar(InfoRecepcionBascula(SimularRespuesta(), protocolo));
+        m_respuesta = SimularRespuesta();
+        Terminar(InfoRecepcionBascula(m_respuesta, protocolo));
         return;
     }
 
     // A port kept open may have failed to open at start-up or vanished since: one more try before polling.
     if (!m_puerto->EstaAbierto() && !AbrirPuerto(m_cfg.PortBalanza, m_cfg.ProtocoloBalanza)) {
-        Fallar(QStringLiteral("el puerto COM%1 no está abierto").arg(m_cfg.PortBalanza));
+        Fallar(QStringLiteral("el puerto COM%1 no está abierto").arg(m_cfg.PortBalanza), m_errorApertura);
         return;
     }
 
@@ -158,13 +193,14 @@ void Balanza::AlFallarDispositivo(const QString& descripcion)
     if (m_sondeando) {
         Fallar(descripcion);
     } else {
+        // One line per failure of the device, not per reading: keep it whoever asked.
         EscribirLog(QStringLiteral("? Error en puerto COM%1: ").arg(m_numeroPuerto) + descripcion);
     }
 }
 
 void Balanza::Terminar(const QString& resultado)
 {
-    EscribirLog(QStringLiteral("?? Peso devuelto: ") + resultado);
+    Registrar(QStringLiteral("?? Peso devuelto: ") + resultado);
     if (!m_cfg.EsNormal() && m_puerto->EstaAbierto()) {
         QString error;
         if (!m_puerto->Cerrar(error)) {
@@ -172,31 +208,50 @@ void Balanza::Terminar(const QString& resultado)
             return;
         }
     }
-    Entregar(resultado);
+    LecturaBalanza lectura;
+    lectura.peso = resultado;
+    Calificar(lectura, m_respuesta, m_protocolo);
+    Entregar(std::move(lectura));
 }
 
-void Balanza::Fallar(const QString& descripcion)
+void Balanza::Fallar(const QString& descripcion, const QString& detalle)
 {
-    EscribirLog(QStringLiteral("? Error en PedirPeso: ") + descripcion);
-    Entregar(QStringLiteral("ERROR"));
+    Registrar(QStringLiteral("? Error en PedirPeso: ") + descripcion);
+    LecturaBalanza lectura;
+    lectura.peso = QStringLiteral("ERROR");
+    lectura.estado = LecturaBalanza::Estado::Error;
+    lectura.detalle = detalle.isEmpty() ? descripcion : detalle;
+    Entregar(std::move(lectura));
 }
 
-void Balanza::Entregar(const QString& resultado)
+void Balanza::Entregar(LecturaBalanza lectura)
 {
     m_sondeando = false;
     m_pausa.stop();
     m_leyendo = false;
-    std::vector<AlTerminar> esperando;
+    m_registrar = true;
+    lectura.hora = m_hora();
+    lectura.instante = m_monotono();
+    lectura.estable = m_historial.Agregar(lectura);
+    m_ultima = lectura;
+    std::vector<AlLeer> esperando;
     esperando.swap(m_esperando);
     // A caller may start the next reading, or even destroy the Balanza, from its callback.
     const QPointer<Balanza> vivo(this);
-    for (AlTerminar& alTerminar : esperando) {
+    for (AlLeer& alLeer : esperando) {
         if (!vivo) {
             break;
         }
-        if (alTerminar) {
-            alTerminar(resultado);
+        if (alLeer) {
+            alLeer(lectura);
         }
+    }
+}
+
+void Balanza::Registrar(const QString& mensaje) const
+{
+    if (!m_leyendo || m_registrar) {
+        EscribirLog(mensaje);
     }
 }
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "base/reloj.h"
+#include "scale/lectura.h"
 #include "scale/puerto_serie.h"
 #include "settings/configuracion.h"
 
@@ -19,8 +21,12 @@ class Balanza final : public QObject
 
 public:
     using AlTerminar = std::function<void(const QString&)>;
+    using AlLeer = std::function<void(const LecturaBalanza&)>;
 
-    // Takes ownership of `puerto`. `cfg` is copied: the settings are constant for the life of the process.
+    // Takes ownership of `puerto`. `cfg` is copied: the settings are constant for the life of the process. `hora`
+    // stamps each reading, `monotono` measures its age and how long a weight has held.
+    Balanza(const Configuracion& cfg, std::unique_ptr<PuertoSerie> puerto, Reloj hora, Reloj monotono,
+            QObject* parent = nullptr);
     Balanza(const Configuracion& cfg, std::unique_ptr<PuertoSerie> puerto, QObject* parent = nullptr);
     ~Balanza() override;
 
@@ -33,6 +39,14 @@ public:
     // `alTerminar` runs exactly once: before this returns when no polling is needed (simulated weights, a port
     // that cannot be opened), otherwise later from the event loop; never after the Balanza is destroyed.
     void PedirPeso(const QString& protocolo, AlTerminar alTerminar);
+    // The same reading as data. A reading asked for without `registrar` writes no log line (readings made on a
+    // schedule would fill the log), unless a request that logs joins it.
+    void PedirLectura(const QString& protocolo, AlLeer alLeer, bool registrar = true);
+
+    // The last reading, if any was made.
+    const std::optional<LecturaBalanza>& Ultima() const { return m_ultima; }
+    bool Leyendo() const { return m_leyendo; }
+    qint64 Ahora() const { return m_monotono(); }
 
     // Closes the port (at shut-down). False, with a log line, when the platform reports a failure.
     bool CerrarPuerto();
@@ -51,12 +65,19 @@ private:
     // the reply is complete or the port is empty. True when the reply is complete.
     bool TomarRespuesta();
     void Terminar(const QString& resultado);
-    void Fallar(const QString& descripcion);
-    void Entregar(const QString& resultado);
+    // `detalle`: the reason the reading's document gives, when it is not the logged description.
+    void Fallar(const QString& descripcion, const QString& detalle = QString());
+    void Entregar(LecturaBalanza lectura);
     QString SimularRespuesta() const;
+    void Registrar(const QString& mensaje) const;
 
     Configuracion m_cfg;
     std::unique_ptr<PuertoSerie> m_puerto;
+    Reloj m_hora;
+    Reloj m_monotono;
+    HistorialPesos m_historial;
+    std::optional<LecturaBalanza> m_ultima;
+    QString m_errorApertura; // the platform's reason of the last failed opening
     QTimer m_pausa;
     qint16 m_numeroPuerto = 0; // the port number last used, for the closing message
     int m_longitudLectura = 8; // most characters one read takes, from the port's protocol profile
@@ -64,9 +85,10 @@ private:
     // The reading in progress.
     bool m_leyendo = false;
     bool m_sondeando = false; // polling the scale (as opposed to opening, simulating or finishing)
+    bool m_registrar = true;  // the reading writes its log lines
     QString m_protocolo;
     Sondeo m_sondeo;
     int m_intento = 0;
     QString m_respuesta;
-    std::vector<AlTerminar> m_esperando;
+    std::vector<AlLeer> m_esperando;
 };

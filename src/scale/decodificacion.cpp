@@ -69,6 +69,7 @@ public:
 
     // False when the value is too large for a double; no digits read as 0.
     bool Convertir(double& valor) const;
+    bool HayDigitos() const { return m_hayDigitos; }
 
 private:
     enum class Fase
@@ -192,9 +193,7 @@ bool LectorNumero::EsDiminuto() const
     return orden <= 0;
 }
 
-} // namespace
-
-bool LeerNumeroInicial(const QString& texto, double& valor)
+LectorNumero LeerInicio(const QString& texto)
 {
     LectorNumero lector;
     for (QChar c : texto) {
@@ -202,7 +201,19 @@ bool LeerNumeroInicial(const QString& texto, double& valor)
             break;
         }
     }
-    return lector.Convertir(valor);
+    return lector;
+}
+
+} // namespace
+
+bool LeerNumeroInicial(const QString& texto, double& valor)
+{
+    return LeerInicio(texto).Convertir(valor);
+}
+
+bool EmpiezaConNumero(const QString& texto)
+{
+    return LeerInicio(texto).HayDigitos();
 }
 
 QString InfoRecepcionBascula(const QString& datos, const QString& protocolo)

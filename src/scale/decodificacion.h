@@ -12,3 +12,7 @@ QString InfoRecepcionBascula(const QString& datos, const QString& protocolo);
 // digits with at most one ".", and an optional exponent (E or e, optional sign, digits). Reading stops at the first
 // character that cannot continue the number; no number gives 0. False when the value is too large for a double.
 bool LeerNumeroInicial(const QString& texto, double& valor);
+
+// Whether `texto` starts with a number by the rule above (skipped characters aside): a reply that does not is read
+// as 0 without being one.
+bool EmpiezaConNumero(const QString& texto);

@@ -94,6 +94,11 @@ bool LeerConfiguracion(const QStringList& rutas, Configuracion& cfg, QString& er
     cfg.DominioWeb = leer(QStringLiteral("DominioWeb"), d.DominioWeb).toLower();
     cfg.DispositivoBalanza = leer(QStringLiteral("DispositivoBalanza"), d.DispositivoBalanza);
     leerEntero(QStringLiteral("PausaIntento"), QString::number(d.PausaIntento), 0, 60000, cfg.PausaIntento);
+    leerEntero(QStringLiteral("IntervaloBalanza"), QString::number(d.IntervaloBalanza), 10, 60000,
+               cfg.IntervaloBalanza);
+    leerEntero(QStringLiteral("EstableMs"), QString::number(d.EstableMs), 0, 60000, cfg.EstableMs);
+    leerEntero(QStringLiteral("EsperaEstable"), QString::number(d.EsperaEstable), 0, 600000, cfg.EsperaEstable);
+    leerEntero(QStringLiteral("OyentesBalanza"), QString::number(d.OyentesBalanza), 0, 100, cfg.OyentesBalanza);
     cfg.CarpetaCSV = leer(QStringLiteral("CarpetaCSV"), d.CarpetaCSV);
     cfg.ProgramaQendra = leer(QStringLiteral("ProgramaQendra"), d.ProgramaQendra);
     return bien;

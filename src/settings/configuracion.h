@@ -16,10 +16,14 @@ struct Configuracion
     quint16 PuertoHTTP = 9999;
     QString DireccionEscucha; // empty: loopback only (127.0.0.1 and ::1)
     QString DominioWeb = QStringLiteral("tornavo.com");
-    QString DispositivoBalanza; // empty: the platform's device for port PortBalanza
-    qint32 PausaIntento = 50;   // milliseconds one weight attempt waits for the reply
-    QString CarpetaCSV;         // empty: the platform's data folder
-    QString ProgramaQendra;     // empty: the platform's Qendra path
+    QString DispositivoBalanza;    // empty: the platform's device for port PortBalanza
+    qint32 PausaIntento = 50;      // milliseconds one weight attempt waits for the reply
+    qint32 IntervaloBalanza = 200; // milliseconds between readings while a page follows the weight
+    qint32 EstableMs = 500;        // how long one weight must hold to count as settled
+    qint32 EsperaEstable = 3000;   // how long a request for a settled weight waits for one
+    qint32 OyentesBalanza = 8;     // most pages following the weight at once
+    QString CarpetaCSV;            // empty: the platform's data folder
+    QString ProgramaQendra;        // empty: the platform's Qendra path
 
     bool EsNormal() const { return Comportamiento == QLatin1String("NORMAL"); }
     bool EsPro() const { return MODE == QLatin1String("PRO"); }

@@ -4,6 +4,9 @@
 #include "support/soporte.h"
 
 #include <QElapsedTimer>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QRegularExpression>
 #include <QSerialPort>
@@ -83,6 +86,15 @@ private:
         m_agente->Configurar(QStringLiteral("DispositivoBalanza=%1\r\n").arg(m_simulada->Enlace()) + lineas);
         return m_agente->Iniciar();
     }
+
+    // The JSON document of a GET (an empty object when the answer is not one).
+    QJsonObject Documento(const QString& ruta) const
+    {
+        const RespuestaHttp respuesta = m_agente->Get(ruta);
+        return QJsonDocument::fromJson(respuesta.cuerpo).object();
+    }
+
+    QString Estado() const { return Documento(QStringLiteral("/balanza")).value("estado").toString(); }
 
     QByteArray Peso() const
     {
@@ -286,6 +298,123 @@ private slots:
         QCOMPARE(Contar(Mensajes(*m_agente), QStringLiteral("?? Peso devuelto: ")), 0);
         QCOMPARE(LeerHastaCierre(*peso).cuerpo, QByteArray("0.000"));
         QCOMPARE(m_simulada->Campo(QStringLiteral("recibidos")), QStringLiteral("40"));
+    }
+
+    // GET /balanza: the reading as data; its "peso" is the text GET /pesoBalanza answers.
+    void balanzaComoDatos_data()
+    {
+        QTest::addColumn<QStringList>("argumentos");
+        QTest::addColumn<QString>("lineas");
+        QTest::addColumn<QString>("peso");
+        QTest::addColumn<QVariant>("kg");
+        QTest::addColumn<QString>("estado");
+
+        QTest::newRow("Systel1") << QStringList{"--peso", "12.34"} << ""
+                                 << "12.340" << QVariant(12.34) << "ok";
+        QTest::newRow("KRETZ") << QStringList{"--protocolo", "KRETZ", "--peso", "3.5"} << "ProtocoloBalanza=KRETZ\r\n"
+                               << "03.500" << QVariant(3.5) << "ok";
+        QTest::newRow("muda") << QStringList{"--falla", "silencio"} << "Intentos=2\r\nPausaIntento=20\r\n"
+                              << "0.000" << QVariant() << "sin respuesta";
+        QTest::newRow("basura") << QStringList{"--falla", "basura"} << "Intentos=1\r\nPausaIntento=200\r\n"
+                                << "0.000" << QVariant() << "ilegible";
+    }
+
+    void balanzaComoDatos()
+    {
+        QFETCH(QStringList, argumentos);
+        QFETCH(QString, lineas);
+        QFETCH(QString, peso);
+        QFETCH(QVariant, kg);
+        QVERIFY(m_simulada->Iniciar(argumentos));
+        QVERIFY(IniciarAgente(lineas));
+        QVERIFY(m_agente->EsperarLineaLog(QStringLiteral("? Puerto COM3 abierto")));
+        const QJsonObject doc = Documento(QStringLiteral("/balanza"));
+        QTEST(doc.value("peso").toString(), "peso");
+        QTEST(doc.value("estado").toString(), "estado");
+        QCOMPARE(doc.value("kg").isNull(), kg.isNull());
+        if (!kg.isNull()) {
+            QCOMPARE(doc.value("kg").toDouble(), kg.toDouble());
+        }
+        QVERIFY(doc.value("estable").isNull() || doc.value("estable").isBool());
+        QVERIFY2(QRegularExpression(QStringLiteral("^\\d{4}-\\d\\d-\\d\\d \\d\\d:\\d\\d:\\d\\d\\.\\d{3}$"))
+                     .match(doc.value("hora").toString())
+                     .hasMatch(),
+                 qPrintable(doc.value("hora").toString()));
+        QVERIFY(doc.value("edadMs").isDouble() && doc.value("edadMs").toDouble() >= 0);
+        QCOMPARE(QString::fromLatin1(Peso()), peso);
+    }
+
+    // Unplugged: "error" with the system's reason; when the scale returns under the same name, readings again.
+    void desenchufadaYVuelve()
+    {
+        QVERIFY(m_simulada->Iniciar({"--peso", "2"}));
+        QVERIFY(IniciarAgente(QStringLiteral("PausaIntento=100\r\n")));
+        QVERIFY(m_agente->EsperarLineaLog(QStringLiteral("? Puerto COM3 abierto")));
+        QCOMPARE(Estado(), QStringLiteral("ok"));
+        QVERIFY(m_simulada->Ordenar("colgar"));
+        QTRY_VERIFY_WITH_TIMEOUT(m_simulada->Terminada(), 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(Estado(), QStringLiteral("error"), 10000);
+        const QJsonObject doc = Documento(QStringLiteral("/balanza"));
+        QCOMPARE(doc.value("peso").toString(), QStringLiteral("ERROR"));
+        QVERIFY(doc.value("kg").isNull());
+        QVERIFY2(!doc.value("detalle").toString().isEmpty(), qPrintable(QJsonDocument(doc).toJson()));
+        QVERIFY(m_simulada->Iniciar({"--peso", "2.5"}));
+        QTRY_COMPARE_WITH_TIMEOUT(Estado(), QStringLiteral("ok"), 10000);
+        QCOMPARE(Documento(QStringLiteral("/balanza")).value("peso").toString(), QStringLiteral("2.500"));
+    }
+
+    // A settling weight: GET /balanza/estable answers once one weight has held EstableMs, with that weight; the
+    // readings it takes write no log line each.
+    void estableTrasAsentarse()
+    {
+        QVERIFY(m_simulada->Iniciar({"--peso", "4.5", "--asentar", "800"}));
+        QVERIFY(IniciarAgente(QStringLiteral("IntervaloBalanza=50\r\nEstableMs=300\r\nEsperaEstable=10000\r\n")));
+        QVERIFY(m_agente->EsperarLineaLog(QStringLiteral("? Puerto COM3 abierto")));
+        QJsonObject doc = Documento(QStringLiteral("/balanza/estable"));
+        QCOMPARE(doc.value("estable").toBool(false), true);
+        QCOMPARE(doc.value("peso").toString(), QStringLiteral("4.500"));
+        QCOMPARE(doc.value("kg").toDouble(), 4.5);
+        QVERIFY(m_simulada->Campo(QStringLiteral("recibidos")).toInt() > 3);
+        QCOMPARE(Contar(Mensajes(*m_agente), QStringLiteral("?? Peso devuelto: ")), 0);
+
+        // A new weight settles the same way.
+        QVERIFY(m_simulada->Ordenar("peso 6 600"));
+        doc = Documento(QStringLiteral("/balanza/estable"));
+        QCOMPARE(doc.value("estable").toBool(false), true);
+        QCOMPARE(doc.value("peso").toString(), QStringLiteral("6.000"));
+    }
+
+    // A weight that never settles: after EsperaEstable, the last reading with "estable":false.
+    void nuncaSeAsienta()
+    {
+        QVERIFY(m_simulada->Iniciar({"--peso", "4.5", "--asentar", "600000"}));
+        QVERIFY(IniciarAgente(QStringLiteral("IntervaloBalanza=50\r\nEstableMs=300\r\nEsperaEstable=700\r\n")));
+        QVERIFY(m_agente->EsperarLineaLog(QStringLiteral("? Puerto COM3 abierto")));
+        QElapsedTimer reloj;
+        reloj.start();
+        const QJsonObject doc = Documento(QStringLiteral("/balanza/estable"));
+        QCOMPARE(doc.value("estable").toBool(true), false);
+        QCOMPARE(doc.value("estado").toString(), QStringLiteral("ok"));
+        QVERIFY(doc.value("peso").toString() != QLatin1String("4.500"));
+        QVERIFY2(reloj.elapsed() >= 600, qPrintable(QString::number(reloj.elapsed())));
+    }
+
+    // GET /puertos: the system's ports, and the configured device even when the system does not list it (a
+    // pseudo-terminal), marked.
+    void puertosConElConfigurado()
+    {
+        QVERIFY(m_simulada->Iniciar({}));
+        QVERIFY(IniciarAgente(QString()));
+        const QJsonArray puertos = Documento(QStringLiteral("/puertos")).value("puertos").toArray();
+        int configurados = 0;
+        for (const QJsonValue& p : puertos) {
+            if (p.toObject().value("configurado").toBool()) {
+                ++configurados;
+                QCOMPARE(p.toObject().value("ruta").toString(), m_simulada->Enlace());
+                QCOMPARE(p.toObject().value("nombre").toString(), QStringLiteral("ttyBalanza"));
+            }
+        }
+        QCOMPARE(configurados, 1);
     }
 
     // Not a check: how long GET /pesoBalanza takes when the scale answers after 30 ms.

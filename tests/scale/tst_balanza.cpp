@@ -2,7 +2,12 @@
 #include "support/puerto_falso.h"
 
 #include "scale/balanza.h"
+#include "scale/lecturas.h"
+#include "scale/puertos.h"
 
+#include <QDateTime>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
@@ -29,6 +34,8 @@ class TestBalanza final : public QObject
 private:
     std::unique_ptr<soporte::Bitacora> m_bitacora;
     PuertoFalso* m_puerto = nullptr;
+    qint64 m_ahora = 0;
+    int m_paso = 0;
 
     const QStringList& Mensajes() const { return m_bitacora->Mensajes(); }
 
@@ -37,6 +44,59 @@ private:
         auto puerto = std::make_unique<PuertoFalso>();
         m_puerto = puerto.get();
         return std::make_unique<Balanza>(cfg, std::move(puerto));
+    }
+
+    // Runs one reading to its end and returns it.
+    static LecturaBalanza Leer(Balanza& balanza, const QString& protocolo)
+    {
+        QList<LecturaBalanza> lecturas;
+        balanza.PedirLectura(protocolo, [&lecturas](const LecturaBalanza& l) { lecturas.append(l); });
+        [&] { QTRY_COMPARE_WITH_TIMEOUT(lecturas.size(), 1, 10000); }();
+        return lecturas.value(0);
+    }
+
+    // Settings for the schedule: a reply or a silence decided within one attempt.
+    static Configuracion ConfiguracionDeSondeo()
+    {
+        Configuracion cfg = ConfiguracionDePrueba();
+        cfg.Intentos = 1;
+        cfg.PausaIntento = 200;
+        cfg.IntervaloBalanza = 10;
+        cfg.EstableMs = 60;
+        cfg.EsperaEstable = 5000;
+        return cfg;
+    }
+
+    // A Balanza on a clock that only the scale moves: half an interval per request byte (see Escala), so that how
+    // long a weight has held does not depend on how busy the machine is.
+    std::unique_ptr<Balanza> CrearConReloj(const Configuracion& cfg)
+    {
+        auto puerto = std::make_unique<PuertoFalso>();
+        m_puerto = puerto.get();
+        m_ahora = 1000;
+        m_paso = cfg.IntervaloBalanza / 2;
+        const Reloj reloj = [this] { return m_ahora; };
+        return std::make_unique<Balanza>(cfg, std::move(puerto), reloj, reloj);
+    }
+
+    // The scale: each request byte moves the clock and is answered with `siguiente()` (nothing when empty).
+    void Escala(std::function<QByteArray()> siguiente)
+    {
+        m_puerto->alEscribir = [this, siguiente](const QByteArray&) {
+            m_ahora += m_paso;
+            const QByteArray respuesta = siguiente();
+            PuertoFalso* puerto = m_puerto;
+            if (!respuesta.isEmpty()) {
+                QTimer::singleShot(0, puerto, [puerto, respuesta] { puerto->Llegar(respuesta); });
+            }
+        };
+    }
+
+    // A scale that answers with each of `respuestas` in turn, then with the last one for ever.
+    void EscalaSucesiva(const QList<QByteArray>& respuestas)
+    {
+        auto quedan = std::make_shared<QList<QByteArray>>(respuestas);
+        Escala([quedan] { return quedan->size() > 1 ? quedan->takeFirst() : quedan->value(0); });
     }
 
     // Runs one weight request to its end and returns its result.
@@ -477,6 +537,357 @@ private slots:
         QString cien;
         balanza->PedirPeso(QStringLiteral("X100KG"), [&](const QString& r) { cien = r; });
         QVERIFY2(QRegularExpression(QStringLiteral("^\\d{3,}\\.\\d{2}$")).match(cien).hasMatch(), qPrintable(cien));
+    }
+
+    // What a reply says beyond its weight text: state and kilograms.
+    void lectura_data()
+    {
+        QTest::addColumn<QString>("protocolo");
+        QTest::addColumn<QByteArray>("respuesta"); // empty: the scale stays silent
+        QTest::addColumn<QString>("errorAlAbrir");
+        QTest::addColumn<QString>("peso");
+        QTest::addColumn<QVariant>("kg");
+        QTest::addColumn<QString>("estado");
+        QTest::addColumn<QString>("detalle");
+
+        const QVariant nulo;
+        QTest::newRow("Systel1") << "Systel1" << QByteArray("00012345") << ""
+                                 << "12.345" << QVariant(12.345) << "ok"
+                                 << "";
+        QTest::newRow("Systel1 negativo") << "Systel1" << QByteArray("-0000500") << ""
+                                          << "-0.500" << QVariant(-0.5) << "ok"
+                                          << "";
+        QTest::newRow("muda: 0.000 que no es un cero") << "Systel1" << QByteArray() << ""
+                                                       << "0.000" << nulo << "sin respuesta"
+                                                       << "";
+        QTest::newRow("muda Kretz") << "KRETZ" << QByteArray() << ""
+                                    << "" << nulo << "sin respuesta"
+                                    << "";
+        QTest::newRow("Systel sin número") << "Systel1" << QByteArray("ST,GS,xx") << ""
+                                           << "0.000" << nulo << "ilegible"
+                                           << "";
+        QTest::newRow("número que no cabe") << "Systel1" << QByteArray("9E999999") << ""
+                                            << "ERR" << nulo << "ilegible"
+                                            << "";
+        QTest::newRow("KRETZ") << "KRETZ"
+                               << QByteArray("\x02"
+                                             "12.345\r")
+                               << ""
+                               << "12.345" << QVariant(12.345) << "ok"
+                               << "";
+        QTest::newRow("KRETZ sin número") << "KRETZ"
+                                          << QByteArray("\x02"
+                                                        "--.---\r")
+                                          << ""
+                                          << "--.---" << nulo << "ilegible"
+                                          << "";
+        QTest::newRow("100KG") << "Bal100KG" << QByteArray("00001234") << ""
+                               << "012.34" << QVariant(12.34) << "ok"
+                               << "";
+        QTest::newRow("otro con unidad") << "Libre" << QByteArray("12.5 kg ") << ""
+                                         << "12.5 kg" << nulo << "ilegible"
+                                         << "";
+        QTest::newRow("otro") << "Libre" << QByteArray("0012.340") << ""
+                              << "0012.340" << QVariant(12.34) << "ok"
+                              << "";
+        QTest::newRow("puerto que no abre") << "Systel1" << QByteArray() << "No such file or directory"
+                                            << "ERROR" << nulo << "error"
+                                            << "No such file or directory";
+    }
+
+    void lectura()
+    {
+        QFETCH(QString, protocolo);
+        QFETCH(QByteArray, respuesta);
+        QFETCH(QString, errorAlAbrir);
+        QFETCH(QVariant, kg);
+        Configuracion cfg = ConfiguracionDePrueba();
+        cfg.ProtocoloBalanza = protocolo;
+        cfg.Intentos = 1;
+        auto balanza = Crear(cfg);
+        m_puerto->errorAlAbrir = errorAlAbrir;
+        balanza->AbrirPuerto(cfg.PortBalanza, protocolo);
+        QList<LecturaBalanza> lecturas;
+        balanza->PedirLectura(protocolo, [&](const LecturaBalanza& l) { lecturas.append(l); });
+        if (!respuesta.isEmpty()) {
+            m_puerto->Llegar(respuesta);
+        }
+        QTRY_COMPARE(lecturas.size(), 1);
+        const LecturaBalanza& l = lecturas[0];
+        QTEST(l.peso, "peso");
+        QTEST(NombreEstado(l.estado), "estado");
+        QTEST(l.detalle, "detalle");
+        QCOMPARE(l.kg.has_value(), !kg.isNull());
+        if (l.kg) {
+            QCOMPARE(*l.kg, kg.toDouble());
+        }
+        // The document carries the same, as JSON.
+        const QJsonObject doc = QJsonDocument::fromJson(DocumentoLectura(l, protocolo, l.instante).toUtf8()).object();
+        QTEST(doc.value("peso").toString(), "peso");
+        QTEST(doc.value("estado").toString(), "estado");
+        QCOMPARE(doc.value("kg").isNull(), kg.isNull());
+        QCOMPARE(doc.contains("detalle"), l.estado == LecturaBalanza::Estado::Error);
+        QCOMPARE(doc.value("protocolo").toString(), protocolo);
+        // A reading that is not ok is never a settled weight.
+        if (l.estado != LecturaBalanza::Estado::Ok) {
+            QCOMPARE(doc.value("estable").toBool(true), false);
+        }
+    }
+
+    // Member order, number forms, local time and age, on stopped clocks.
+    void documento()
+    {
+        qint64 ahora = 5000;
+        const qint64 hora = QDateTime(QDate(2026, 12, 9), QTime(10, 4, 51, 123)).toMSecsSinceEpoch();
+        Configuracion cfg = ConfiguracionDePrueba();
+        cfg.PausaIntento = 600000;
+        auto puerto = std::make_unique<PuertoFalso>();
+        m_puerto = puerto.get();
+        Balanza balanza(
+            cfg, std::move(puerto), [hora] { return hora; }, [&ahora] { return ahora; });
+        QVERIFY(balanza.AbrirPuerto(3, cfg.ProtocoloBalanza));
+        ResponderCon(QByteArray("\x07"), QByteArray("00012345"));
+        const LecturaBalanza l = Leer(balanza, cfg.ProtocoloBalanza);
+        ahora += 42;
+        QCOMPARE(DocumentoLectura(l, QStringLiteral("Systel1"), ahora),
+                 QStringLiteral("{\"peso\":\"12.345\",\"kg\":12.345,\"estado\":\"ok\",\"estable\":null,"
+                                "\"protocolo\":\"Systel1\",\"hora\":\"2026-12-09 10:04:51.123\",\"edadMs\":42}"));
+        LecturaBalanza error = l;
+        error.peso = QStringLiteral("ERROR");
+        error.kg.reset();
+        error.estado = LecturaBalanza::Estado::Error;
+        error.detalle = QStringLiteral("Permiso \"denegado\"");
+        error.estable = false;
+        QCOMPARE(DocumentoLectura(error, QStringLiteral("Systel1"), ahora),
+                 QStringLiteral("{\"peso\":\"ERROR\",\"kg\":null,\"estado\":\"error\",\"detalle\":\"Permiso "
+                                "\\\"denegado\\\"\",\"estable\":false,\"protocolo\":\"Systel1\",\"hora\":"
+                                "\"2026-12-09 10:04:51.123\",\"edadMs\":42}"));
+    }
+
+    // Whether the weight has held over the window: readings as "ms:peso" ("E" an error), one letter each for the
+    // expected answer (t true, f false, n not known yet).
+    void estable_data()
+    {
+        QTest::addColumn<int>("ventana");
+        QTest::addColumn<int>("hueco");
+        QTest::addColumn<QString>("lecturas");
+        QTest::addColumn<QString>("esperado");
+
+        QTest::newRow("se mantiene") << 500 << 500 << "0:1 200:1 400:1 600:1"
+                                     << "nnnt";
+        QTest::newRow("cambia y se asienta") << 500 << 500 << "0:1 200:1 400:2 600:2 800:2 1000:2"
+                                             << "nnffft";
+        QTest::newRow("un error corta") << 500 << 500 << "0:1 200:E 400:1 600:1 800:1 1000:1"
+                                        << "nffff"
+                                           "t";
+        QTest::newRow("lecturas muy separadas") << 500 << 500 << "0:1 1000:1 1400:1 1600:1"
+                                                << "nnnt";
+        QTest::newRow("justo la ventana") << 500 << 500 << "0:1 500:1"
+                                          << "nt";
+        QTest::newRow("ventana cero") << 0 << 400 << "0:1 200:2 400:2"
+                                      << "ttt";
+    }
+
+    void estable()
+    {
+        QFETCH(int, ventana);
+        QFETCH(int, hueco);
+        QFETCH(QString, lecturas);
+        HistorialPesos historial(ventana, hueco);
+        QString obtenido;
+        for (const QString& par : lecturas.split(u' ')) {
+            LecturaBalanza l;
+            l.instante = par.section(u':', 0, 0).toLongLong();
+            l.peso = par.section(u':', 1);
+            l.estado = l.peso == QLatin1String("E") ? LecturaBalanza::Estado::Error : LecturaBalanza::Estado::Ok;
+            const std::optional<bool> e = historial.Agregar(l);
+            obtenido += !e ? u'n' : (*e ? u't' : u'f');
+        }
+        QTEST(obtenido, "esperado");
+    }
+
+    // Readings taken without a log line: none of the reading's own lines, whatever happens to it.
+    void lecturaSinRegistro()
+    {
+        Configuracion cfg = ConfiguracionDePrueba();
+        cfg.Comportamiento = QStringLiteral("PEDIDO");
+        auto balanza = Crear(cfg);
+        ResponderCon(QByteArray("\x07"), QByteArray("00000500"));
+        QList<LecturaBalanza> lecturas;
+        balanza->PedirLectura(
+            cfg.ProtocoloBalanza, [&](const LecturaBalanza& l) { lecturas << l; }, false);
+        QTRY_COMPARE(lecturas.size(), 1);
+        m_puerto->errorAlAbrir = QStringLiteral("Permission denied");
+        balanza->PedirLectura(
+            cfg.ProtocoloBalanza, [&](const LecturaBalanza& l) { lecturas << l; }, false);
+        QCOMPARE(lecturas.size(), 2);
+        QCOMPARE(lecturas[0].peso, QStringLiteral("0.500"));
+        QCOMPARE(lecturas[1].detalle, QStringLiteral("Permission denied"));
+        QCOMPARE(Mensajes(), QStringList());
+    }
+
+    // A settling weight: the readings go on, paced, until one weight has held; the answer is that weight.
+    void esperarEstable()
+    {
+        const Configuracion cfg = ConfiguracionDeSondeo();
+        auto balanza = CrearConReloj(cfg);
+        QVERIFY(balanza->AbrirPuerto(3, cfg.ProtocoloBalanza));
+        LecturasBalanza lecturas(*balanza, cfg);
+        EscalaSucesiva({"00001000", "00001300", "00000900", "00001100", "00001234"});
+        QList<LecturaBalanza> a;
+        QList<LecturaBalanza> b;
+        lecturas.EsperarEstable([&](const LecturaBalanza& l) { a << l; });
+        lecturas.EsperarEstable([&](const LecturaBalanza& l) { b << l; });
+        QVERIFY(lecturas.Sondeando());
+        QTRY_COMPARE_WITH_TIMEOUT(a.size(), 1, 10000);
+        QCOMPARE(b.size(), 1);
+        QCOMPARE(a[0].estable, std::optional<bool>(true));
+        QCOMPARE(a[0].peso, QStringLiteral("1.234"));
+        QCOMPARE(b[0].instante, a[0].instante); // the two pages shared the readings
+        QVERIFY(!lecturas.Sondeando());
+        // Four passing values, then readings of the last one from its first to EstableMs later.
+        QCOMPARE(m_puerto->escrito.size(), 4 + 1 + cfg.EstableMs / m_paso);
+    }
+
+    // A weight that never settles: after EsperaEstable the last reading, not settled; an error answers at once.
+    void esperarEstableSinAsentarse()
+    {
+        Configuracion cfg = ConfiguracionDeSondeo();
+        cfg.EsperaEstable = 150;
+        auto balanza = CrearConReloj(cfg);
+        QVERIFY(balanza->AbrirPuerto(3, cfg.ProtocoloBalanza));
+        LecturasBalanza lecturas(*balanza, cfg);
+        auto alterna = std::make_shared<int>(0);
+        Escala([alterna] { return QByteArray((++*alterna % 2) ? "00001000" : "00002000"); });
+        QList<LecturaBalanza> respuestas;
+        lecturas.EsperarEstable([&](const LecturaBalanza& l) { respuestas << l; });
+        QTRY_COMPARE_WITH_TIMEOUT(respuestas.size(), 1, 10000);
+        QCOMPARE(respuestas[0].estable, std::optional<bool>(false));
+        QVERIFY(respuestas[0].peso == QLatin1String("1.000") || respuestas[0].peso == QLatin1String("2.000"));
+        QVERIFY(*alterna >= 2);
+        QVERIFY(!lecturas.Sondeando());
+
+        m_puerto->FallarDispositivo(QStringLiteral("Input/output error"));
+        m_puerto->errorAlAbrir = QStringLiteral("No such file or directory");
+        lecturas.EsperarEstable([&](const LecturaBalanza& l) { respuestas << l; });
+        QTRY_COMPARE(respuestas.size(), 2);
+        QCOMPARE(respuestas[1].estado, LecturaBalanza::Estado::Error);
+        QCOMPARE(respuestas[1].estable, std::optional<bool>(false));
+        QCOMPARE(respuestas[1].detalle, QStringLiteral("No such file or directory"));
+    }
+
+    // Several followers share one schedule: one reading at a time, each one's result to all; single requests meanwhile
+    // are answered from the latest reading; the followers hear of changes only; the log gets the changes of state.
+    void seguidoresCompartenUnSondeo()
+    {
+        const Configuracion cfg = ConfiguracionDeSondeo();
+        auto balanza = CrearConReloj(cfg);
+        QVERIFY(balanza->AbrirPuerto(3, cfg.ProtocoloBalanza));
+        LecturasBalanza lecturas(*balanza, cfg);
+        m_bitacora->Limpiar();
+        QList<LecturaBalanza> vistos[3];
+        int ids[3];
+        for (int i = 0; i < 3; ++i) {
+            ids[i] = lecturas.Suscribir([&vistos, i](const LecturaBalanza& l) { vistos[i] << l; });
+        }
+        QCOMPARE(lecturas.Suscriptores(), 3);
+        QCOMPARE(m_puerto->escrito.size(), 1); // one reading under way, not three
+        m_puerto->Llegar("00000750");
+        QCOMPARE(vistos[0].size(), 1);
+        QCOMPARE(vistos[2].size(), 1);
+        QCOMPARE(vistos[1][0].peso, QStringLiteral("0.750"));
+
+        Escala([] { return QByteArray("00000750"); });
+        // The same weight, read on: one more change when it has held EstableMs, then silence.
+        QTRY_VERIFY_WITH_TIMEOUT(vistos[0].size() == 2, 10000);
+        QCOMPARE(vistos[0][1].estable, std::optional<bool>(true));
+        const qsizetype leidas = m_puerto->escrito.size();
+        QTRY_VERIFY(m_puerto->escrito.size() >= leidas + 5);
+        QCOMPARE(vistos[0].size(), 2);
+
+        // A weight request while the schedule runs takes its latest reading: no byte of its own, its log line as ever.
+        QString peso;
+        lecturas.PedirPeso([&peso](const QString& p) { peso = p; });
+        QCOMPARE(peso, QStringLiteral("0.750"));
+        QCOMPARE(Mensajes(), QStringList{"?? Peso devuelto: 0.750"});
+
+        // A change reaches everyone, once.
+        Escala([] { return QByteArray("00000800"); });
+        QTRY_COMPARE_WITH_TIMEOUT(vistos[2].size(), 3, 10000);
+        QCOMPARE(vistos[2][2].peso, QStringLiteral("0.800"));
+        QCOMPARE(vistos[2][2].estable, std::optional<bool>(false));
+
+        // A silent scale: one line when the state changes, none per reading.
+        Escala([] { return QByteArray(); });
+        QTRY_VERIFY_WITH_TIMEOUT(
+            !vistos[0].isEmpty() && vistos[0].last().estado == LecturaBalanza::Estado::SinRespuesta, 10000);
+        const qsizetype mudas = m_puerto->escrito.size();
+        QTRY_VERIFY_WITH_TIMEOUT(m_puerto->escrito.size() >= mudas + 3, 10000);
+        QCOMPARE(Mensajes(), (QStringList{"?? Peso devuelto: 0.750", "?? Estado de la balanza: sin respuesta"}));
+
+        // The last one to leave stops the polling.
+        for (int id : ids) {
+            lecturas.Desuscribir(id);
+        }
+        QVERIFY(!lecturas.Sondeando());
+        QTest::qWait(250); // the reading under way ends within one attempt
+        const qsizetype alFinal = m_puerto->escrito.size();
+        QTest::qWait(20 * cfg.IntervaloBalanza);
+        QCOMPARE(m_puerto->escrito.size(), alFinal);
+    }
+
+    // A follower who arrives while the schedule runs starts from the latest reading; one who leaves hears no more.
+    void seguidorQueLlegaYSeVa()
+    {
+        const Configuracion cfg = ConfiguracionDeSondeo();
+        auto balanza = CrearConReloj(cfg);
+        QVERIFY(balanza->AbrirPuerto(3, cfg.ProtocoloBalanza));
+        LecturasBalanza lecturas(*balanza, cfg);
+        Escala([] { return QByteArray("00000123"); });
+        int primero = 0;
+        const int id = lecturas.Suscribir([&primero](const LecturaBalanza&) { ++primero; });
+        QTRY_COMPARE(primero, 1);
+        QStringList segundo;
+        int idSegundo = 0;
+        idSegundo = lecturas.Suscribir([&](const LecturaBalanza& l) {
+            segundo << l.peso;
+            lecturas.Desuscribir(idSegundo); // leaving from inside the callback
+        });
+        QTRY_COMPARE(segundo, QStringList{"0.123"});
+        QCOMPARE(lecturas.Suscriptores(), 1);
+        QVERIFY(lecturas.DocumentoActual().startsWith(QStringLiteral("{\"peso\":\"0.123\",\"kg\":0.123,")));
+        lecturas.Desuscribir(id);
+        QCOMPARE(lecturas.Suscriptores(), 0);
+    }
+
+    // The port the settings name is marked; a device the system does not list is added.
+    void puertos_data()
+    {
+        QTest::addColumn<QString>("dispositivo");
+        QTest::addColumn<QString>("esperado");
+        const QString usb =
+            QStringLiteral("{\"nombre\":\"ttyUSB0\",\"ruta\":\"/dev/ttyUSB0\",\"descripcion\":\"USB-Serial "
+                           "Controller\",\"fabricante\":\"Prolific\",\"vid\":\"067b\",\"pid\":\"2303\","
+                           "\"configurado\":%1}");
+        const QString s0 = QStringLiteral("{\"nombre\":\"ttyS0\",\"ruta\":\"/dev/ttyS0\",\"descripcion\":\"\","
+                                          "\"fabricante\":\"\",\"vid\":null,\"pid\":null,\"configurado\":%1}");
+        QTest::newRow("el listado") << "/dev/ttyUSB0"
+                                    << "{\"puertos\":[" + usb.arg("true") + "," + s0.arg("false") + "]}";
+        QTest::newRow("no listado") << "/tmp/x/ttyBalanza"
+                                    << "{\"puertos\":[" + usb.arg("false") + "," + s0.arg("false") +
+                                           ",{\"nombre\":\"ttyBalanza\",\"ruta\":\"/tmp/x/ttyBalanza\",\"descripcion\":"
+                                           "\"\",\"fabricante\":\"\",\"vid\":null,\"pid\":null,\"configurado\":true}]}";
+    }
+
+    void puertos()
+    {
+        QFETCH(QString, dispositivo);
+        QList<PuertoListado> lista;
+        lista << PuertoListado{"ttyUSB0", "/dev/ttyUSB0", "USB-Serial Controller", "Prolific", 0x067b, 0x2303};
+        lista << PuertoListado{"ttyS0", "/dev/ttyS0", "", "", std::nullopt, std::nullopt};
+        Configuracion cfg;
+        cfg.DispositivoBalanza = dispositivo;
+        QTEST(DocumentoPuertos(lista, cfg), "esperado");
     }
 
     // The callback of a reading still running when the Balanza goes away is never called.

@@ -134,6 +134,10 @@ void TstSettings::configurationDefaults()
     QCOMPARE(cfg.PuertoHTTP, quint16(9999));
     QCOMPARE(cfg.DominioWeb, QStringLiteral("tornavo.com"));
     QCOMPARE(cfg.PausaIntento, 50);
+    QCOMPARE(cfg.IntervaloBalanza, 200);
+    QCOMPARE(cfg.EstableMs, 500);
+    QCOMPARE(cfg.EsperaEstable, 3000);
+    QCOMPARE(cfg.OyentesBalanza, 8);
     QVERIFY(cfg.EsNormal() && cfg.EsPro() && !cfg.EsDev());
 }
 
@@ -142,10 +146,17 @@ void TstSettings::configurationValues()
     QTemporaryDir dir;
     const QString ruta = dir.filePath(QStringLiteral("config.ini"));
     QVERIFY(soporte::EscribirArchivo(ruta, "[Configuracion]\r\nComportamiento=normal\r\nPortBalanza=-7\r\n"
-                                           "Intentos=-3\r\nMODE=pro\r\nPuertoHTTP=8080\r\nDominioWeb=Ejemplo.COM\r\n"));
+                                           "Intentos=-3\r\nMODE=pro\r\nPuertoHTTP=8080\r\nDominioWeb=Ejemplo.COM\r\n"
+                                           "IntervaloBalanza=10\r\nEstableMs=0\r\nEsperaEstable=600000\r\n"
+                                           "OyentesBalanza=0\r\n"));
     Configuracion cfg;
     QString error;
-    QVERIFY(LeerConfiguracion(ruta, cfg, error));
+    QVERIFY2(LeerConfiguracion(ruta, cfg, error), qPrintable(error));
+    // The ends of each range are accepted.
+    QCOMPARE(cfg.IntervaloBalanza, 10);
+    QCOMPARE(cfg.EstableMs, 0);
+    QCOMPARE(cfg.EsperaEstable, 600000);
+    QCOMPARE(cfg.OyentesBalanza, 0);
     QCOMPARE(cfg.PortBalanza, qint16(-7));
     QCOMPARE(cfg.Intentos, -3);
     QCOMPARE(cfg.PuertoHTTP, quint16(8080));
@@ -166,6 +177,15 @@ void TstSettings::configurationRejectsBadNumbers_data()
     QTest::newRow("inner space") << QByteArray("Intentos=2 5") << QStringLiteral("Intentos");
     QTest::newRow("hex") << QByteArray("Intentos=0x10") << QStringLiteral("Intentos");
     QTest::newRow("http port zero") << QByteArray("PuertoHTTP=0") << QStringLiteral("PuertoHTTP");
+    QTest::newRow("interval below 10 ms") << QByteArray("IntervaloBalanza=9") << QStringLiteral("IntervaloBalanza");
+    QTest::newRow("interval decimal") << QByteArray("IntervaloBalanza=200.5") << QStringLiteral("IntervaloBalanza");
+    QTest::newRow("settling negative") << QByteArray("EstableMs=-1") << QStringLiteral("EstableMs");
+    QTest::newRow("settling above a minute") << QByteArray("EstableMs=60001") << QStringLiteral("EstableMs");
+    QTest::newRow("settled wait empty") << QByteArray("EsperaEstable=") << QStringLiteral("EsperaEstable");
+    QTest::newRow("settled wait above ten minutes")
+        << QByteArray("EsperaEstable=600001") << QStringLiteral("EsperaEstable");
+    QTest::newRow("listeners above 100") << QByteArray("OyentesBalanza=101") << QStringLiteral("OyentesBalanza");
+    QTest::newRow("listeners in words") << QByteArray("OyentesBalanza=ocho") << QStringLiteral("OyentesBalanza");
 }
 
 void TstSettings::configurationRejectsBadNumbers()

@@ -42,6 +42,14 @@ bool BalanzaSimulada::EnlazarTambien(const QString& ruta)
     return QFile::link(QFileInfo(m_enlace).symLinkTarget(), ruta);
 }
 
+bool BalanzaSimulada::Ordenar(const QByteArray& orden)
+{
+    m_proceso.write(orden + '\n');
+    while (!m_proceso.canReadLine() && m_proceso.waitForReadyRead(10000)) {
+    }
+    return m_proceso.readLine().trimmed() == "ok";
+}
+
 void BalanzaSimulada::Detener()
 {
     DetenerProceso(m_proceso, 5000);

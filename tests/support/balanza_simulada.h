@@ -24,6 +24,8 @@ public:
     bool EnlazarTambien(const QString& ruta);
     void Detener();
     bool Terminada() const { return m_proceso.state() == QProcess::NotRunning; }
+    // A command on its standard input ("peso 6 400", "colgar"); true once it answered "ok".
+    bool Ordenar(const QByteArray& orden);
 
     // One field of the report ("bytes", "linea", "recibidos", "respuestas", "estado").
     QString Campo(const QString& clave) const;

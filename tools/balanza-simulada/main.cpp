@@ -41,7 +41,7 @@ int main(int argc, char* argv[])
     QCommandLineParser parser;
     parser.setApplicationDescription(
         QStringLiteral("Balanza simulada en un pseudoterminal. La primera línea que escribe es el dispositivo para "
-                       "DispositivoBalanza. Órdenes por la entrada estándar, una por línea: peso KG, demora MS, "
+                       "DispositivoBalanza. Órdenes por la entrada estándar, una por línea: peso KG [MS], demora MS, "
                        "falla TIPO, informe, colgar, salir."));
     parser.addHelpOption();
     const QCommandLineOption protocolo(
@@ -66,7 +66,11 @@ int main(int argc, char* argv[])
     const QCommandLineOption informe(QStringList{"i", "informe"},
                                      QStringLiteral("Mantiene en este archivo lo recibido y los ajustes de línea."),
                                      QStringLiteral("archivo"));
-    parser.addOptions({protocolo, peso, demora, intervalo, falla, enlace, informe});
+    const QCommandLineOption asentar(QStringLiteral("asentar"),
+                                     QStringLiteral("Milisegundos que cada peso (el inicial incluido) pasa por valores "
+                                                    "cambiantes antes de quedar fijo."),
+                                     QStringLiteral("ms"), QStringLiteral("0"));
+    parser.addOptions({protocolo, peso, demora, intervalo, asentar, falla, enlace, informe});
     parser.process(app);
 
     Simulador::Opciones opciones;
@@ -85,6 +89,11 @@ int main(int argc, char* argv[])
     opciones.intervaloMs = parser.value(intervalo).toInt(&ok);
     if (!ok || opciones.intervaloMs <= 0) {
         std::fprintf(stderr, "intervalo no válido: %s\n", qPrintable(parser.value(intervalo)));
+        return 2;
+    }
+    opciones.asentarMs = parser.value(asentar).toInt(&ok);
+    if (!ok || opciones.asentarMs < 0) {
+        std::fprintf(stderr, "asentar no válido: %s\n", qPrintable(parser.value(asentar)));
         return 2;
     }
     if (!Simulador::LeerFalla(parser.value(falla), opciones.falla)) {

@@ -88,6 +88,8 @@ bool Simulador::Iniciar(QString& error)
             return false;
         }
     }
+    m_reloj.start();
+    Asentar(m_opciones.asentarMs);
     m_lector = std::make_unique<QSocketNotifier>(m_pty.Descriptor(), QSocketNotifier::Read);
     connect(m_lector.get(), &QSocketNotifier::activated, this, &Simulador::AlLeer);
     m_linea = m_pty.AjustesLinea();
@@ -147,7 +149,7 @@ void Simulador::Responder()
     if (m_colgado) {
         return;
     }
-    const QByteArray respuesta = Respuesta(m_opciones.protocolo, m_opciones.peso);
+    const QByteArray respuesta = Respuesta(m_opciones.protocolo, PesoActual());
     switch (m_opciones.falla) {
     case Falla::Silencio:
         return;
@@ -193,6 +195,25 @@ void Simulador::Colgar()
     }
     GuardarInforme();
     emit terminado();
+}
+
+void Simulador::Asentar(int ms)
+{
+    m_duracionAsentar = std::max(0, ms);
+    m_finAsentar = m_reloj.elapsed() + m_duracionAsentar;
+}
+
+double Simulador::PesoActual()
+{
+    const qint64 falta = m_finAsentar - m_reloj.elapsed();
+    if (falta <= 0 || m_duracionAsentar <= 0) {
+        return m_opciones.peso;
+    }
+    // A swing that shrinks as the time runs out, to one side and then the other, never less than two hundredths
+    // (so that even the scales that send hundredths show it).
+    const double amplitud = std::max(0.2, 0.05 * std::fabs(m_opciones.peso)) * double(falta) / m_duracionAsentar;
+    m_signo = -m_signo;
+    return m_opciones.peso + m_signo * std::max(0.02, amplitud);
 }
 
 void Simulador::VigilarLinea()
@@ -259,9 +280,16 @@ QString Simulador::Ordenar(const QString& orden)
     const QString valor = texto.section(u' ', 1).trimmed();
     bool ok = true;
     if (verbo == QLatin1String("peso")) {
-        const double peso = valor.toDouble(&ok);
+        const double peso = valor.section(u' ', 0, 0).toDouble(&ok);
+        int asentar = m_opciones.asentarMs;
+        const QString tiempo = valor.section(u' ', 1).trimmed();
+        if (ok && !tiempo.isEmpty()) {
+            asentar = tiempo.toInt(&ok);
+            ok = ok && asentar >= 0;
+        }
         if (ok) {
             m_opciones.peso = peso;
+            Asentar(asentar);
         }
     } else if (verbo == QLatin1String("demora")) {
         const int demora = valor.toInt(&ok);

@@ -2,6 +2,7 @@
 
 #include "pseudoterminal.h"
 
+#include <QElapsedTimer>
 #include <QObject>
 #include <QSocketNotifier>
 #include <QString>
@@ -32,6 +33,7 @@ public:
         double peso = 1.234;
         int demoraMs = 0;
         int intervaloMs = 200;
+        int asentarMs = 0; // each weight, the first included, passes through changing values this long
         Falla falla = Falla::Ninguna;
         QString enlace;  // a symbolic link to the device, created at start and removed at exit
         QString informe; // a report file kept up to date
@@ -43,7 +45,8 @@ public:
     bool Iniciar(QString& error);
     // The path to give the agent as its device.
     QString Ruta() const;
-    // One command line: "peso 2.5", "demora 30", "falla parcial", "informe", "colgar", "salir".
+    // One command line: "peso 2.5" (settling as --asentar says), "peso 2.5 1500" (settling 1.5 s), "demora 30", "falla
+    // parcial", "informe", "colgar", "salir".
     QString Ordenar(const QString& orden);
     QString Informe() const;
 
@@ -62,6 +65,9 @@ private:
     void Colgar();
     void VigilarLinea();
     void GuardarInforme() const;
+    void Asentar(int ms);
+    // The weight of the next reply: while settling, values around it that change from reply to reply.
+    double PesoActual();
 
     Opciones m_opciones;
     QString m_nombre; // upper-cased protocol
@@ -74,4 +80,8 @@ private:
     QString m_linea;          // current line settings of the device side
     QString m_lineaAlRecibir; // line settings when the last request byte arrived
     bool m_colgado = false;
+    QElapsedTimer m_reloj;
+    qint64 m_finAsentar = 0;
+    int m_duracionAsentar = 0;
+    int m_signo = 1;
 };
