@@ -1,6 +1,6 @@
 #pragma once
 
-#include "base/cuerpo_json.h"
+#include "base/lector_base64_json.h"
 #include "base/reloj.h"
 #include "http/admision.h"
 #include "http/ensamblador.h"
