@@ -67,7 +67,7 @@ class Agente:
         self.dir = tempfile.mkdtemp(prefix="tornavo-bench-")
         self.binario = binario
         self.puerto = puerto_libre()
-        shutil.copy(binario, self.dir)
+        shutil.copy(binario, self.dir)  # keeps its name: the program is started by it
         with open(os.path.join(self.dir, "config.ini"), "w") as f:
             f.write(f"[Configuracion]\nPuertoHTTP={self.puerto}\nComportamiento=PORPETICION\n{lineas}")
         self.proc = None
