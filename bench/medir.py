@@ -65,8 +65,9 @@ class Agente:
 
     def __init__(self, binario, lineas=""):
         self.dir = tempfile.mkdtemp(prefix="tornavo-bench-")
+        self.binario = binario
         self.puerto = puerto_libre()
-        shutil.copy(binario, self.dir)
+        shutil.copy(binario, self.dir)  # keeps its name: the program is started by it
         with open(os.path.join(self.dir, "config.ini"), "w") as f:
             f.write(f"[Configuracion]\nPuertoHTTP={self.puerto}\nComportamiento=PORPETICION\n{lineas}")
         self.proc = None
@@ -599,30 +600,87 @@ def medir_ataques(binario, repeticiones):
         fila(nombre, valores, unidad, objetivo, cumple)
 
 
-def medir_arranque(binario, veces):
-    print("Start-up (exec to the first answered /status)", flush=True)
-    tiempos = []
+class ReferenciaQt(Agente):
+    """The bare Qt program (bench/referencia_qt.cpp): a shown 461 x 318 window and a QTcpServer answering."""
+
+    def iniciar(self):
+        entorno = dict(os.environ, QT_QPA_PLATFORM="offscreen", XDG_RUNTIME_DIR=self.dir)
+        inicio = time.perf_counter()
+        self.proc = subprocess.Popen([os.path.join(self.dir, os.path.basename(self.binario)), str(self.puerto)],
+                                     cwd=self.dir, env=entorno, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        while True:
+            try:
+                if b"200 OK" in get(self.puerto, "/status"):
+                    return time.perf_counter() - inicio
+            except OSError:
+                pass
+            if self.proc.poll() is not None:
+                raise RuntimeError("the reference ended at start-up")
+            time.sleep(0.0005)
+
+
+def medir_arranque(binario, referencia, veces):
+    print("Start-up (exec to the first answered /status), against a bare Qt program, alternating", flush=True)
+    propios, ajenos, cocientes = [], [], []
     for _ in range(veces):
-        agente = Agente(binario)
-        try:
-            tiempos.append(agente.iniciar() * 1000)
-        finally:
-            agente.detener()
-    fila("arranque", tiempos, "ms", "≤ 30", statistics.median(tiempos) <= 30)
+        for lista, clase, programa in ((ajenos, ReferenciaQt, referencia), (propios, Agente, binario)):
+            proceso = clase(programa)
+            try:
+                lista.append(proceso.iniciar() * 1000)
+            finally:
+                proceso.detener()
+        cocientes.append(propios[-1] / ajenos[-1])
+    fila("arranque, programa Qt mínimo", ajenos, "ms", "referencia", True)
+    fila("arranque, agente", propios, "ms", "≤ 30", statistics.median(propios) <= 30)
+    cociente = statistics.median(propios) / statistics.median(ajenos)
+    fila("arranque agente / Qt mínimo (medianas)", cociente, "×", "≤ 1.2", cociente <= 1.2)
+
+
+def medir_llamadas(binario, solicitudes=2000):
+    """System calls of every thread of the agent while ab sends `solicitudes` /status, divided by their number."""
+    print(f"System calls per /status (strace -c -f, ab -n {solicitudes} -c 10)", flush=True)
+    agente = Agente(binario)
+    agente.iniciar()
+    resumen = os.path.join(agente.dir, "strace.txt")
+    traza = subprocess.Popen(["strace", "-c", "-f", "-o", resumen, "-p", str(agente.proc.pid)],
+                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+    try:
+        time.sleep(1)  # attached to every thread
+        subprocess.run(["ab", "-q", "-n", str(solicitudes), "-c", "10", "-H", f"Origin: {ORIGEN}",
+                        f"http://127.0.0.1:{agente.puerto}/status"], check=True, stdout=subprocess.DEVNULL)
+        traza.send_signal(signal.SIGINT)
+        traza.wait(30)
+        detalle = {}
+        with open(resumen) as f:
+            for linea in f:
+                campos = linea.split()
+                if len(campos) >= 5 and campos[-1] != "total" and campos[0][0].isdigit() and campos[3].isdigit():
+                    detalle[campos[-1]] = int(campos[3])
+        total = sum(detalle.values()) / solicitudes
+        partes = ", ".join(f"{n} {v / solicitudes:.2g}" for n, v in sorted(detalle.items(), key=lambda x: -x[1]))
+        print(f"    {partes}", flush=True)
+        fila("llamadas al sistema por /status", total, "", "≤ 14", total <= 14)
+    finally:
+        if traza.poll() is None:
+            traza.kill()
+        agente.detener()
 
 
 def main():
     p = argparse.ArgumentParser(description=__doc__)
     p.add_argument("--binario", default=os.path.join(RAIZ, "build/release/bin/plugin-tornavo"))
+    p.add_argument("--referencia", default=os.path.join(RAIZ, "build/release/bin/referencia-qt"))
     p.add_argument("--simulada", default=os.path.join(RAIZ, "build/release/bin/balanza-simulada"))
     p.add_argument("--repeticiones", type=int, default=3)
     p.add_argument("--solo", nargs="*",
-                   default=["rendimiento", "peso", "documentos", "huella", "arranque", "ataques"],
+                   default=["rendimiento", "llamadas", "peso", "documentos", "huella", "arranque", "ataques"],
                    help="which to run; 'resistencia' (1,000,000 requests) only runs when named")
     p.add_argument("--total", type=int, default=1000000, help="requests of the soak run")
     a = p.parse_args()
     if "rendimiento" in a.solo:
         medir_rendimiento(a.binario, a.repeticiones)
+    if "llamadas" in a.solo:
+        medir_llamadas(a.binario)
     if "peso" in a.solo:
         medir_peso(a.binario, a.simulada)
     if "documentos" in a.solo:
@@ -630,7 +688,7 @@ def main():
     if "huella" in a.solo:
         medir_huella(a.binario, a.repeticiones)
     if "arranque" in a.solo:
-        medir_arranque(a.binario, 10)
+        medir_arranque(a.binario, a.referencia, 10)
     if "resistencia" in a.solo:
         medir_resistencia(a.binario, a.total)
     if "ataques" in a.solo:

@@ -136,8 +136,8 @@ std::optional<int> Agente::Iniciar()
     // The agent ends only through its confirmed shut-down: a message box closed while the window is in the tray
     // would otherwise be the last visible window, and closing it would end the process.
     QGuiApplication::setQuitOnLastWindowClosed(false);
-    m_ventana = std::make_unique<Principal>();
-    connect(&m_registro, &Registro::lineaEscrita, m_ventana.get(), &Principal::AgregarLinea);
+    m_guardarLineas =
+        connect(&m_registro, &Registro::lineaEscrita, this, [this](const QString& linea) { m_lineasPrevias << linea; });
     EscribirLog(m_ubicacion.Descripcion());
     // The received PDF goes there; the line above has normally made it already.
     QDir().mkpath(m_ubicacion.carpetaDatos);
@@ -161,14 +161,6 @@ std::optional<int> Agente::Iniciar()
         EscribirLog(QStringLiteral("Error al abrir el puerto COM. Verifique configuración."));
     }
 
-    connect(m_ventana.get(), &Principal::probarPeso, this,
-            [this] { m_balanza->PedirPeso(m_cfg.ProtocoloBalanza, [](const QString&) {}); });
-    connect(m_ventana.get(), &Principal::reiniciarServidor, this, [this] {
-        m_servidor->DetenerServidor();
-        m_servidor->IniciarServidor();
-    });
-
-    m_ventana->FijarDecisionCierre([this] { return PreguntarCierre(); });
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& sesion) {
         if (!PreguntarCierre(sesion.allowsInteraction())) {
             sesion.cancel();
@@ -179,6 +171,50 @@ std::optional<int> Agente::Iniciar()
     if (PlataformaSinPantalla()) {
         EscribirLog(QStringLiteral("?? No hay pantalla disponible: la ventana no se muestra."));
     }
+    m_ventanaDiferida.setSingleShot(true);
+    connect(&m_ventanaDiferida, &QTimer::timeout, this, &Agente::CrearVentanaCuandoOcioso);
+    m_ventanaDiferida.start(0);
+    return std::nullopt;
+}
+
+Principal* Agente::Ventana()
+{
+    CrearVentana();
+    return m_ventana.get();
+}
+
+void Agente::CrearVentanaCuandoOcioso()
+{
+    if (m_servidor && !m_servidor->Ocioso() && ++m_esperasVentana < kEsperasVentana) {
+        m_ventanaDiferida.start(1);
+        return;
+    }
+    CrearVentana();
+}
+
+void Agente::CrearVentana()
+{
+    if (m_ventana || !m_servidor || m_apagado) {
+        return;
+    }
+    m_ventanaDiferida.stop();
+    m_ventana = std::make_unique<Principal>();
+    // The lines so far, then the rest as they come: the window misses none and keeps their order.
+    disconnect(m_guardarLineas);
+    for (const QString& linea : std::as_const(m_lineasPrevias)) {
+        m_ventana->AgregarLinea(linea);
+    }
+    m_lineasPrevias.clear();
+    connect(&m_registro, &Registro::lineaEscrita, m_ventana.get(), &Principal::AgregarLinea);
+
+    connect(m_ventana.get(), &Principal::probarPeso, this,
+            [this] { m_balanza->PedirPeso(m_cfg.ProtocoloBalanza, [](const QString&) {}); });
+    connect(m_ventana.get(), &Principal::reiniciarServidor, this, [this] {
+        m_servidor->DetenerServidor();
+        m_servidor->IniciarServidor();
+    });
+
+    m_ventana->FijarDecisionCierre([this] { return PreguntarCierre(); });
     if (QScreen* pantalla = QGuiApplication::primaryScreen()) {
         const QRect zona = pantalla->availableGeometry();
         m_ventana->move(zona.center() - m_ventana->rect().center());
@@ -187,11 +223,10 @@ std::optional<int> Agente::Iniciar()
     if (m_enBandeja && !PlataformaSinPantalla()) {
         m_esperaBandeja = std::make_unique<EsperaBandeja>([] { return QSystemTrayIcon::isSystemTrayAvailable(); });
         OcultarEnBandeja(*m_ventana, *m_esperaBandeja, kIntervaloBandejaMs, kConsultasBandeja);
-        return std::nullopt;
+        return;
     }
     m_ventana->MostrarIconoBandeja();
     m_ventana->show();
-    return std::nullopt;
 }
 
 bool Agente::PreguntarCierre(bool permiteInteraccion)

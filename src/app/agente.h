@@ -9,6 +9,8 @@
 
 #include <QLockFile>
 #include <QObject>
+#include <QStringList>
+#include <QTimer>
 
 #include <functional>
 #include <memory>
@@ -40,6 +42,8 @@ public:
     // How long a start in the tray waits for a notification area: every interval, this many times.
     static constexpr int kIntervaloBandejaMs = 500;
     static constexpr int kConsultasBandeja = 60;
+    // The window waits at most this many milliseconds for the requests held at start-up.
+    static constexpr int kEsperasVentana = 50;
 
     // Asks the agent of `carpetaPrograma`'s HTTP port, if one runs, to shut down as its service manager would (no
     // question), and waits a bounded time for it to end: for installers and scripts. 0 when none runs any more.
@@ -54,7 +58,8 @@ public:
     void FijarSalida(std::function<void(int)> salir) { m_salir = std::move(salir); }
 
     const Configuracion& Config() const { return m_cfg; }
-    Principal* Ventana() const { return m_ventana.get(); }
+    // The window, made now if start-up has not made it yet.
+    Principal* Ventana();
     ServidorWeb* Servidor() const { return m_servidor.get(); }
     Balanza* Bascula() const { return m_balanza.get(); }
     LecturasBalanza* Lecturas() const { return m_lecturas.get(); }
@@ -63,6 +68,10 @@ public:
 
 private:
     Endpoints CrearEndpoints();
+    // The window and the icon. They wait until no request is held (a bounded time): making them loads the fonts,
+    // which takes longer than serving a page that was waiting for the agent to start.
+    void CrearVentana();
+    void CrearVentanaCuandoOcioso();
 
     QString m_carpetaPrograma;
     Ubicacion m_ubicacion;
@@ -74,6 +83,10 @@ private:
     bool m_apagado = false;
     bool m_enBandeja = false;
     std::unique_ptr<Principal> m_ventana;
+    QStringList m_lineasPrevias; // the log's lines until the window shows them
+    QMetaObject::Connection m_guardarLineas;
+    QTimer m_ventanaDiferida;
+    int m_esperasVentana = 0;
     std::unique_ptr<EsperaBandeja> m_esperaBandeja;
     std::unique_ptr<DocumentoEstado> m_estado;
     std::unique_ptr<Lanzador> m_lanzador;

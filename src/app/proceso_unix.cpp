@@ -38,6 +38,12 @@ void PrepararProceso()
     // A fixed threshold hands large buffers back to the system as soon as they are freed.
     ::mallopt(M_MMAP_THRESHOLD, 64 * 1024);
 #endif
+    // Qt's own event loop rather than GLib's: GLib wakes the loop with a system call for every event posted from
+    // the loop itself (a socket's deleteLater, a queued call), several per request; Qt's only once per turn.
+    // Nothing in the agent needs GLib's loop.
+    if (qEnvironmentVariableIsEmpty("QT_NO_GLIB")) {
+        qputenv("QT_NO_GLIB", "1");
+    }
     if (qEnvironmentVariableIsEmpty("TZ") && ::access("/etc/localtime", R_OK) == 0) {
         qputenv("TZ", ":/etc/localtime");
     }

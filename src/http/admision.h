@@ -85,6 +85,8 @@ public:
     void RanuraLibre();
     // New listeners accept.
     void Reanudar() { m_pausada = false; }
+    // No connection waits for a slot.
+    bool SinEspera() const { return m_espera.empty(); }
 
 private:
     struct Espera

@@ -6,6 +6,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <algorithm>
 #include <limits>
 
 ServidorWeb::ServidorWeb(const Configuracion& cfg, Endpoints endpoints, TiemposServidor tiempos, QObject* parent)
@@ -34,6 +35,15 @@ ServidorWeb::~ServidorWeb()
 bool ServidorWeb::Escuchando() const
 {
     return !m_oyentes.isEmpty();
+}
+
+bool ServidorWeb::Ocioso() const
+{
+    if (!m_admision.SinEspera()) {
+        return false;
+    }
+    return std::none_of(m_ranuras.begin(), m_ranuras.end(),
+                        [](const std::unique_ptr<Ranura>& ranura) { return ranura && ranura->socket; });
 }
 
 quint16 ServidorWeb::PuertoLocal() const

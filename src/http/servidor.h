@@ -35,6 +35,8 @@ public:
 
     bool Escuchando() const;
     quint16 PuertoLocal() const;
+    // No connection is held: none waits for a slot, no slot has one. What can wait for the agent to be idle uses it.
+    bool Ocioso() const;
 
 signals:
     // The listener could not start; emitted before the failure is logged, so whoever tells the user goes first.
