@@ -82,6 +82,13 @@ qint64 ArchivoAnexo::TamanoSiSigue(const QString& ruta) const
     if (!Abierto()) {
         return -1;
     }
+    // Removed while held open, a file may keep its name until the last handle goes (as on older Windows and Wine):
+    // its own handle says so.
+    FILE_STANDARD_INFO propio{};
+    if (!GetFileInformationByHandleEx(Manejador(m_manejador), FileStandardInfo, &propio, sizeof propio) ||
+        propio.DeletePending) {
+        return -1;
+    }
     // No access asked beyond the attributes: it opens beside any reader or writer. A file removed while someone
     // still holds it (ours included) cannot be opened by name at all.
     const HANDLE otro =

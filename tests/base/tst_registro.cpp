@@ -24,6 +24,20 @@ void FijarModificacion(const QString& ruta, const QDateTime& momento)
     QVERIFY(archivo.setFileTime(momento, QFileDevice::FileModificationTime));
 }
 
+// The file stays open between lines; whatever others do to it shows at the next look, a second later at most, or at
+// once when the count says the day's cap is reached. Each row: what is done to the file after the first line, the
+// cap, how long until the next line, and what the file holds then.
+void ColumnasDeCambio()
+{
+    QTest::addColumn<QString>("cambio");
+    QTest::addColumn<qint64>("tope");
+    QTest::addColumn<int>("msDespues");
+    QTest::addColumn<QByteArray>("queda");
+}
+
+const QByteArray kAntes = "[2025-11-20 10:00:00] antes\r\n";
+const QByteArray kDespues = "[2025-11-20 10:00:01] despu\xc3\xa9s\r\n";
+
 } // namespace
 
 class TstRegistro final : public QObject
@@ -37,6 +51,8 @@ private slots:
     void logStopsAtItsDailyCapAndSummarises();
     void logFollowsWhatOthersDoToTheFile_data();
     void logFollowsWhatOthersDoToTheFile();
+    void logFollowsAFileRemovedOrReplaced_data();
+    void logFollowsAFileRemovedOrReplaced() { logFollowsWhatOthersDoToTheFile(); }
     void logLetsGoOfYesterdaysFile();
     void logKeepsLinesWholeWhenTheDiskFills();
     void logWaitsOutAReadOnlyFolder();
@@ -117,22 +133,21 @@ void TstRegistro::logStopsAtItsDailyCapAndSummarises()
 
 void TstRegistro::logFollowsWhatOthersDoToTheFile_data()
 {
-    // The file stays open between lines; whatever others do to it shows at the next look, a second later at most,
-    // or at once when the count says the day's cap is reached.
-    QTest::addColumn<QString>("cambio");
-    QTest::addColumn<qint64>("tope");
-    QTest::addColumn<int>("msDespues"); // before the next line
-    QTest::addColumn<QByteArray>("queda");
-    const QByteArray antes = "[2025-11-20 10:00:00] antes\r\n";
-    const QByteArray despues = "[2025-11-20 10:00:01] despu\xc3\xa9s\r\n";
+    ColumnasDeCambio();
     const qint64 sinTope = TopeRegistro().bytes;
-    QTest::newRow("borrado") << "borrar" << sinTope << 1000 << despues;
-    QTest::newRow("renombrado") << "renombrar" << sinTope << 1000 << despues;
-    QTest::newRow("reemplazado") << "reemplazar" << sinTope << 1000 << "otro\r\n" + despues;
-    QTest::newRow("vaciado") << "vaciar" << sinTope << 1000 << despues;
-    QTest::newRow("escrito por otro") << "anexar" << sinTope << 1000 << antes + "otro\r\n" + despues;
+    QTest::newRow("renombrado") << "renombrar" << sinTope << 1000 << kDespues;
+    QTest::newRow("vaciado") << "vaciar" << sinTope << 1000 << kDespues;
+    QTest::newRow("escrito por otro") << "anexar" << sinTope << 1000 << kAntes + "otro\r\n" + kDespues;
     QTest::newRow("vaciado con el tope alcanzado")
-        << "vaciar" << qint64(antes.size()) << 0 << QByteArray("[2025-11-20 10:00:00] despu\xc3\xa9s\r\n");
+        << "vaciar" << qint64(kAntes.size()) << 0 << QByteArray("[2025-11-20 10:00:00] despu\xc3\xa9s\r\n");
+}
+
+void TstRegistro::logFollowsAFileRemovedOrReplaced_data()
+{
+    ColumnasDeCambio();
+    const qint64 sinTope = TopeRegistro().bytes;
+    QTest::newRow("borrado") << "borrar" << sinTope << 1000 << kDespues;
+    QTest::newRow("reemplazado") << "reemplazar" << sinTope << 1000 << "otro\r\n" + kDespues;
 }
 
 void TstRegistro::logFollowsWhatOthersDoToTheFile()
