@@ -2,6 +2,7 @@
 
 #include "app/avisos.h"
 #include "app/avisos_ventana.h"
+#include "app/bloqueo_sesion.h"
 #include "app/espera_bandeja.h"
 #include "app/proceso.h"
 #include "base/lanzador.h"
@@ -158,9 +159,12 @@ std::optional<int> Agente::Iniciar()
         m_servidor->IniciarServidor();
     });
 
+    if (!m_bloqueo) {
+        m_bloqueo = CrearBloqueoSesionDelSistema(*m_ventana);
+    }
     m_ventana->FijarDecisionCierre([this] { return PreguntarCierre(); });
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& sesion) {
-        if (!PreguntarCierre(sesion.allowsInteraction())) {
+        if (!PreguntarFinSesion(sesion.allowsInteraction())) {
             sesion.cancel();
         }
     });
@@ -207,6 +211,22 @@ bool Agente::PreguntarCierre(bool permiteInteraccion)
     }
     Apagar();
     return true;
+}
+
+bool Agente::PreguntarFinSesion(bool permiteInteraccion)
+{
+    if (!permiteInteraccion || m_apagado || m_preguntando || !m_bloqueo) {
+        return PreguntarCierre(permiteInteraccion);
+    }
+    m_bloqueo->Bloquear(QString::fromUtf8(kMotivoBloqueo));
+    const bool apagado = PreguntarCierre(true);
+    m_bloqueo->Liberar();
+    return apagado;
+}
+
+void Agente::FijarBloqueoSesion(std::unique_ptr<BloqueoSesion> bloqueo)
+{
+    m_bloqueo = std::move(bloqueo);
 }
 
 void Agente::Apagar()
