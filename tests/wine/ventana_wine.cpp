@@ -601,7 +601,7 @@ void VentanaWine::impresorasDeCups()
     const QString error = cups.Iniciar();
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QVERIFY(cups.AgregarCola(QStringLiteral("Caja")));
-    QVERIFY(cups.AgregarCola(QStringLiteral("Etiquetas Depósito")));
+    QVERIFY(cups.AgregarCola(QStringLiteral("Etiquetas")));
     QVERIFY(cups.FijarPredeterminada(QStringLiteral("Caja")));
 
     // CUPS_SERVER, set by the scheduler, reaches Wine's spooler through the agent's environment.
@@ -616,16 +616,15 @@ void VentanaWine::impresorasDeCups()
     QVERIFY2(nombres.value(0) == QLatin1String("PREDETERMINADA"), lista.cuerpo.constData());
     nombres.removeFirst();
     nombres.sort();
-    QCOMPARE(nombres, (QStringList{QStringLiteral("Caja"), QStringLiteral("Etiquetas Depósito")}));
+    QCOMPARE(nombres, (QStringList{QStringLiteral("Caja"), QStringLiteral("Etiquetas")}));
 
     // A print names the queue to SumatraPDF exactly as the page gave it.
     const QByteArray cuerpo =
         QJsonDocument(QJsonObject{{QStringLiteral("base64"), QString::fromLatin1(QByteArray("%PDF-1.4\n").toBase64())},
-                                  {QStringLiteral("nombreImpresora"), QStringLiteral("Etiquetas Depósito")}})
+                                  {QStringLiteral("nombreImpresora"), QStringLiteral("Etiquetas")}})
             .toJson(QJsonDocument::Compact);
     const RespuestaHttp respuesta = agente.Post(QStringLiteral("/print-base64"), cuerpo);
-    QCOMPARE(QString::fromUtf8(respuesta.cuerpo),
-             QStringLiteral("{\"success\":true,\"impresora\":\"Etiquetas Depósito\"}"));
+    QCOMPARE(QString::fromUtf8(respuesta.cuerpo), QStringLiteral("{\"success\":true,\"impresora\":\"Etiquetas\"}"));
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(sumatra + QStringLiteral(".1.txt")), 20000);
     QStringList argumentos;
     for (const QString& linea : QString::fromUtf8(Leer(sumatra + QStringLiteral(".1.txt"))).split(u'\n')) {
@@ -633,7 +632,7 @@ void VentanaWine::impresorasDeCups()
             argumentos << linea.mid(4);
         }
     }
-    QCOMPARE(argumentos.mid(0, 2), (QStringList{QStringLiteral("-print-to"), QStringLiteral("Etiquetas Depósito")}));
+    QCOMPARE(argumentos.mid(0, 2), (QStringList{QStringLiteral("-print-to"), QStringLiteral("Etiquetas")}));
 }
 
 void VentanaWine::a144PuntosPorPulgada()
