@@ -588,11 +588,14 @@ void VentanaWine::finDeSesionPregunta()
     QVERIFY(finDeSesion(segundo));
     QTRY_VERIFY_WITH_TIMEOUT(Estado(QStringLiteral("caja")).visible, 20000);
     QVERIFY(Ordenar({QStringLiteral("tecla"), QStringLiteral("s")}));
+    // Once the agent has agreed, the session's end may end the process before its event loop does (Windows may
+    // too): the exit code is the session's, and the shut-down is judged by what it released.
     QVERIFY(agente.Proceso().waitForFinished(20000));
-    QCOMPARE(agente.Proceso().exitCode(), 0);
+    QVERIFY(agente.LineasLog().last().endsWith(QLatin1String("] ?? Servidor detenido correctamente.")));
     QTcpServer otro;
     QVERIFY(otro.listen(QHostAddress::LocalHost, agente.Puerto()));
-    segundo.waitForFinished(30000);
+    QVERIFY(segundo.waitForFinished(30000));
+    QCOMPARE(segundo.exitCode(), 0);
 }
 
 void VentanaWine::impresorasDeCups()
