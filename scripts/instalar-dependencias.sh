@@ -9,7 +9,7 @@ source "$(dirname "$0")/comun.sh"
 paquetes=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libqt6printsupport6 cups-client)
 for argumento in "$@"; do
     if [[ "$argumento" == "--pruebas" ]]; then
-        paquetes+=(cups cups-ipp-utils ghostscript chromium openssl xvfb trayer xdotool x11-utils)
+        paquetes+=(cups cups-ipp-utils ghostscript chromium openssl xvfb trayer xdotool x11-utils imagemagick)
     else
         paquetes+=("$argumento")
     fi

@@ -2,6 +2,7 @@
 
 #include "app/avisos.h"
 #include "app/avisos_ventana.h"
+#include "app/bloqueo_sesion.h"
 #include "app/espera_bandeja.h"
 #include "app/proceso.h"
 #include "base/lanzador.h"
@@ -162,7 +163,7 @@ std::optional<int> Agente::Iniciar()
     }
 
     connect(qApp, &QGuiApplication::commitDataRequest, this, [this](QSessionManager& sesion) {
-        if (!PreguntarCierre(sesion.allowsInteraction())) {
+        if (!PreguntarFinSesion(sesion.allowsInteraction())) {
             sesion.cancel();
         }
     });
@@ -214,6 +215,9 @@ void Agente::CrearVentana()
         m_servidor->IniciarServidor();
     });
 
+    if (!m_bloqueo) {
+        m_bloqueo = CrearBloqueoSesionDelSistema(*m_ventana);
+    }
     m_ventana->FijarDecisionCierre([this] { return PreguntarCierre(); });
     if (QScreen* pantalla = QGuiApplication::primaryScreen()) {
         const QRect zona = pantalla->availableGeometry();
@@ -252,6 +256,22 @@ bool Agente::PreguntarCierre(bool permiteInteraccion)
     }
     Apagar();
     return true;
+}
+
+bool Agente::PreguntarFinSesion(bool permiteInteraccion)
+{
+    if (!permiteInteraccion || m_apagado || m_preguntando || !m_bloqueo) {
+        return PreguntarCierre(permiteInteraccion);
+    }
+    m_bloqueo->Bloquear(QString::fromUtf8(kMotivoBloqueo));
+    const bool apagado = PreguntarCierre(true);
+    m_bloqueo->Liberar();
+    return apagado;
+}
+
+void Agente::FijarBloqueoSesion(std::unique_ptr<BloqueoSesion> bloqueo)
+{
+    m_bloqueo = std::move(bloqueo);
 }
 
 void Agente::Apagar()

@@ -17,6 +17,7 @@
 #include <optional>
 
 class Balanza;
+class BloqueoSesion;
 class LecturasBalanza;
 class EsperaBandeja;
 class EntregaCSV;
@@ -52,6 +53,11 @@ public:
     // The close question, for the window's close and the end of the user's session. True when the agent has shut
     // down (the user said Yes); false when it goes on. Without interaction allowed, it shuts down unasked.
     bool PreguntarCierre(bool permiteInteraccion = true);
+    // The same question at the end of the user's session, which it holds meanwhile with the reason below.
+    bool PreguntarFinSesion(bool permiteInteraccion);
+    static constexpr const char* kMotivoBloqueo = "Plugin Tornavo pregunta si desea cerrarse.";
+    // What gives Windows that reason; tests replace it, before Iniciar.
+    void FijarBloqueoSesion(std::unique_ptr<BloqueoSesion> bloqueo);
     // Releases the serial port, the listener and the icon, then ends the event loop.
     void Apagar();
     // How the process ends once shut down; tests replace it.
@@ -88,6 +94,7 @@ private:
     QTimer m_ventanaDiferida;
     int m_esperasVentana = 0;
     std::unique_ptr<EsperaBandeja> m_esperaBandeja;
+    std::unique_ptr<BloqueoSesion> m_bloqueo;
     std::unique_ptr<DocumentoEstado> m_estado;
     std::unique_ptr<Lanzador> m_lanzador;
     std::unique_ptr<Balanza> m_balanza;

@@ -1,14 +1,31 @@
 #include "app/avisos_ventana.h"
 
-#include "app/avisos.h"
-
 #include <QGuiApplication>
 #include <QMessageBox>
+#include <QPushButton>
 
 bool PlataformaSinPantalla()
 {
     return QGuiApplication::platformName() == QLatin1String("offscreen") ||
            QGuiApplication::platformName() == QLatin1String("minimal");
+}
+
+std::unique_ptr<QMessageBox> CrearCajaAviso(const QString& texto, IconoAviso icono, BotonesAviso botones)
+{
+    auto caja =
+        std::make_unique<QMessageBox>(icono == IconoAviso::Error ? QMessageBox::Critical : QMessageBox::Question,
+                                      QStringLiteral("Plugin Tornavo"), texto);
+    if (botones == BotonesAviso::SiNo) {
+        caja->setStandardButtons(QMessageBox::Yes | QMessageBox::No);
+        caja->button(QMessageBox::Yes)->setText(QStringLiteral("&Sí"));
+        caja->button(QMessageBox::No)->setText(QStringLiteral("&No"));
+        caja->setDefaultButton(QMessageBox::No);
+        caja->setEscapeButton(QMessageBox::No);
+    } else {
+        caja->setStandardButtons(QMessageBox::Ok);
+        caja->button(QMessageBox::Ok)->setText(QStringLiteral("Aceptar"));
+    }
+    return caja;
 }
 
 void InstalarAvisosDeVentana()
@@ -18,16 +35,11 @@ void InstalarAvisosDeVentana()
         return;
     }
     InstalarMostradorAvisos([](const QString& texto, IconoAviso icono, BotonesAviso botones) {
-        QMessageBox caja(icono == IconoAviso::Error ? QMessageBox::Critical : QMessageBox::Question,
-                         QStringLiteral("Plugin Tornavo"), texto);
+        const auto caja = CrearCajaAviso(texto, icono, botones);
+        const int respuesta = caja->exec();
         if (botones == BotonesAviso::SiNo) {
-            caja.setStandardButtons(QMessageBox::Yes | QMessageBox::No);
-            caja.setDefaultButton(QMessageBox::No);
-            caja.setEscapeButton(QMessageBox::No);
-            return caja.exec() == QMessageBox::Yes ? RespuestaAviso::Si : RespuestaAviso::No;
+            return respuesta == QMessageBox::Yes ? RespuestaAviso::Si : RespuestaAviso::No;
         }
-        caja.setStandardButtons(QMessageBox::Ok);
-        caja.exec();
         return RespuestaAviso::Aceptar;
     });
 }

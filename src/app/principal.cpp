@@ -1,6 +1,7 @@
 #include "app/principal.h"
 
 #include "app/avisos_ventana.h"
+#include "base/registro.h"
 #include "base/texto.h"
 
 #include <QCloseEvent>
@@ -10,6 +11,7 @@
 #include <QPainter>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QSaveFile>
 #include <QScrollBar>
 #include <QStyleOptionButton>
 #include <QStylePainter>
@@ -186,4 +188,31 @@ void Principal::closeEvent(QCloseEvent* evento)
         return;
     }
     evento->accept();
+}
+
+void Principal::showEvent(QShowEvent* evento)
+{
+    QWidget::showEvent(evento);
+    // For the tests that look at the window from outside, where its controls are no windows of their own (Windows
+    // sees one): the screen's scale, then each control's place in the window, in device-independent pixels.
+    const QString ruta = qEnvironmentVariable("TORNAVO_GEOMETRIA");
+    if (ruta.isEmpty()) {
+        return;
+    }
+    QString texto = QStringLiteral("escala %1\n").arg(devicePixelRatioF());
+    for (const QWidget* control : {static_cast<const QWidget*>(this), static_cast<const QWidget*>(m_label1),
+                                   static_cast<const QWidget*>(m_command1), static_cast<const QWidget*>(m_command2),
+                                   static_cast<const QWidget*>(m_txtLog)}) {
+        const QRect zona = control == this ? rect() : control->geometry();
+        texto += QStringLiteral("%1 %2 %3 %4 %5\n")
+                     .arg(control->objectName())
+                     .arg(zona.x())
+                     .arg(zona.y())
+                     .arg(zona.width())
+                     .arg(zona.height());
+    }
+    QSaveFile archivo(ruta);
+    if (!archivo.open(QIODevice::WriteOnly) || archivo.write(texto.toUtf8()) < 0 || !archivo.commit()) {
+        EscribirLog(QStringLiteral("? No se pudo escribir la geometría de la ventana en ") + ruta);
+    }
 }

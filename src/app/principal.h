@@ -52,6 +52,7 @@ signals:
 protected:
     void changeEvent(QEvent* evento) override;
     void closeEvent(QCloseEvent* evento) override;
+    void showEvent(QShowEvent* evento) override;
 
 private:
     QLabel* m_label1;

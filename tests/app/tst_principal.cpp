@@ -2,6 +2,8 @@
 // behind them: a real listener and a serial port on a pseudo-terminal.
 #include "app/agente.h"
 #include "app/avisos.h"
+#include "app/avisos_ventana.h"
+#include "app/bloqueo_sesion.h"
 #include "app/espera_bandeja.h"
 #include "balanza-simulada/pseudoterminal.h"
 #include "scale/balanza.h"
@@ -22,6 +24,25 @@
 #include <QTimer>
 
 #include <memory>
+
+namespace {
+
+// Records what Windows would be told about the session's end.
+class BloqueoFalso final : public BloqueoSesion
+{
+public:
+    explicit BloqueoFalso(QStringList& pasos)
+        : m_pasos(pasos)
+    {
+    }
+    void Bloquear(const QString& motivo) override { m_pasos << QStringLiteral("bloquear: ") + motivo; }
+    void Liberar() override { m_pasos << QStringLiteral("liberar"); }
+
+private:
+    QStringList& m_pasos;
+};
+
+} // namespace
 
 class TstPrincipal : public QObject
 {
@@ -44,6 +65,8 @@ private slots:
     void sessionEndWithoutInteractionShutsDown();
     void logBoxKeepsTheNewestLinesInOrder();
     void boxClosedWhileHiddenKeepsTheAgentRunning();
+    void boxesSpeakSpanish_data();
+    void boxesSpeakSpanish();
     void lockLeftUnderOurOwnProcessNumberIsTaken();
     void startUpLineNamesTheFilesUsed();
     void waitForTheTray_data();
@@ -60,6 +83,7 @@ private:
     quint16 m_puerto = 0;
     RespuestaAviso m_respuesta = RespuestaAviso::No;
     QStringList m_avisos;
+    QStringList m_bloqueos;
     std::function<void()> m_duranteAviso;
     QList<int> m_salidas;
 };
@@ -78,6 +102,7 @@ void TstPrincipal::init()
                                          .arg(m_pty->Dispositivo())
                                          .toUtf8()));
     m_avisos.clear();
+    m_bloqueos.clear();
     m_salidas.clear();
     m_respuesta = RespuestaAviso::No;
     m_duranteAviso = nullptr;
@@ -90,6 +115,7 @@ void TstPrincipal::init()
     });
     m_agente = std::make_unique<Agente>(m_dir->path());
     m_agente->FijarSalida([this](int codigo) { m_salidas << codigo; });
+    m_agente->FijarBloqueoSesion(std::make_unique<BloqueoFalso>(m_bloqueos));
     QVERIFY(!m_agente->Iniciar().has_value());
     QVERIFY(m_agente->Bascula()->PuertoAbierto());
     QVERIFY(m_avisos.isEmpty());
@@ -234,6 +260,8 @@ void TstPrincipal::closeAnsweredNoKeepsEverything()
     QCOMPARE(ventana->IconoEnBandeja(), iconoAntes);
     QVERIFY(m_salidas.isEmpty());
     QVERIFY(Responde());
+    // Only the session's end is held with a reason.
+    QVERIFY(m_bloqueos.isEmpty());
 }
 
 void TstPrincipal::closeAnsweredYesReleasesEverything()
@@ -263,20 +291,27 @@ void TstPrincipal::requestsAreAnsweredWhileTheQuestionIsOpen()
 
 void TstPrincipal::sessionEndAsksToo()
 {
+    const QString bloquear = QStringLiteral("bloquear: Plugin Tornavo pregunta si desea cerrarse.");
+    QStringList duranteLaPregunta;
+    m_duranteAviso = [&] { duranteLaPregunta = m_bloqueos; };
     m_agente->Ventana()->hide();
     m_respuesta = RespuestaAviso::No;
-    QVERIFY(!m_agente->PreguntarCierre(true));
+    QVERIFY(!m_agente->PreguntarFinSesion(true));
     QCOMPARE(m_avisos, QStringList{QStringLiteral("¿Deseas cerrar el Plugin?")});
+    QCOMPARE(duranteLaPregunta, QStringList{bloquear});
+    QCOMPARE(m_bloqueos, (QStringList{bloquear, QStringLiteral("liberar")}));
     QVERIFY(Responde());
     m_respuesta = RespuestaAviso::Si;
-    QVERIFY(m_agente->PreguntarCierre(true));
+    QVERIFY(m_agente->PreguntarFinSesion(true));
     QCOMPARE(m_salidas, QList<int>{0});
+    QCOMPARE(m_bloqueos, (QStringList{bloquear, QStringLiteral("liberar"), bloquear, QStringLiteral("liberar")}));
 }
 
 void TstPrincipal::sessionEndWithoutInteractionShutsDown()
 {
-    QVERIFY(m_agente->PreguntarCierre(false));
+    QVERIFY(m_agente->PreguntarFinSesion(false));
     QVERIFY(m_avisos.isEmpty());
+    QVERIFY(m_bloqueos.isEmpty());
     QCOMPARE(m_salidas, QList<int>{0});
     QVERIFY(!m_agente->Servidor()->Escuchando());
 }
@@ -309,6 +344,47 @@ void TstPrincipal::boxClosedWhileHiddenKeepsTheAgentRunning()
     QTimer::singleShot(400, [] { QCoreApplication::exit(42); });
     QCOMPARE(QCoreApplication::exec(), 42);
     QVERIFY(Responde());
+}
+
+void TstPrincipal::boxesSpeakSpanish_data()
+{
+    QTest::addColumn<int>("botones");
+    QTest::addColumn<QStringList>("textos");
+    QTest::addColumn<int>("tecla");
+    QTest::addColumn<int>("respuesta");
+    const int siNo = int(BotonesAviso::SiNo);
+    const QStringList siYNo{QStringLiteral("&Sí"), QStringLiteral("&No")};
+    QTest::newRow("pregunta, Intro: No por defecto") << siNo << siYNo << int(Qt::Key_Return) << int(QMessageBox::No);
+    QTest::newRow("pregunta, Escape") << siNo << siYNo << int(Qt::Key_Escape) << int(QMessageBox::No);
+    QTest::newRow("pregunta, S") << siNo << siYNo << int(Qt::Key_S) << int(QMessageBox::Yes);
+    QTest::newRow("pregunta, N") << siNo << siYNo << int(Qt::Key_N) << int(QMessageBox::No);
+    QTest::newRow("error, Intro") << int(BotonesAviso::Aceptar) << QStringList{QStringLiteral("Aceptar")}
+                                  << int(Qt::Key_Return) << int(QMessageBox::Ok);
+}
+
+void TstPrincipal::boxesSpeakSpanish()
+{
+    QFETCH(int, botones);
+    QFETCH(QStringList, textos);
+    QFETCH(int, tecla);
+    QFETCH(int, respuesta);
+    const auto caja = CrearCajaAviso(QStringLiteral("¿Deseas cerrar el Plugin?"), IconoAviso::Pregunta,
+                                     static_cast<BotonesAviso>(botones));
+    QStringList vistos;
+    for (QAbstractButton* boton : caja->buttons()) {
+        vistos << boton->text();
+    }
+    vistos.sort();
+    textos.sort();
+    QCOMPARE(vistos, textos);
+    QCOMPARE(caja->windowTitle(), QStringLiteral("Plugin Tornavo"));
+
+    QSignalSpy terminada(caja.get(), &QDialog::finished);
+    caja->open();
+    QVERIFY(caja->isVisible());
+    QTest::keyClick(caja.get(), static_cast<Qt::Key>(tecla));
+    QTRY_COMPARE(terminada.size(), 1);
+    QCOMPARE(int(caja->standardButton(caja->clickedButton())), respuesta);
 }
 
 void TstPrincipal::lockLeftUnderOurOwnProcessNumberIsTaken()

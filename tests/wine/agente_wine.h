@@ -31,6 +31,7 @@ public:
     void ConfigurarTexto(const QByteArray& contenido);
     // An environment variable for the agent (and the programs it starts).
     void FijarEntorno(const QString& nombre, const QString& valor) { m_entorno.insert(nombre, valor); }
+    void QuitarEntorno(const QString& nombre) { m_entorno.remove(nombre); }
 
     // Starts it; true once it accepts connections.
     bool Iniciar(int msEspera = 60000);
