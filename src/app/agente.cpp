@@ -144,7 +144,7 @@ std::optional<int> Agente::Iniciar()
     QDir().mkpath(m_ubicacion.carpetaDatos);
 
     m_lanzador = CrearLanzadorDelSistema();
-    m_balanza = std::make_unique<Balanza>(m_cfg, CrearPuertoSerie(m_cfg));
+    m_balanza = std::make_unique<Balanza>(m_cfg, CrearPuertoSerieDelSistema(m_cfg));
     m_lecturas = std::make_unique<LecturasBalanza>(*m_balanza, m_cfg);
     m_csv = std::make_unique<EntregaCSV>(m_cfg, *m_lanzador);
     m_impresoras = CrearListaImpresorasDelSistema();

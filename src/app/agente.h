@@ -67,10 +67,10 @@ public:
     // The window, made now if start-up has not made it yet.
     Principal* Ventana();
     ServidorWeb* Servidor() const { return m_servidor.get(); }
-    Balanza* Bascula() const { return m_balanza.get(); }
+    Balanza* ObtenerBalanza() const { return m_balanza.get(); }
     LecturasBalanza* Lecturas() const { return m_lecturas.get(); }
-    Registro& Log() { return m_registro; }
-    const Ubicacion& Lugar() const { return m_ubicacion; }
+    Registro& ObtenerRegistro() { return m_registro; }
+    const Ubicacion& ObtenerUbicacion() const { return m_ubicacion; }
 
 private:
     Endpoints CrearEndpoints();

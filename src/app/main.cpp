@@ -7,10 +7,6 @@
 int main(int argc, char* argv[])
 {
     PrepararProceso();
-    // With no screen to reach, run on the offscreen platform rather than failing to start.
-    if (!HayPantalla() && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-    }
     QApplication aplicacion(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Plugin Tornavo"));
     InstalarAvisosDeVentana();

@@ -8,12 +8,10 @@ class QObject;
 
 // What differs between operating systems for the application shell.
 
-// True when a screen can be reached (on Linux: DISPLAY or WAYLAND_DISPLAY is set; always on Windows).
-bool HayPantalla();
-
-// Settings of the process made before Qt starts: the time zone named once (with TZ unset, the C library re-reads
-// the system's zone file on every local-time conversion, several per request), and how large buffers are returned
-// to the system.
+// Settings of the process made before Qt starts: the offscreen platform where no screen can be reached (on Linux,
+// neither DISPLAY nor WAYLAND_DISPLAY set; PlataformaSinPantalla tells it afterwards), the time zone named once (with
+// TZ unset, the C library re-reads the system's zone file on every local-time conversion, several per request), and how
+// large buffers are returned to the system.
 void PrepararProceso();
 
 // Runs `alTerminar` from the event loop when the process is asked to end without a question, for as long as

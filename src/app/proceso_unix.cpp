@@ -25,11 +25,6 @@ void AlRecibirSenal(int senal)
 
 } // namespace
 
-bool HayPantalla()
-{
-    return !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
-}
-
 void PrepararProceso()
 {
 #if defined(__GLIBC__)
@@ -43,6 +38,11 @@ void PrepararProceso()
     // Nothing in the agent needs GLib's loop.
     if (qEnvironmentVariableIsEmpty("QT_NO_GLIB")) {
         qputenv("QT_NO_GLIB", "1");
+    }
+    // With no screen to reach, run on the offscreen platform rather than failing to start.
+    const bool hayPantalla = !qEnvironmentVariableIsEmpty("DISPLAY") || !qEnvironmentVariableIsEmpty("WAYLAND_DISPLAY");
+    if (!hayPantalla && qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
     }
     if (qEnvironmentVariableIsEmpty("TZ") && ::access("/etc/localtime", R_OK) == 0) {
         qputenv("TZ", ":/etc/localtime");

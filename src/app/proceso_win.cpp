@@ -16,11 +16,6 @@ QString NombreEvento(qint64 pid)
 
 } // namespace
 
-bool HayPantalla()
-{
-    return true;
-}
-
 void PrepararProceso() {}
 
 void AlPedirseTerminar(QObject* contexto, std::function<void()> alTerminar)

@@ -6,10 +6,13 @@
 #include <optional>
 #include <type_traits>
 
-// The one header scanner, for the head as bytes (while it arrives) and as text (once decoded): the rest of the first
-// line (lines end in CR LF) whose start equals `nombre` in any case, from just past the name; nothing when no line
-// starts with it. Only the start of the line is compared, so callers decide what the next character may be.
-template <typename Vista> std::optional<Vista> RestoDeLineaDeCabecera(Vista cabecera, Vista nombre)
+// The one header scanner behind ValorCabecera, for the head as bytes (while it arrives) and as text (once decoded): the
+// rest of the first line (lines end in CR LF) whose start equals `nombre` in any case, from just past the name; nothing
+// when no line starts with it. Only the start of the line is compared, so callers decide what the next character may
+// be.
+namespace detalle {
+
+template <typename Vista> std::optional<Vista> RestoDeLinea(Vista cabecera, Vista nombre)
 {
     static_assert(std::is_same_v<Vista, QStringView> || std::is_same_v<Vista, QByteArrayView>);
     Vista finDeLinea;
@@ -32,3 +35,5 @@ template <typename Vista> std::optional<Vista> RestoDeLineaDeCabecera(Vista cabe
     }
     return std::nullopt;
 }
+
+} // namespace detalle

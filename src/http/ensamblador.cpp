@@ -28,7 +28,7 @@ QByteArray EnsambladorSolicitud::TomarDatos()
 
 QByteArrayView EnsambladorSolicitud::ValorCabecera(QByteArrayView cabecera, QByteArrayView nombre)
 {
-    const auto resto = RestoDeLineaDeCabecera(cabecera, nombre);
+    const auto resto = detalle::RestoDeLinea(cabecera, nombre);
     return resto ? resto->trimmed() : QByteArrayView();
 }
 

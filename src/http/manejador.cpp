@@ -59,7 +59,7 @@ bool ManejadorSolicitudes::RechazarAjeno(QByteArrayView cabecera, const Enviar& 
 
 void ManejadorSolicitudes::Rechazar(const QString& cabecera, const Enviar& enviar) const
 {
-    const QString origen = ParaLog(ObtenerHeader(cabecera, QStringLiteral("Origin")));
+    const QString origen = ParaLog(ValorCabecera(cabecera, QStringLiteral("Origin")));
     const qint64 segundo = m_reloj() / 1000;
     ResumirRechazos(segundo);
     Rechazos& rechazos = m_rechazos[origen];
@@ -94,7 +94,7 @@ void ManejadorSolicitudes::Manejar(QByteArray datos, Enviar enviar, std::unique_
     }
     EscribirLog(ResumenSolicitud(partes.cabecera));
     if (partes.cabecera.startsWith(QLatin1String("OPTIONS"))) {
-        const bool redPrivada = ObtenerHeader(partes.cabecera, QStringLiteral("Access-Control-Request-Private-Network"))
+        const bool redPrivada = ValorCabecera(partes.cabecera, QStringLiteral("Access-Control-Request-Private-Network"))
                                     .compare(QLatin1String("true"), Qt::CaseInsensitive) == 0;
         enviar(Respuesta204(redPrivada));
         return;

@@ -67,9 +67,9 @@ SolicitudDecodificada DecodificarSolicitud(QByteArray bytes)
     return partes;
 }
 
-QString ObtenerHeader(const QString& cabecera, const QString& nombre)
+QString ValorCabecera(const QString& cabecera, const QString& nombre)
 {
-    const auto resto = RestoDeLineaDeCabecera(QStringView(cabecera), QStringView(nombre));
+    const auto resto = detalle::RestoDeLinea(QStringView(cabecera), QStringView(nombre));
     if (!resto) {
         return QString();
     }
@@ -97,8 +97,8 @@ bool UrlPermitida(const QString& valor, bool dev, const QString& dominio)
 bool OrigenPermitido(const QString& cabecera, const QString& modo, const QString& dominio)
 {
     const bool dev = modo == QLatin1String("DEV");
-    return UrlPermitida(ObtenerHeader(cabecera, QStringLiteral("Origin")).toLower(), dev, dominio) ||
-           UrlPermitida(SinRutaNiConsulta(ObtenerHeader(cabecera, QStringLiteral("Referer")).toLower()), dev, dominio);
+    return UrlPermitida(ValorCabecera(cabecera, QStringLiteral("Origin")).toLower(), dev, dominio) ||
+           UrlPermitida(SinRutaNiConsulta(ValorCabecera(cabecera, QStringLiteral("Referer")).toLower()), dev, dominio);
 }
 
 bool AnalizarLineaSolicitud(const QString& cabecera, LineaSolicitud& linea, QString& error)

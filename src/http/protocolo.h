@@ -26,7 +26,7 @@ SolicitudDecodificada DecodificarSolicitud(QByteArray bytes);
 
 // The value of the first head line that starts with `nombre` (any case), minus the name and the one character
 // after it, with spaces trimmed; empty when no line starts with it.
-QString ObtenerHeader(const QString& cabecera, const QString& nombre);
+QString ValorCabecera(const QString& cabecera, const QString& nombre);
 
 // Admits a request when its Origin or its Referer is an http(s) URL whose host ends with "." + dominio, or, in mode
 // "DEV", whose host is exactly "localhost".

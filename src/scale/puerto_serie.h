@@ -42,4 +42,4 @@ signals:
 
 // The platform's serial port for the scale, on the device that `cfg` names (DispositivoBalanza) or the platform's
 // device for the port number.
-std::unique_ptr<PuertoSerie> CrearPuertoSerie(const Configuracion& cfg);
+std::unique_ptr<PuertoSerie> CrearPuertoSerieDelSistema(const Configuracion& cfg);

@@ -164,7 +164,7 @@ void PuertoSerieQt::AlFallar(QSerialPort::SerialPortError codigo)
         Qt::QueuedConnection);
 }
 
-std::unique_ptr<PuertoSerie> CrearPuertoSerie(const Configuracion& cfg)
+std::unique_ptr<PuertoSerie> CrearPuertoSerieDelSistema(const Configuracion& cfg)
 {
     return std::make_unique<PuertoSerieQt>(cfg.DispositivoBalanza);
 }

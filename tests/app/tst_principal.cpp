@@ -117,7 +117,7 @@ void TstPrincipal::init()
     m_agente->FijarSalida([this](int codigo) { m_salidas << codigo; });
     m_agente->FijarBloqueoSesion(std::make_unique<BloqueoFalso>(m_bloqueos));
     QVERIFY(!m_agente->Iniciar().has_value());
-    QVERIFY(m_agente->Bascula()->PuertoAbierto());
+    QVERIFY(m_agente->ObtenerBalanza()->PuertoAbierto());
     QVERIFY(m_avisos.isEmpty());
 }
 
@@ -256,7 +256,7 @@ void TstPrincipal::closeAnsweredNoKeepsEverything()
     QVERIFY(!ventana->close());
     QCOMPARE(m_avisos, QStringList{QStringLiteral("¿Deseas cerrar el Plugin?")});
     QVERIFY(ventana->isVisible());
-    QVERIFY(m_agente->Bascula()->PuertoAbierto());
+    QVERIFY(m_agente->ObtenerBalanza()->PuertoAbierto());
     QCOMPARE(ventana->IconoEnBandeja(), iconoAntes);
     QVERIFY(m_salidas.isEmpty());
     QVERIFY(Responde());
@@ -270,7 +270,7 @@ void TstPrincipal::closeAnsweredYesReleasesEverything()
     m_respuesta = RespuestaAviso::Si;
     QVERIFY(ventana->close());
     QCOMPARE(m_salidas, QList<int>{0});
-    QVERIFY(!m_agente->Bascula()->PuertoAbierto());
+    QVERIFY(!m_agente->ObtenerBalanza()->PuertoAbierto());
     QVERIFY(!m_agente->Servidor()->Escuchando());
     QVERIFY(!ventana->IconoEnBandeja());
     QVERIFY(!Responde());
@@ -414,7 +414,7 @@ void TstPrincipal::startUpLineNamesTheFilesUsed()
                                      .arg(QDir::toNativeSeparators(m_dir->filePath(QStringLiteral("config.ini"))),
                                           QDir::toNativeSeparators(m_dir->filePath(QStringLiteral("logs"))))),
              qPrintable(dir + QStringLiteral(": ") + TextoLog()));
-    QVERIFY(!m_agente->Lugar().instalada);
+    QVERIFY(!m_agente->ObtenerUbicacion().instalada);
 }
 
 void TstPrincipal::waitForTheTray_data()
@@ -441,7 +441,7 @@ void TstPrincipal::waitForTheTray()
     int preguntas = 0;
     EsperaBandeja espera([&] { return ++preguntas == aparece || (aparece > 0 && preguntas > aparece); });
     Principal ventana;
-    QSignalSpy lineas(&m_agente->Log(), &Registro::lineaEscrita);
+    QSignalSpy lineas(&m_agente->ObtenerRegistro(), &Registro::lineaEscrita);
     QSignalSpy listas(&espera, &EsperaBandeja::lista);
     QSignalSpy agotadas(&espera, &EsperaBandeja::agotada);
     OcultarEnBandeja(ventana, espera, 5, consultas);

@@ -166,7 +166,7 @@ void TstProtocolo::headerLookup()
 {
     QFETCH(QString, cabecera);
     QFETCH(QString, valor);
-    QCOMPARE(ObtenerHeader(cabecera, QStringLiteral("Origin")), valor);
+    QCOMPARE(ValorCabecera(cabecera, QStringLiteral("Origin")), valor);
 }
 
 void TstProtocolo::originPolicy_data()

@@ -68,7 +68,7 @@ private:
 
     static std::unique_ptr<Balanza> Crear(const Configuracion& cfg)
     {
-        return std::make_unique<Balanza>(cfg, CrearPuertoSerie(cfg));
+        return std::make_unique<Balanza>(cfg, CrearPuertoSerieDelSistema(cfg));
     }
 
     // Runs one weight request to its end in a local event loop, with a generous limit.
