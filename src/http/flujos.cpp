@@ -38,9 +38,6 @@ void FlujosBalanza::Abrir(QTcpSocket* socket)
     connect(socket, &QTcpSocket::disconnected, this,
             [this, socket] { Cerrar(socket, QStringLiteral("el cliente cerró la conexión")); });
     Enviar(socket, CabeceraFlujo(kReintentoMs));
-    if (!m_flujos.contains(socket)) {
-        return;
-    }
     m_flujos[socket] =
         m_suscribir([this, socket](const QString& documento) { Enviar(socket, EventoFlujo(documento)); });
     if (!m_comentario.isActive()) {
