@@ -99,6 +99,11 @@ Endpoints Agente::CrearEndpoints()
     endpoints.balanzaEstable = [this](Endpoints::Responder responder) {
         m_lecturas->EsperarEstable([this, responder](const LecturaBalanza& l) { responder(m_lecturas->Documento(l)); });
     };
+    endpoints.suscribirBalanza = [this](std::function<void(const QString&)> alCambiar) {
+        return m_lecturas->Suscribir(
+            [this, alCambiar = std::move(alCambiar)](const LecturaBalanza& l) { alCambiar(m_lecturas->Documento(l)); });
+    };
+    endpoints.desuscribirBalanza = [this](int id) { m_lecturas->Desuscribir(id); };
     endpoints.puertos = [this] { return DocumentoPuertos(PuertosDelSistema(), m_cfg); };
     endpoints.impresoras = [this] { return m_impresion->ListarImpresoras(); };
     endpoints.imprimir = [this](QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> lector,

@@ -80,7 +80,8 @@ void ManejadorSolicitudes::Rechazar(const QString& cabecera, const Enviar& envia
     EscribirLog(QStringLiteral("Origen denegado: ") + origen + QStringLiteral(" | MODE: ") + m_cfg.MODE);
 }
 
-void ManejadorSolicitudes::Manejar(QByteArray datos, Enviar enviar, std::unique_ptr<LectorBase64JSON> lector) const
+void ManejadorSolicitudes::Manejar(QByteArray datos, Enviar enviar, std::unique_ptr<LectorBase64JSON> lector,
+                                   const AbrirFlujo& abrirFlujo) const
 {
     // Judged on the head's own bytes, as when only the head has arrived: what the body holds must not change the
     // verdict (a body that is not UTF-8 changes how the whole request is read).
@@ -104,6 +105,10 @@ void ManejadorSolicitudes::Manejar(QByteArray datos, Enviar enviar, std::unique_
     if (!AnalizarLineaSolicitud(partes.cabecera, linea, error)) {
         EscribirLog(QStringLiteral("? Error: ") + error);
         enviar(QByteArray());
+        return;
+    }
+    if (abrirFlujo && EsFlujoBalanza(m_endpoints, linea.metodo, linea.ruta)) {
+        abrirFlujo();
         return;
     }
     Enrutar(m_endpoints, linea.metodo, linea.ruta, std::move(partes.cuerpo), std::move(lector),

@@ -19,6 +19,9 @@ public:
     // Hands the answer to the connection; an empty answer means "close without answering" (the error path).
     // Returns false when the connection can no longer take it.
     using Enviar = std::function<bool(const QByteArray& respuesta)>;
+    // Takes the connection of a request whose answer stays open (the scale's event stream); `enviar` is then not
+    // called.
+    using AbrirFlujo = std::function<void()>;
 
     // `reloj` counts the seconds refusals are summed up by.
     ManejadorSolicitudes(const Configuracion& cfg, Endpoints endpoints, Reloj reloj);
@@ -26,7 +29,8 @@ public:
     // `enviar` is called exactly once, now or (for the weight and printing) later from the event loop.
     // The bytes are taken by value and released once decoded. `lector` is the one LectorPara gave for this request,
     // fed with its body so far.
-    void Manejar(QByteArray datos, Enviar enviar, std::unique_ptr<LectorBase64JSON> lector = nullptr) const;
+    void Manejar(QByteArray datos, Enviar enviar, std::unique_ptr<LectorBase64JSON> lector = nullptr,
+                 const AbrirFlujo& abrirFlujo = nullptr) const;
 
     // Once the head of a request is in (without its blank line), a reader to feed its body to as it arrives, when
     // the request will reach an endpoint that takes one; none otherwise.

@@ -136,6 +136,34 @@ QByteArray Respuesta413()
     return respuesta;
 }
 
+QByteArray Respuesta503(const QString& cuerpo)
+{
+    return Enmarcar("HTTP/1.1 503 Service Unavailable", cuerpo);
+}
+
+QByteArray CabeceraFlujo(int reintentoMs)
+{
+    return QByteArrayLiteral("HTTP/1.1 200 OK\r\n"
+                             "Content-Type: text/event-stream\r\n"
+                             "Cache-Control: no-cache\r\n"
+                             "Access-Control-Allow-Origin: *\r\n"
+                             "Connection: keep-alive\r\n"
+                             "\r\n"
+                             "retry: ") +
+           QByteArray::number(reintentoMs) + "\n\n";
+}
+
+QByteArray EventoFlujo(const QString& datos)
+{
+    QByteArray evento;
+    // A line break inside the document would end the event early; each line goes as its own data line.
+    for (const QByteArray& linea : datos.toUtf8().replace("\r\n", "\n").replace('\r', '\n').split('\n')) {
+        evento += "data: " + linea + '\n';
+    }
+    evento += '\n';
+    return evento;
+}
+
 QByteArray Respuesta204(bool redPrivada)
 {
     QByteArray respuesta("HTTP/1.1 204 No Content\r\n"

@@ -45,6 +45,14 @@ QByteArray Respuesta200(const QString& cuerpo);
 QByteArray Respuesta403();
 QByteArray Respuesta204(bool redPrivada);
 QByteArray Respuesta413();
+QByteArray Respuesta503(const QString& cuerpo);
+// The head of an event stream: no length, the connection stays open; `reintentoMs` is the browser's reconnection
+// delay.
+QByteArray CabeceraFlujo(int reintentoMs);
+// One event: every line of `datos` as a `data:` line, then the blank line that ends it.
+QByteArray EventoFlujo(const QString& datos);
 
 inline const QString kCuerpo403 = QStringLiteral("{\"error\":\"Acceso denegado desde origen no autorizado\"}");
+inline const QString kCuerpoDemasiadosOyentes =
+    QStringLiteral("{\"success\":false,\"error\":\"Demasiadas conexiones a la balanza\"}");
 inline const QString kCuerpo413 = QStringLiteral("{\"success\":false,\"error\":\"Solicitud demasiado grande\"}");

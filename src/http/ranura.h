@@ -22,6 +22,8 @@ struct TiemposServidor
     int inactividadMs = 30000;
     // The time a request gets before its declared body counts.
     int plazoBaseMs = 10000;
+    // Spell after which an open event stream gets a comment line, so that proxies and the browser keep it open.
+    int comentarioFlujoMs = 15000;
     // The clock a slot's schedule and the refusal count are read on (timers still run in real time).
     Reloj reloj = RelojMonotono();
 };

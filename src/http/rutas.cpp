@@ -9,6 +9,12 @@ bool EsImprimir(const Endpoints& endpoints, const QString& metodo, const QString
 
 } // namespace
 
+bool EsFlujoBalanza(const Endpoints& endpoints, const QString& metodo, const QString& ruta)
+{
+    return metodo == QLatin1String("GET") && ruta == QLatin1String("/balanza/eventos") && endpoints.suscribirBalanza &&
+           endpoints.desuscribirBalanza;
+}
+
 std::unique_ptr<LectorBase64JSON> LectorAnticipado(const Endpoints& endpoints, const QString& metodo,
                                                    const QString& ruta)
 {

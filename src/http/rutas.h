@@ -21,6 +21,10 @@ struct Endpoints
     std::function<void(Responder)> balanza;        // GET /balanza; answers when the reading ends
     std::function<void(Responder)> balanzaEstable; // GET /balanza/estable; answers once settled or given up
     std::function<QString()> puertos;              // GET /puertos
+    // GET /balanza/eventos: `alCambiar` gets the GET /balanza document of each change; returns the id to leave with.
+    // The callback is never called after desuscribirBalanza.
+    std::function<int(std::function<void(const QString& documento)> alCambiar)> suscribirBalanza;
+    std::function<void(int id)> desuscribirBalanza;
     // POST /print-base64; answers once printing started. The reader, when there is one, has decoded the document
     // while the body arrived (see LectorAnticipado).
     std::function<void(QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> lector, Responder)> imprimir;
@@ -37,6 +41,9 @@ inline const QString kMetodoORutaNoValida = QStringLiteral("{\"success\":false,\
 // LectorAnticipado gave for the same request (or none).
 void Enrutar(const Endpoints& endpoints, const QString& metodo, const QString& ruta, QByteArray cuerpo,
              std::unique_ptr<LectorBase64JSON> lector, const Endpoints::Responder& responder);
+
+// The route whose answer stays open (an event stream); served only when the table can subscribe.
+bool EsFlujoBalanza(const Endpoints& endpoints, const QString& metodo, const QString& ruta);
 
 // A reader to feed the body of a request to while it arrives, for the route that takes documents of megabytes;
 // none for every other request.

@@ -13,7 +13,8 @@ ServidorWeb::ServidorWeb(const Configuracion& cfg, Endpoints endpoints, TiemposS
     : QObject(parent)
     , m_cfg(cfg)
     , m_tiempos(std::move(tiempos))
-    , m_manejador(cfg, std::move(endpoints), m_tiempos.reloj)
+    , m_manejador(cfg, endpoints, m_tiempos.reloj)
+    , m_flujos(cfg, endpoints, m_tiempos.comentarioFlujoMs)
     , m_admision(
           this, m_oyentes, m_tiempos.reloj, [this](ClaseEspera clase) { return TomarRanura(clase); },
           [this](int indice, QTcpSocket* socket, qint64 llegada) { Ocupar(indice, socket, llegada); })
@@ -24,6 +25,7 @@ ServidorWeb::ServidorWeb(const Configuracion& cfg, Endpoints endpoints, TiemposS
 
 ServidorWeb::~ServidorWeb()
 {
+    m_flujos.CerrarTodos();
     for (auto& ranura : m_ranuras) {
         if (ranura && ranura->socket) {
             ranura->socket->abort();
@@ -139,6 +141,7 @@ void ServidorWeb::DetenerServidor()
     } else {
         EscribirLog(QStringLiteral("?? Servidor ya estaba detenido."));
     }
+    m_flujos.CerrarTodos();
     for (int i = 1; i < kRanuras; ++i) {
         if (m_ranuras[i]) {
             Liberar(i, true);
@@ -263,7 +266,7 @@ void ServidorWeb::Atender(int indice)
         [yo, indice, generacion](const QByteArray& respuesta) {
             return yo && yo->Responder(indice, generacion, respuesta);
         },
-        std::move(ranura.lector));
+        std::move(ranura.lector), [this, indice, generacion] { AbrirFlujo(indice, generacion); });
 }
 
 bool ServidorWeb::Responder(int indice, quint64 generacion, const QByteArray& respuesta)
@@ -323,6 +326,14 @@ QTcpSocket* ServidorWeb::Soltar(int indice)
     }
     m_admision.RanuraLibre();
     return socket;
+}
+
+void ServidorWeb::AbrirFlujo(int indice, quint64 generacion)
+{
+    if (RanuraViva(indice, generacion) == nullptr) {
+        return;
+    }
+    m_flujos.Abrir(Soltar(indice));
 }
 
 void ServidorWeb::Liberar(int indice, bool abortar)

@@ -2,6 +2,7 @@
 
 #include "http/admision.h"
 #include "http/cierre.h"
+#include "http/flujos.h"
 #include "http/manejador.h"
 #include "http/ranura.h"
 #include "http/rutas.h"
@@ -37,6 +38,8 @@ public:
     quint16 PuertoLocal() const;
     // No connection is held: none waits for a slot, no slot has one. What can wait for the agent to be idle uses it.
     bool Ocioso() const;
+    // Event streams open now.
+    int FlujosAbiertos() const { return m_flujos.Abiertos(); }
 
 signals:
     // The listener could not start; emitted before the failure is logged, so whoever tells the user goes first.
@@ -61,12 +64,14 @@ private:
     // Frees the slot and hands back its socket, still open. An answer that stays open takes its socket from here,
     // out of the slot's timers, its deadline and any taking over.
     QTcpSocket* Soltar(int indice);
+    void AbrirFlujo(int indice, quint64 generacion);
     void Liberar(int indice, bool abortar);
     Ranura* RanuraViva(int indice, quint64 generacion) const;
 
     const Configuracion& m_cfg;
     const TiemposServidor m_tiempos;
     ManejadorSolicitudes m_manejador;
+    FlujosBalanza m_flujos;
     QList<QTcpServer*> m_oyentes;                            // `Pimp`: one listening socket per address
     std::array<std::unique_ptr<Ranura>, kRanuras> m_ranuras; // `Hoe`
     quint64 m_generacion = 0;

@@ -81,6 +81,7 @@ private slots:
     void peso_data();
     void peso();
     void pesoContinuo();
+    void pesoEnVivo();
     void imprimir_data();
     void imprimir();
     void impresoraDesconocida();
@@ -376,6 +377,27 @@ void TstNavegador::pesoContinuo()
     QTRY_COMPARE_WITH_TIMEOUT(Texto(m_navegador, QStringLiteral("peso")), QStringLiteral("3.250"), 30000);
     m_navegador.Evaluar(QStringLiteral("Banco.pesoContinuo(false)"));
     QVERIFY(!m_navegador.Evaluar(QStringLiteral("document.getElementById('peso-continuo').checked")).toBool());
+}
+
+// The browser's own EventSource on GET /balanza/eventos: a weight typed into the scale shows up as an event.
+void TstNavegador::pesoEnVivo()
+{
+    QVERIFY(FijarPeso(QStringLiteral("5.5")));
+    QString error;
+    QVERIFY2(AbrirBanco(m_navegador, UrlBanco(QStringLiteral("http"), kAplicacion, m_http.Puerto()), error),
+             qPrintable(error));
+    m_navegador.Evaluar(QStringLiteral("window.lecturas = []; window.fuente = new EventSource("
+                                       "'http://localhost:%1/balanza/eventos'); "
+                                       "fuente.onmessage = (e) => lecturas.push(JSON.parse(e.data).peso); true")
+                            .arg(m_agente.Puerto()),
+                        &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    const QString ultima = QStringLiteral("lecturas.length ? lecturas[lecturas.length - 1] : ''");
+    QTRY_COMPARE_WITH_TIMEOUT(m_navegador.Evaluar(ultima).toString(), QStringLiteral("5.500"), 30000);
+    QVERIFY(FijarPeso(QStringLiteral("8")));
+    QTRY_COMPARE_WITH_TIMEOUT(m_navegador.Evaluar(ultima).toString(), QStringLiteral("8.000"), 30000);
+    QCOMPARE(m_navegador.Evaluar(QStringLiteral("fuente.readyState")).toInt(), 1);
+    m_navegador.Evaluar(QStringLiteral("fuente.close()"));
 }
 
 void TstNavegador::imprimir_data()

@@ -16,6 +16,7 @@
 
 #include <algorithm>
 #include <memory>
+#include <vector>
 
 using soporte::AgenteDePrueba;
 using soporte::BalanzaSimulada;
@@ -69,6 +70,39 @@ RespuestaHttp LeerHastaCierre(QTcpSocket& socket)
     return soporte::AnalizarRespuesta(recibido);
 }
 
+// A GET /balanza/eventos left open on its own socket.
+std::unique_ptr<QTcpSocket> PedirFlujo(quint16 puerto, const QByteArray& origen = "https://app.tornavo.com")
+{
+    auto socket = std::make_unique<QTcpSocket>();
+    socket->connectToHost(QStringLiteral("127.0.0.1"), puerto);
+    if (socket->waitForConnected(10000)) {
+        socket->write("GET /balanza/eventos HTTP/1.1\r\nHost: localhost\r\nAccept: text/event-stream\r\nOrigin: " +
+                      origen + "\r\n\r\n");
+        socket->waitForBytesWritten(10000);
+    }
+    return socket;
+}
+
+// Reads into `recibido` until it holds `texto` (true) or 10 s pass.
+bool LeerHasta(QTcpSocket& socket, QByteArray& recibido, const QByteArray& texto)
+{
+    QElapsedTimer reloj;
+    reloj.start();
+    while (!recibido.contains(texto) && reloj.elapsed() < 10000 && socket.state() == QAbstractSocket::ConnectedState) {
+        socket.waitForReadyRead(100);
+        recibido += socket.readAll();
+    }
+    return recibido.contains(texto);
+}
+
+// The last event's data as a JSON object.
+QJsonObject UltimoEvento(const QByteArray& recibido)
+{
+    const qsizetype fin = recibido.lastIndexOf("\n\n");
+    const qsizetype inicio = recibido.lastIndexOf("data: ", fin);
+    return inicio < 0 ? QJsonObject() : QJsonDocument::fromJson(recibido.mid(inicio + 6, fin - inicio - 6)).object();
+}
+
 } // namespace
 
 class E2eBalanza final : public QObject
@@ -95,6 +129,14 @@ private:
     }
 
     QString Estado() const { return Documento(QStringLiteral("/balanza")).value("estado").toString(); }
+
+    // Bytes the scale received over `ms`.
+    int RecibidosDurante(int ms) const
+    {
+        const int antes = m_simulada->Campo(QStringLiteral("recibidos")).toInt();
+        QTest::qWait(ms);
+        return m_simulada->Campo(QStringLiteral("recibidos")).toInt() - antes;
+    }
 
     QByteArray Peso() const
     {
@@ -417,6 +459,73 @@ private slots:
             }
         }
         QCOMPARE(configurados, 1);
+    }
+
+    // A stream gets the weight, then each change as one event; the log says when it opens and ends, not per event;
+    // when it ends, the scale is left alone.
+    void flujoSigueLosCambios()
+    {
+        QVERIFY(m_simulada->Iniciar({"--peso", "4.5"}));
+        QVERIFY(IniciarAgente(QStringLiteral("IntervaloBalanza=100\r\n")));
+        QVERIFY(m_agente->EsperarLineaLog(QStringLiteral("? Puerto COM3 abierto")));
+        auto flujo = PedirFlujo(m_agente->Puerto());
+        QByteArray recibido;
+        QVERIFY2(LeerHasta(*flujo, recibido, "\"peso\":\"4.500\""), recibido.constData());
+        QVERIFY(recibido.startsWith("HTTP/1.1 200 OK\r\n"));
+        QVERIFY(recibido.contains("\r\nContent-Type: text/event-stream\r\n"));
+        QVERIFY(recibido.contains("\r\nretry: "));
+        QCOMPARE(UltimoEvento(recibido).value("estado").toString(), QStringLiteral("ok"));
+
+        QVERIFY(m_simulada->Ordenar("peso 6"));
+        QVERIFY2(LeerHasta(*flujo, recibido, "\"peso\":\"6.000\""), recibido.constData());
+        QCOMPARE(UltimoEvento(recibido).value("kg").toDouble(), 6.0);
+        QVERIFY(RecibidosDurante(500) > 0);
+
+        flujo->abort();
+        QVERIFY(m_agente->EsperarLineaLog(QStringLiteral("Flujo de la balanza cerrado")));
+        QTest::qWait(300); // a reading under way ends
+        QCOMPARE(RecibidosDurante(800), 0);
+        const QStringList mensajes = Mensajes(*m_agente);
+        QCOMPARE(Contar(mensajes, QStringLiteral("Flujo de la balanza abierto")), 1);
+        QCOMPARE(Contar(mensajes, QStringLiteral("Flujo de la balanza cerrado")), 1);
+        QCOMPARE(Contar(mensajes, QStringLiteral("?? Peso devuelto: ")), 0);
+    }
+
+    // Eight pages listening share one polling schedule and leave the agent free; a ninth is refused, and so is a
+    // page from an origin not allowed; once all have left, polling stops.
+    void ochoOyentesUnSoloSondeo()
+    {
+        QVERIFY(m_simulada->Iniciar({"--peso", "2"}));
+        QVERIFY(IniciarAgente(QStringLiteral("IntervaloBalanza=100\r\n")));
+        QVERIFY(m_agente->EsperarLineaLog(QStringLiteral("? Puerto COM3 abierto")));
+        std::vector<std::unique_ptr<QTcpSocket>> flujos;
+        flujos.push_back(PedirFlujo(m_agente->Puerto()));
+        QByteArray recibido;
+        QVERIFY(LeerHasta(*flujos.back(), recibido, "\"peso\":\"2.000\""));
+        const int conUno = RecibidosDurante(1500);
+        for (int i = 1; i < 8; ++i) {
+            flujos.push_back(PedirFlujo(m_agente->Puerto()));
+            QByteArray otro;
+            QVERIFY2(LeerHasta(*flujos.back(), otro, "\"peso\":\"2.000\""), otro.constData());
+        }
+        const int conOcho = RecibidosDurante(1500);
+        QVERIFY2(conUno > 0 && conOcho < 2 * conUno, qPrintable(QStringLiteral("%1 / %2").arg(conOcho).arg(conUno)));
+
+        const RespuestaHttp estado = m_agente->Get(QStringLiteral("/status"));
+        QCOMPARE(estado.estado, 200);
+        auto noveno = PedirFlujo(m_agente->Puerto());
+        const RespuestaHttp rechazo = LeerHastaCierre(*noveno);
+        QCOMPARE(rechazo.estado, 503);
+        QCOMPARE(rechazo.cuerpo, QByteArray("{\"success\":false,\"error\":\"Demasiadas conexiones a la balanza\"}"));
+        auto ajeno = PedirFlujo(m_agente->Puerto(), "https://otro.example");
+        QCOMPARE(LeerHastaCierre(*ajeno).estado, 403);
+
+        for (auto& flujo : flujos) {
+            flujo->abort();
+        }
+        QTRY_COMPARE_WITH_TIMEOUT(Contar(Mensajes(*m_agente), QStringLiteral("Flujo de la balanza cerrado")), 8, 10000);
+        QTest::qWait(300);
+        QCOMPARE(RecibidosDurante(800), 0);
     }
 
     // Not a check: how long GET /pesoBalanza takes when the scale answers after 30 ms.

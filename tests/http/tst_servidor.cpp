@@ -12,6 +12,8 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <functional>
+#include <map>
 #include <memory>
 #include <vector>
 
@@ -43,6 +45,8 @@ private slots:
     void stopWhenStopped();
     void portTakenReportedBeforeLogged();
     void burstOfConnectionsWaitsInTheBacklog();
+    void eventStreamsTakeNoSlotAndOutliveDeadlines();
+    void eventStreamsEndWhenTheServerStops();
 
 private:
     // A server of its own, listening, in place of the one `init` started.
@@ -61,6 +65,8 @@ private:
     std::vector<std::unique_ptr<QTcpSocket>> OcuparRanuras(bool conPeso, int cuantas = ServidorWeb::kRanuras);
     // Whether every slot is free: a weight reading taken in each of them (and left pending).
     bool TodasLibres();
+    // A GET /balanza/eventos whose answer head has come; null if it did not.
+    std::unique_ptr<QTcpSocket> AbrirFlujo(QByteArray& recibido);
 
     const QStringList& Lineas() const { return m_bitacora->Lineas(); }
 
@@ -75,6 +81,8 @@ private:
     qsizetype m_leidosAntes = 0;
     bool m_alVuelo = false;
     QByteArray m_documento;
+    std::map<int, std::function<void(const QString&)>> m_oyentes; // the event streams' subscriptions
+    int m_proximoOyente = 1;
     std::unique_ptr<ServidorWeb> m_servidor;
 };
 
@@ -108,6 +116,12 @@ void TstServidor::init()
         }
         r(QStringLiteral("impreso"));
     };
+    m_oyentes.clear();
+    endpoints.suscribirBalanza = [this](std::function<void(const QString&)> alCambiar) {
+        m_oyentes[m_proximoOyente] = std::move(alCambiar);
+        return m_proximoOyente++;
+    };
+    endpoints.desuscribirBalanza = [this](int id) { QVERIFY(m_oyentes.erase(id) == 1); };
     m_endpoints = endpoints;
     Arrancar({.silencioCabeceraMs = 100, .inactividadMs = 400});
 }
@@ -533,6 +547,9 @@ void TstServidor::refusedOrTooLargeIsAnsweredFromItsHead_data()
     QTest::newRow("refused, body on its way") << ajeno << Respuesta403();
     QTest::newRow("refused, head without its end")
         << "GET /status HTTP/1.1\r\nOrigin: https://otro.example\r\nX: " + QByteArray(100000, 'a') << Respuesta403();
+    QTest::newRow("refused event stream")
+        << QByteArray("GET /balanza/eventos HTTP/1.1\r\nOrigin: https://otro.example\r\nX: ") + QByteArray(1000, 'a')
+        << Respuesta403();
     QTest::newRow("too large")
         << QByteArray("POST /print-base64 HTTP/1.1\r\nOrigin: https://app.tornavo.com\r\nContent-Length: 99999999")
         << Respuesta413();
@@ -563,6 +580,7 @@ void TstServidor::refusedOrTooLargeIsAnsweredFromItsHead()
     otra->write(kStatus);
     QVERIFY(LeerHastaCierre(*otra).endsWith("\r\n\r\nvivo"));
     QCOMPARE(m_impresiones, 0);
+    QVERIFY(m_oyentes.empty());
     if (respuesta == Respuesta403()) {
         QCOMPARE(m_bitacora->Mensajes().filter(QStringLiteral("Origen denegado: https://otro.example | MODE: ")).size(),
                  1);
@@ -658,3 +676,64 @@ void TstServidor::burstOfConnectionsWaitsInTheBacklog()
 
 QTEST_GUILESS_MAIN(TstServidor)
 #include "tst_servidor.moc"
+
+std::unique_ptr<QTcpSocket> TstServidor::AbrirFlujo(QByteArray& recibido)
+{
+    auto socket = Conectar();
+    if (!socket) {
+        return nullptr;
+    }
+    socket->write("GET /balanza/eventos HTTP/1.1\r\nOrigin: https://app.tornavo.com\r\n\r\n");
+    const bool abierto = QTest::qWaitFor(
+        [&] {
+            recibido += socket->readAll();
+            return recibido.contains("\r\n\r\n");
+        },
+        5000);
+    return abierto ? std::move(socket) : nullptr;
+}
+
+void TstServidor::eventStreamsTakeNoSlotAndOutliveDeadlines()
+{
+    Arrancar({.silencioCabeceraMs = 100, .inactividadMs = 300, .plazoBaseMs = 300, .comentarioFlujoMs = 150});
+    QByteArray recibido;
+    auto flujo = AbrirFlujo(recibido);
+    QVERIFY(flujo);
+    const QByteArray cabecera = recibido.left(recibido.indexOf("\r\n\r\n") + 2);
+    QVERIFY2(cabecera.startsWith("HTTP/1.1 200 OK\r\n"), cabecera.constData());
+    QVERIFY(cabecera.contains("\r\nContent-Type: text/event-stream\r\n"));
+    QVERIFY(cabecera.contains("\r\nCache-Control: no-cache\r\n"));
+    QVERIFY(cabecera.contains("\r\nAccess-Control-Allow-Origin: *\r\n"));
+    QVERIFY(!cabecera.contains("Content-Length"));
+    QTRY_COMPARE(m_oyentes.size(), std::size_t(1));
+
+    // Each change is one event; a document of several lines stays one event.
+    const qsizetype lineasAntes = Lineas().size();
+    m_oyentes.begin()->second(QStringLiteral("{\"peso\":\"1.250\"}"));
+    m_oyentes.begin()->second(QStringLiteral("{\n\"peso\":\"1.300\"}"));
+    QTRY_VERIFY((recibido += flujo->readAll())
+                    .contains("\n\ndata: {\"peso\":\"1.250\"}\n\ndata: {\ndata: \"peso\":\"1.300\"}\n\n"));
+    QCOMPARE(Lineas().size(), lineasAntes);
+
+    // Long past the request deadline and the idle time, kept open by comment lines, and holding no slot.
+    QTest::qWait(1000);
+    recibido += flujo->readAll();
+    QCOMPARE(flujo->state(), QAbstractSocket::ConnectedState);
+    QVERIFY2(recibido.count(":\n\n") >= 3, recibido.constData());
+    QVERIFY(TodasLibres());
+    QCOMPARE(flujo->state(), QAbstractSocket::ConnectedState);
+
+    QCOMPARE(m_bitacora->Mensajes().filter(QStringLiteral("Flujo de la balanza abierto")).size(), 1);
+}
+
+void TstServidor::eventStreamsEndWhenTheServerStops()
+{
+    QByteArray recibido;
+    auto flujo = AbrirFlujo(recibido);
+    QVERIFY(flujo);
+    QTRY_COMPARE(m_oyentes.size(), std::size_t(1));
+    m_servidor->DetenerServidor();
+    QVERIFY(m_oyentes.empty());
+    QTRY_COMPARE(flujo->state(), QAbstractSocket::UnconnectedState);
+    QVERIFY(EnLog(QStringLiteral("Flujo de la balanza cerrado: el servidor se detiene")));
+}
