@@ -5,7 +5,7 @@
 #   scripts/instalar-dependencias.sh [--pruebas] [paquete ...]
 set -euo pipefail
 
-paquetes=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libqt6printsupport6 cups-client)
+paquetes=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libqt6printsupport6 libcups2-dev cups-client)
 for argumento in "$@"; do
     if [[ "$argumento" == "--pruebas" ]]; then
         paquetes+=(cups cups-ipp-utils ghostscript chromium openssl xvfb trayer xdotool x11-utils)
