@@ -287,11 +287,25 @@ void Impresion::SeguirDirecto(const std::shared_ptr<Directo>& d)
         QTimer::singleShot(0, m_contexto.get(), [this, d] { SeguirDirecto(d); });
         return;
     }
-    QString idSpooler;
-    bien = bien && d->envio->Terminar(idSpooler, motivo);
+    if (!bien) {
+        Concluir(d, QString(), motivo);
+        return;
+    }
+    // Until the spooler answers, the job is kept here: dropped with this object, it is withdrawn.
+    m_directos.append(d);
+    d->envio->Terminar([this, d = std::weak_ptr<Directo>(d)](const QString& idSpooler, const QString& fallo) {
+        if (const auto directo = d.lock()) {
+            m_directos.removeOne(directo);
+            Concluir(directo, idSpooler, fallo);
+        }
+    });
+}
+
+void Impresion::Concluir(const std::shared_ptr<Directo>& d, const QString& idSpooler, const QString& motivo)
+{
     d->envio.reset();
     const QString bytes = QString::number(d->datos.size());
-    if (!bien) {
+    if (idSpooler.isEmpty()) {
         EscribirLog(QStringLiteral("? Error al imprimir en: %1 (%2 bytes): %3").arg(ParaLog(d->nombre), bytes, motivo));
         d->responder(kNoImpreso);
         return;

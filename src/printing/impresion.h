@@ -70,6 +70,8 @@ private:
     std::optional<OpcionInvalida> LeerOpcionesDe(const QJsonObject& objeto, const QString& nombre,
                                                  OpcionesImpresion& opciones) const;
     void SeguirDirecto(const std::shared_ptr<Directo>& directo);
+    // A raw job's end: the spooler's id, or empty and its reason.
+    void Concluir(const std::shared_ptr<Directo>& directo, const QString& idSpooler, const QString& motivo);
 
     QString m_carpeta;
     Reloj m_reloj;
@@ -82,4 +84,6 @@ private:
     std::shared_ptr<TablaTrabajos> m_trabajos;
     // Context of the pieces of raw jobs still to send: they go with this object.
     std::unique_ptr<QObject> m_contexto;
+    // Raw jobs whose every byte is sent, waiting for the spooler's answer.
+    QList<std::shared_ptr<Directo>> m_directos;
 };

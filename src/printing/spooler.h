@@ -4,6 +4,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <memory>
 #include <optional>
 
@@ -41,19 +42,23 @@ struct DetalleImpresora
     bool color = false;
 };
 
-// One raw job being handed to the spooler, a piece at a time. Dropped before Terminar, the job is withdrawn.
+// One raw job being handed to the spooler, a piece at a time. Dropped before its answer, the job is withdrawn and
+// the answer never comes.
 class EnvioDirecto
 {
 public:
+    // The spooler's job id once it has accepted every byte, or an empty id and its reason.
+    using AlTerminar = std::function<void(const QString& id, const QString& motivo)>;
+
     virtual ~EnvioDirecto() = default;
     // False, with the spooler's reason, when the spooler did not take the bytes.
     virtual bool Escribir(QByteArrayView trozo, QString& motivo) = 0;
-    // Closes the document. True with the spooler's job id once the spooler has accepted every byte.
-    virtual bool Terminar(QString& id, QString& motivo) = 0;
+    // Closes the document; `alTerminar` runs once, from the event loop or before this returns.
+    virtual void Terminar(AlTerminar alTerminar) = 0;
 };
 
 // The system's print spooler: CUPS through libcups, or the Windows spooler. Every call returns within a few
-// milliseconds on a local spooler; none waits for a printer.
+// milliseconds on a local spooler; none waits for a printer, and a raw job waits for nothing at all.
 class Spooler
 {
 public:
@@ -63,7 +68,7 @@ public:
     virtual QString Predeterminada() const = 0;
     // What the spooler says of a printer by its exact name; nothing when it does not know it.
     virtual std::optional<DetalleImpresora> Detalle(const QString& impresora) const = 0;
-    // A raw job (bytes sent unchanged) on a printer named exactly; null with the spooler's reason when refused.
+    // A raw job (bytes sent unchanged) on a printer named exactly; null with the reason when it cannot begin.
     virtual std::unique_ptr<EnvioDirecto> AbrirDirecto(const QString& impresora, const QString& nombreTrabajo,
                                                        QString& motivo) = 0;
     // The state of a job by the spooler's id.

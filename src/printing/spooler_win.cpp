@@ -179,15 +179,15 @@ public:
         return true;
     }
 
-    bool Terminar(QString& id, QString& motivo) override
+    void Terminar(AlTerminar alTerminar) override
     {
         m_terminado = true;
+        // The local spooler has the bytes already: closing the document waits for no printer.
         if (!EndPagePrinter(m_h) || !EndDocPrinter(m_h)) {
-            motivo = ErrorDeWindows(GetLastError());
-            return false;
+            alTerminar(QString(), ErrorDeWindows(GetLastError()));
+            return;
         }
-        id = QString::number(m_trabajo);
-        return true;
+        alTerminar(QString::number(m_trabajo), QString());
     }
 
 private:

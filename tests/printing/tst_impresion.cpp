@@ -92,11 +92,7 @@ public:
                 s.recibido += trozo.toByteArray();
                 return true;
             }
-            bool Terminar(QString& id, QString&) override
-            {
-                id = QStringLiteral("77");
-                return true;
-            }
+            void Terminar(AlTerminar alTerminar) override { alTerminar(QStringLiteral("77"), QString()); }
         };
         return std::make_unique<Envio>(*this);
     }
