@@ -268,51 +268,23 @@ void TstCups::OpcionesEnElTrabajo_data()
     QTest::addColumn<QString>("opciones"); // members added to the body
     QTest::addColumn<QString>("atributo");
     QTest::addColumn<QString>("valor"); // as ipptool shows it
-    QTest::newRow("sin opciones") << ""
-                                  << "fit-to-page"
-                                  << "true";
-    QTest::newRow("copias") << "\"copias\":3"
-                            << "copies"
-                            << "3";
-    QTest::newRow("páginas") << "\"paginas\":\"1-3,5\""
-                             << "page-ranges"
-                             << "1-3,5-5";
-    QTest::newRow("vertical") << "\"orientacion\":\"vertical\""
-                              << "orientation-requested"
-                              << "portrait";
-    QTest::newRow("horizontal") << "\"orientacion\":\"horizontal\""
-                                << "orientation-requested"
-                                << "landscape";
-    QTest::newRow("ajustar") << "\"escala\":\"ajustar\""
-                             << "fit-to-page"
-                             << "true";
-    QTest::newRow("reducir") << "\"escala\":\"reducir\""
-                             << "print-scaling"
-                             << "auto";
-    QTest::newRow("real") << "\"escala\":\"real\""
-                          << "print-scaling"
-                          << "none";
-    QTest::newRow("una cara") << "\"duplex\":\"no\""
-                              << "sides"
-                              << "one-sided";
-    QTest::newRow("borde largo") << "\"duplex\":\"largo\""
-                                 << "sides"
-                                 << "two-sided-long-edge";
-    QTest::newRow("borde corto") << "\"duplex\":\"corto\""
-                                 << "sides"
-                                 << "two-sided-short-edge";
-    QTest::newRow("color") << "\"color\":\"color\""
-                           << "print-color-mode"
-                           << "color";
-    QTest::newRow("monocromo") << "\"color\":\"monocromo\""
-                               << "print-color-mode"
-                               << "monochrome";
-    QTest::newRow("papel") << "\"papel\":\"A4\""
-                           << "media"
-                           << "A4";
-    QTest::newRow("bandeja") << "\"bandeja\":\"tray-2\""
-                             << "media-source"
-                             << "tray-2";
+    const auto fila = [](const char* caso, const char* opciones, const char* atributo, const char* valor) {
+        QTest::newRow(caso) << QString::fromUtf8(opciones) << QString::fromUtf8(atributo) << QString::fromUtf8(valor);
+    };
+    fila("sin opciones", "", "fit-to-page", "true");
+    fila("copias", "\"copias\":3", "copies", "3");
+    fila("páginas", "\"paginas\":\"1-3,5\"", "page-ranges", "1-3,5-5");
+    fila("vertical", "\"orientacion\":\"vertical\"", "orientation-requested", "portrait");
+    fila("horizontal", "\"orientacion\":\"horizontal\"", "orientation-requested", "landscape");
+    fila("reducir", "\"escala\":\"reducir\"", "print-scaling", "auto");
+    fila("real", "\"escala\":\"real\"", "print-scaling", "none");
+    fila("una cara", "\"duplex\":\"no\"", "sides", "one-sided");
+    fila("borde largo", "\"duplex\":\"largo\"", "sides", "two-sided-long-edge");
+    fila("borde corto", "\"duplex\":\"corto\"", "sides", "two-sided-short-edge");
+    fila("color", "\"color\":\"color\"", "print-color-mode", "color");
+    fila("monocromo", "\"color\":\"monocromo\"", "print-color-mode", "monochrome");
+    fila("papel", "\"papel\":\"A4\"", "media", "A4");
+    fila("bandeja", "\"bandeja\":\"tray-2\"", "media-source", "tray-2");
 }
 
 void TstCups::OpcionesEnElTrabajo()

@@ -62,7 +62,6 @@ public:
     mutable int consultas = 0;
     mutable QStringList documentosBuscados;
     QByteArray recibido;
-    QList<qsizetype> trozos;
 
     QString Predeterminada() const override { return QStringLiteral("Caja"); }
     std::optional<DetalleImpresora> Detalle(const QString& impresora) const override
@@ -84,7 +83,6 @@ public:
             }
             bool Escribir(QByteArrayView trozo, QString& motivo) override
             {
-                s.trozos << trozo.size();
                 if (s.falloEnByte >= 0 && s.recibido.size() + trozo.size() > s.falloEnByte) {
                     motivo = QStringLiteral("Printer is offline");
                     return false;
@@ -788,54 +786,25 @@ void TstImpresion::OpcionInvalida_data()
     QTest::addColumn<QString>("opciones");
     QTest::addColumn<QString>("miembro");
     QTest::addColumn<QString>("valor"); // as logged
-    QTest::newRow("copias cero") << "\"copias\":0"
-                                 << "copias"
-                                 << "0";
-    QTest::newRow("copias 100") << "\"copias\":100"
-                                << "copias"
-                                << "100";
-    QTest::newRow("copias con decimales") << "\"copias\":1.5"
-                                          << "copias"
-                                          << "1.5";
-    QTest::newRow("copias en texto") << "\"copias\":\"2\""
-                                     << "copias"
-                                     << "2";
-    QTest::newRow("copias nulas") << "\"copias\":null"
-                                  << "copias"
-                                  << "null";
-    QTest::newRow("páginas al revés") << "\"paginas\":\"5-3\""
-                                      << "paginas"
-                                      << "5-3";
-    QTest::newRow("página cero") << "\"paginas\":\"0\""
-                                 << "paginas"
-                                 << "0";
-    QTest::newRow("páginas con espacios") << "\"paginas\":\"1, 2\""
-                                          << "paginas"
-                                          << "1, 2";
-    QTest::newRow("páginas en número") << "\"paginas\":3"
-                                       << "paginas"
-                                       << "3";
-    QTest::newRow("orientación") << "\"orientacion\":\"apaisada\""
-                                 << "orientacion"
-                                 << "apaisada";
-    QTest::newRow("escala") << "\"escala\":[\"real\"]"
-                            << "escala"
-                            << "[\"real\"]";
-    QTest::newRow("dúplex") << "\"duplex\":true"
-                            << "duplex"
-                            << "true";
-    QTest::newRow("color") << "\"color\":\"gris\""
-                           << "color"
-                           << "gris";
-    QTest::newRow("papel que no tiene") << "\"papel\":\"A3\""
-                                        << "papel"
-                                        << "A3";
-    QTest::newRow("bandeja que no tiene") << "\"bandeja\":\"tray-9\""
-                                          << "bandeja"
-                                          << "tray-9";
-    QTest::newRow("valor que escribiría una línea") << "\"color\":\"x\\r\\n[2026] ok\""
-                                                    << "color"
-                                                    << "x\\u000d\\u000a[2026] ok";
+    const auto fila = [](const char* caso, const char* opciones, const char* miembro, const char* valor) {
+        QTest::newRow(caso) << QString::fromUtf8(opciones) << QString::fromUtf8(miembro) << QString::fromUtf8(valor);
+    };
+    fila("copias cero", "\"copias\":0", "copias", "0");
+    fila("copias 100", "\"copias\":100", "copias", "100");
+    fila("copias con decimales", "\"copias\":1.5", "copias", "1.5");
+    fila("copias en texto", "\"copias\":\"2\"", "copias", "2");
+    fila("copias nulas", "\"copias\":null", "copias", "null");
+    fila("páginas al revés", "\"paginas\":\"5-3\"", "paginas", "5-3");
+    fila("página cero", "\"paginas\":\"0\"", "paginas", "0");
+    fila("páginas con espacios", "\"paginas\":\"1, 2\"", "paginas", "1, 2");
+    fila("páginas en número", "\"paginas\":3", "paginas", "3");
+    fila("orientación", "\"orientacion\":\"apaisada\"", "orientacion", "apaisada");
+    fila("escala", "\"escala\":[\"real\"]", "escala", "[\"real\"]");
+    fila("dúplex", "\"duplex\":true", "duplex", "true");
+    fila("color", "\"color\":\"gris\"", "color", "gris");
+    fila("papel que no tiene", "\"papel\":\"A3\"", "papel", "A3");
+    fila("bandeja que no tiene", "\"bandeja\":\"tray-9\"", "bandeja", "tray-9");
+    fila("valor que escribiría una línea", "\"color\":\"x\\r\\n[2026] ok\"", "color", "x\\u000d\\u000a[2026] ok");
 }
 
 void TstImpresion::OpcionInvalida()
@@ -868,6 +837,9 @@ void TstImpresion::ImpresionDirecta_data()
     QTest::newRow("rechazado") << "{\"base64\":\"" + base64 + "\",\"nombreImpresora\":\"Caja\"}"
                                << "{\"success\":false,\"error\":\"No se pudo imprimir\"}"
                                << "? Error al imprimir en: Caja (4 bytes): The printer is not accepting jobs.";
+    QTest::newRow("cortado") << "{\"base64\":\"" + base64 + "\",\"nombreImpresora\":\"Caja\"}"
+                             << "{\"success\":false,\"error\":\"No se pudo imprimir\"}"
+                             << "? Error al imprimir en: Caja (4 bytes): Printer is offline";
     QTest::newRow("base64 inválido") << "{\"base64\":\"G0A*\",\"nombreImpresora\":\"Caja\"}"
                                      << "{\"success\":false,\"error\":\"Datos de impresión inválidos\"}"
                                      << "? Datos de impresión inválidos para: Caja";
@@ -892,6 +864,9 @@ void TstImpresion::ImpresionDirecta()
     ConSpooler();
     if (QByteArray(QTest::currentDataTag()) == "rechazado") {
         m_spooler->rechazo = QStringLiteral("The printer is not accepting jobs.");
+    }
+    if (QByteArray(QTest::currentDataTag()) == "cortado") {
+        m_spooler->falloEnByte = 2;
     }
     Bitacora bitacora;
     QCOMPARE(Directo(cuerpo.toUtf8()), respuesta);
