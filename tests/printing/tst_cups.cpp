@@ -80,6 +80,7 @@ private slots:
     void OpcionesEnElTrabajo();
     void ImpresionDirecta_data();
     void ImpresionDirecta();
+    void DirectaRechazada();
     void EstadosDeTrabajos_data();
     void EstadosDeTrabajos();
     void DetalleDeLasColas();
@@ -334,6 +335,18 @@ void TstCups::ImpresionDirecta()
              QString());
     QCOMPARE(bitacora.Mensajes(),
              QStringList{QStringLiteral("?? Impresión directa en:  etiquetas  (%1 bytes)").arg(datos.size())});
+}
+
+void TstCups::DirectaRechazada()
+{
+    Bitacora bitacora;
+    QCOMPARE(ImprimirDirecto("^XA^XZ", QStringLiteral("Rechaza")),
+             QStringLiteral("{\"success\":false,\"error\":\"No se pudo imprimir\"}"));
+    // The scheduler's own reason, read from its IPP answer.
+    QCOMPARE(bitacora.Mensajes().size(), 1);
+    QVERIFY2(bitacora.Mensajes().value(0).startsWith(QLatin1String("? Error al imprimir en: Rechaza (6 bytes): ")) &&
+                 bitacora.Mensajes().value(0).contains(QLatin1String("not accepting jobs")),
+             qPrintable(bitacora.Mensajes().join(u'\n')));
 }
 
 void TstCups::EstadosDeTrabajos_data()
