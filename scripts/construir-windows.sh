@@ -6,7 +6,7 @@
 #   scripts/construir-windows.sh [--pruebas]
 #
 # --pruebas also builds the Windows test executables (warnings as errors) and the stand-in programs, and the two
-# Linux programs the Wine tests drive them with (balanza-simulada and e2e_wine, in build/test).
+# Linux programs the Wine tests drive them with (balanza-simulada, e2e_wine and e2e_wine_impresion, in build/test).
 # The toolchain comes from ../shared/toolchains/qt6-mingw64 (or TORNAVO_QT_MINGW_TAR) and is checked against its
 # SHA256SUMS.
 set -euo pipefail
@@ -144,5 +144,5 @@ if ((pruebas)); then
         cmake -S "$raiz" -B "$raiz/build/test" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
             -DTORNAVO_TESTS=ON -DTORNAVO_WERROR=ON -DTORNAVO_SANITIZERS=ON >/dev/null
     fi
-    ninja_nice "$raiz/build/test" --target balanza-simulada e2e_wine
+    ninja_nice "$raiz/build/test" --target balanza-simulada e2e_wine e2e_wine_impresion
 fi
