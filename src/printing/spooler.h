@@ -42,8 +42,8 @@ struct DetalleImpresora
     bool color = false;
 };
 
-// One raw job being handed to the spooler, a piece at a time. Dropped before its answer, the job is withdrawn and
-// the answer never comes.
+// One raw job being handed to the spooler, a piece at a time. Dropped before Terminar, the job is withdrawn; dropped
+// before its answer, the answer never comes.
 class EnvioDirecto
 {
 public:
