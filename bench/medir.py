@@ -302,6 +302,103 @@ def medir_documentos(binario, repeticiones):
         shutil.rmtree(carpeta, ignore_errors=True)
 
 
+class Cups:
+    """A CUPS scheduler of the bench's own (never the system's), with one raw queue on a socket:// device whose
+    listener drains every job, as a network label printer on port 9100 would."""
+
+    def __init__(self):
+        self.dir = tempfile.mkdtemp(prefix="tornavo-cups-")
+        os.chmod(self.dir, 0o755)
+        for sub in ("etc/ppd", "state", "cache", "spool/tmp", "log"):
+            os.makedirs(os.path.join(self.dir, sub))
+        os.chmod(os.path.join(self.dir, "spool/tmp"), 0o1777)
+        self.socket = os.path.join(self.dir, "cups.sock")
+        with open(os.path.join(self.dir, "cupsd.conf"), "w") as f:
+            f.write(f"Listen {self.socket}\nBrowsing No\nWebInterface No\nDefaultAuthType None\nMaxJobs 0\n"
+                    "<Location />\n  Order allow,deny\n  Allow all\n</Location>\n"
+                    "<Policy default>\n  <Limit All>\n    Order deny,allow\n  </Limit>\n</Policy>\n")
+        with open(os.path.join(self.dir, "cups-files.conf"), "w") as f:
+            d = self.dir
+            f.write(f"ServerRoot {d}/etc\nStateDir {d}/state\nCacheDir {d}/cache\nRequestRoot {d}/spool\n"
+                    f"TempDir {d}/spool/tmp\nAccessLog {d}/log/access_log\nErrorLog {d}/log/error_log\n"
+                    f"PageLog {d}/log/page_log\nSystemGroup root\n")
+        self.entorno = dict(os.environ, CUPS_SERVER=self.socket)
+        self.entorno.pop("PRINTER", None)
+        self.entorno.pop("LPDEST", None)
+        self.oyente = socket.socket()
+        self.oyente.bind(("127.0.0.1", 0))
+        self.oyente.listen(128)
+        threading.Thread(target=self._drenar, daemon=True).start()
+        self.proc = subprocess.Popen(["/usr/sbin/cupsd", "-f", "-c", os.path.join(self.dir, "cupsd.conf"), "-s",
+                                      os.path.join(self.dir, "cups-files.conf")],
+                                     stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+        for _ in range(500):
+            if subprocess.run(["lpstat", "-r"], env=self.entorno, capture_output=True).returncode == 0:
+                break
+            time.sleep(0.01)
+        subprocess.run(["lpadmin", "-p", "Etiquetas", "-E", "-v",
+                        f"socket://127.0.0.1:{self.oyente.getsockname()[1]}"], env=self.entorno, check=True)
+
+    def _drenar(self):
+        while True:
+            conexion, _ = self.oyente.accept()
+            while conexion.recv(65536):
+                pass
+            conexion.close()
+
+    def detener(self):
+        self.proc.terminate()
+        self.proc.wait(10)
+        shutil.rmtree(self.dir, ignore_errors=True)
+
+
+def medir_impresion(binario, repeticiones):
+    print("Raw printing and job status (private CUPS scheduler, raw queue on a socket:// device)", flush=True)
+    cups = Cups()
+    os.environ["CUPS_SERVER"] = cups.socket
+    agente = Agente(binario)
+    carpeta = tempfile.mkdtemp(prefix="tornavo-raw-")
+    try:
+        agente.iniciar()
+        etiqueta = (b"^XA^FO50,50^A0N,40,40^FDTornavo^FS^BY2^FO50,120^BCN,80,Y,N,N^FD0123456789^FS^XZ\n" * 30)[:2048]
+        crudo = os.path.join(carpeta, "etiqueta.zpl")
+        with open(crudo, "wb") as f:
+            f.write(etiqueta)
+        cuerpo = os.path.join(carpeta, "cuerpo.json")
+        with open(cuerpo, "wb") as f:
+            f.write(b'{"base64":"' + base64.b64encode(etiqueta) + b'","nombreImpresora":"Etiquetas"}')
+        propios, ajenos = [], []
+        for _ in range(repeticiones * 10):
+            inicio = time.perf_counter()
+            subprocess.run(["lp", "-d", "Etiquetas", "-o", "raw", crudo], env=cups.entorno, check=True,
+                           stdout=subprocess.DEVNULL)
+            ajenos.append((time.perf_counter() - inicio) * 1000)
+            t, _, codigo = curl_post(f"http://127.0.0.1:{agente.puerto}/print-raw", cuerpo)
+            if codigo != "200":
+                raise RuntimeError(codigo)
+            propios.append(t * 1000)
+        fila("etiqueta de 2 KB: lp -o raw", ajenos, "ms", "referencia", True)
+        fila("etiqueta de 2 KB: respuesta de /print-raw (curl)", propios, "ms", "", True)
+        cociente = statistics.median(propios) / statistics.median(ajenos)
+        fila("/print-raw / lp -o raw (medianas)", cociente, "×", "≤ 1 (ideal ≤ 0.5)", cociente <= 1)
+
+        for _ in range(100 - len(propios)):
+            curl_post(f"http://127.0.0.1:{agente.puerto}/print-raw", cuerpo)
+        estado, trabajos, cocientes = [], [], []
+        for _ in range(repeticiones):
+            estado.append(wrk(agente.puerto))
+            trabajos.append(wrk(agente.puerto, "/trabajos/50"))
+            cocientes.append(trabajos[-1] / estado[-1])
+        fila("agente /status, 100 trabajos recordados", estado, "req/s", "referencia", True)
+        fila("agente /trabajos/<id>", trabajos, "req/s", "", True)
+        fila("/trabajos/<id> / /status", cocientes, "×", "≥ 0.5", statistics.median(cocientes) >= 0.5)
+    finally:
+        agente.detener()
+        cups.detener()
+        os.environ.pop("CUPS_SERVER", None)
+        shutil.rmtree(carpeta, ignore_errors=True)
+
+
 def rafaga(puerto, cantidad):
     subprocess.run(["ab", "-q", "-n", str(cantidad), "-c", "50", "-H", f"Origin: {ORIGEN}",
                     f"http://127.0.0.1:{puerto}/status"], capture_output=True, check=True)
@@ -673,7 +770,8 @@ def main():
     p.add_argument("--simulada", default=os.path.join(RAIZ, "build/release/bin/balanza-simulada"))
     p.add_argument("--repeticiones", type=int, default=3)
     p.add_argument("--solo", nargs="*",
-                   default=["rendimiento", "llamadas", "peso", "documentos", "huella", "arranque", "ataques"],
+                   default=["rendimiento", "llamadas", "peso", "documentos", "huella", "arranque", "ataques",
+                            "impresion"],
                    help="which to run; 'resistencia' (1,000,000 requests) only runs when named")
     p.add_argument("--total", type=int, default=1000000, help="requests of the soak run")
     a = p.parse_args()
@@ -693,6 +791,8 @@ def main():
         medir_resistencia(a.binario, a.total)
     if "ataques" in a.solo:
         medir_ataques(a.binario, a.repeticiones)
+    if "impresion" in a.solo:
+        medir_impresion(a.binario, a.repeticiones)
 
     print()
     print("| Medida | min | mediana | max | unidad | objetivo | cumple |")

@@ -6,8 +6,8 @@
 #   scripts/construir-windows.sh [--pruebas]
 #
 # --pruebas also builds the Windows test executables (warnings as errors) and the stand-in programs, and the
-# Linux programs the Wine tests drive them with (balanza-simulada, e2e_wine, ventana_wine and the Linux agent the
-# window is compared with, in build/test).
+# Linux programs the Wine tests drive them with (balanza-simulada, e2e_wine, e2e_wine_impresion, ventana_wine and
+# the Linux agent the window is compared with, in build/test).
 # The toolchain comes from ../shared/toolchains/qt6-mingw64 (or TORNAVO_QT_MINGW_TAR) and is checked against its
 # SHA256SUMS.
 set -euo pipefail
@@ -139,5 +139,5 @@ if ((pruebas)); then
     if [[ ! -f "$raiz/build/test/build.ninja" ]]; then
         configurar_pruebas
     fi
-    construir "$raiz/build/test" --target balanza-simulada e2e_wine ventana_wine plugin-tornavo
+    construir "$raiz/build/test" --target balanza-simulada e2e_wine e2e_wine_impresion ventana_wine plugin-tornavo
 fi

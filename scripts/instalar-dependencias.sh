@@ -6,7 +6,7 @@
 set -euo pipefail
 source "$(dirname "$0")/comun.sh"
 
-paquetes=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libqt6printsupport6 cups-client)
+paquetes=(cmake ninja-build g++ qt6-base-dev qt6-serialport-dev libqt6printsupport6 libcups2-dev cups-client)
 for argumento in "$@"; do
     if [[ "$argumento" == "--pruebas" ]]; then
         paquetes+=(cups cups-ipp-utils ghostscript chromium openssl xvfb trayer xdotool x11-utils imagemagick)

@@ -9,6 +9,7 @@
 #include "handoff/entrega_csv.h"
 #include "printing/catalogo.h"
 #include "printing/impresion.h"
+#include "printing/spooler.h"
 #include "printing/visor_sistema.h"
 #include "scale/balanza.h"
 #include "scale/lecturas.h"
@@ -111,6 +112,11 @@ Endpoints Agente::CrearEndpoints()
         m_impresion->Imprimir(std::move(cuerpo), std::move(lector), std::move(responder));
     };
     endpoints.csv = [this](QByteArray cuerpo) { return m_csv->RecibirCSV(std::move(cuerpo)); };
+    endpoints.detalleImpresoras = [this] { return m_impresion->DetalleImpresoras(); };
+    endpoints.trabajo = [this](const QString& id) { return m_impresion->ConsultarTrabajo(id); };
+    endpoints.imprimirDirecto = [this](QByteArray cuerpo, Endpoints::Responder responder) {
+        m_impresion->ImprimirDirecto(std::move(cuerpo), std::move(responder));
+    };
     return endpoints;
 }
 
@@ -154,7 +160,8 @@ std::optional<int> Agente::Iniciar()
     m_csv = std::make_unique<EntregaCSV>(m_cfg, *m_lanzador);
     m_impresoras = CrearListaImpresorasDelSistema();
     m_impresion = std::make_unique<Impresion>(m_ubicacion.carpetaDatos, *m_impresoras,
-                                              CrearVisorDelSistema(m_carpetaPrograma, *m_lanzador), RelojMonotono());
+                                              CrearVisorDelSistema(m_carpetaPrograma, *m_lanzador), RelojDelSistema(),
+                                              CrearSpoolerDelSistema());
     m_estado = std::make_unique<DocumentoEstado>(
         m_cfg, [this] { return m_servidor->PuertoLocal(); }, RelojDelSistema());
     m_servidor = std::make_unique<ServidorWeb>(m_cfg, CrearEndpoints(), TiemposServidor{});

@@ -38,13 +38,47 @@ bool LanzadorQt::IniciarDesligado(const QString& programa, const QStringList& ar
     return false;
 }
 
+void Lanzador::IniciarConEntradaYSalida(const QString& programa, const QStringList& argumentos,
+                                        const QByteArray& entrada, const QStringList&, AlIniciar alIniciar,
+                                        AlTerminarConSalida alTerminar)
+{
+    IniciarConEntrada(programa, argumentos, entrada, std::move(alIniciar),
+                      [alTerminar = std::move(alTerminar)](int codigo, bool normal, const QString& errores) {
+                          if (alTerminar) {
+                              alTerminar(codigo, normal, errores, QByteArray());
+                          }
+                      });
+}
+
 void LanzadorQt::IniciarConEntrada(const QString& programa, const QStringList& argumentos, const QByteArray& entrada,
                                    AlIniciar alIniciar, AlTerminar alTerminar)
+{
+    IniciarConEntradaYSalida(programa, argumentos, entrada, {}, std::move(alIniciar),
+                             alTerminar
+                                 ? AlTerminarConSalida([alTerminar = std::move(alTerminar)](
+                                                           int codigo, bool normal, const QString& errores,
+                                                           const QByteArray&) { alTerminar(codigo, normal, errores); })
+                                 : AlTerminarConSalida());
+}
+
+void LanzadorQt::IniciarConEntradaYSalida(const QString& programa, const QStringList& argumentos,
+                                          const QByteArray& entrada, const QStringList& entorno, AlIniciar alIniciar,
+                                          AlTerminarConSalida alTerminar)
 {
     auto* proceso = new QProcess(this);
     proceso->setProgram(programa);
     proceso->setArguments(argumentos);
-    proceso->setStandardOutputFile(QProcess::nullDevice());
+    const bool conSalida = static_cast<bool>(alTerminar);
+    if (!conSalida) {
+        proceso->setStandardOutputFile(QProcess::nullDevice());
+    }
+    if (!entorno.isEmpty()) {
+        QProcessEnvironment variables = QProcessEnvironment::systemEnvironment();
+        for (const QString& variable : entorno) {
+            variables.insert(variable.section(u'=', 0, 0), variable.section(u'=', 1));
+        }
+        proceso->setProcessEnvironment(variables);
+    }
     PrepararInicioOculto(*proceso);
 
     // Exactly one of started / errorOccurred(FailedToStart) follows start(); the shared slot makes sure the caller
@@ -67,9 +101,10 @@ void LanzadorQt::IniciarConEntrada(const QString& programa, const QStringList& a
     connect(proceso, &QProcess::finished, this,
             [proceso, alTerminar = std::move(alTerminar)](int codigo, QProcess::ExitStatus estado) {
                 const QString errores = QString::fromLocal8Bit(proceso->readAllStandardError());
+                const QByteArray salida = alTerminar ? proceso->readAllStandardOutput() : QByteArray();
                 proceso->deleteLater();
                 if (alTerminar) {
-                    alTerminar(codigo, estado == QProcess::NormalExit, errores);
+                    alTerminar(codigo, estado == QProcess::NormalExit, errores, salida);
                 }
             });
 

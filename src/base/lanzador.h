@@ -33,6 +33,15 @@ public:
     // before this returns (a start that fails at once) or later from the event loop.
     virtual void IniciarConEntrada(const QString& programa, const QStringList& argumentos, const QByteArray& entrada,
                                    AlIniciar alIniciar, AlTerminar alTerminar) = 0;
+
+    // As AlTerminar, with what the program wrote on its standard output.
+    using AlTerminarConSalida =
+        std::function<void(int codigo, bool normal, const QString& errores, const QByteArray& salida)>;
+    // As IniciarConEntrada, with `entorno` ("NOMBRE=valor") added to the program's environment and its standard
+    // output kept for `alTerminar`. A launcher that cannot keep it hears nothing on it.
+    virtual void IniciarConEntradaYSalida(const QString& programa, const QStringList& argumentos,
+                                          const QByteArray& entrada, const QStringList& entorno, AlIniciar alIniciar,
+                                          AlTerminarConSalida alTerminar);
 };
 
 // The real launcher: QProcess with an argument list, never a shell. Programs still running when it is destroyed
@@ -49,6 +58,9 @@ public:
                           int& codigo) override;
     void IniciarConEntrada(const QString& programa, const QStringList& argumentos, const QByteArray& entrada,
                            AlIniciar alIniciar, AlTerminar alTerminar) override;
+    void IniciarConEntradaYSalida(const QString& programa, const QStringList& argumentos, const QByteArray& entrada,
+                                  const QStringList& entorno, AlIniciar alIniciar,
+                                  AlTerminarConSalida alTerminar) override;
 };
 
 std::unique_ptr<Lanzador> CrearLanzadorDelSistema();

@@ -2,6 +2,8 @@
 
 namespace {
 
+const QString kPrefijoTrabajos = QStringLiteral("/trabajos/");
+
 bool EsImprimir(const Endpoints& endpoints, const QString& metodo, const QString& ruta)
 {
     return metodo == QLatin1String("POST") && ruta == QLatin1String("/print-base64") && endpoints.imprimir;
@@ -40,6 +42,10 @@ void Enrutar(const Endpoints& endpoints, const QString& metodo, const QString& r
             endpoints.balanzaEstable(responder);
         } else if (ruta == QLatin1String("/puertos") && endpoints.puertos) {
             responder(endpoints.puertos());
+        } else if (ruta == QLatin1String("/impresoras/detalle") && endpoints.detalleImpresoras) {
+            responder(endpoints.detalleImpresoras());
+        } else if (ruta.startsWith(kPrefijoTrabajos) && ruta.size() > kPrefijoTrabajos.size() && endpoints.trabajo) {
+            responder(endpoints.trabajo(ruta.mid(kPrefijoTrabajos.size())));
         } else {
             responder(kRutaNoValida);
         }
@@ -47,6 +53,8 @@ void Enrutar(const Endpoints& endpoints, const QString& metodo, const QString& r
         endpoints.imprimir(std::move(cuerpo), std::move(lector), responder);
     } else if (metodo == QLatin1String("POST") && ruta == QLatin1String("/csv-base64") && endpoints.csv) {
         responder(endpoints.csv(std::move(cuerpo)));
+    } else if (metodo == QLatin1String("POST") && ruta == QLatin1String("/print-raw") && endpoints.imprimirDirecto) {
+        endpoints.imprimirDirecto(std::move(cuerpo), responder);
     } else {
         responder(kMetodoORutaNoValida);
     }

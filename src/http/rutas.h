@@ -28,7 +28,11 @@ struct Endpoints
     // POST /print-base64; answers once printing started. The reader, when there is one, has decoded the document
     // while the body arrived (see LectorAnticipado).
     std::function<void(QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> lector, Responder)> imprimir;
-    std::function<QString(QByteArray cuerpo)> csv; // POST /csv-base64
+    std::function<QString(QByteArray cuerpo)> csv;     // POST /csv-base64
+    std::function<QString()> detalleImpresoras;        // GET /impresoras/detalle
+    std::function<QString(const QString& id)> trabajo; // GET /trabajos/<id>
+    // POST /print-raw; answers once the spooler has taken every byte.
+    std::function<void(QByteArray cuerpo, Responder)> imprimirDirecto;
 };
 
 inline const QString kRutaNoValida = QStringLiteral("Ruta no válida");

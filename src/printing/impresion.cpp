@@ -6,12 +6,17 @@
 #include "base/registro.h"
 #include "base/texto.h"
 #include "printing/catalogo.h"
+#include "printing/opciones.h"
+#include "printing/spooler.h"
+#include "printing/trabajos.h"
 #include "printing/visor.h"
 
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
+#include <QJsonArray>
 #include <QRegularExpression>
+#include <QTimer>
 
 namespace {
 
@@ -26,15 +31,54 @@ const QRegularExpression& PatronRecibido()
 
 const QString kNoGuardado = QStringLiteral("{\"success\":false,\"error\":\"No se pudo guardar PDF\"}");
 const QString kNoImpreso = QStringLiteral("{\"success\":false,\"error\":\"No se pudo imprimir\"}");
+const QString kDatosInvalidos = QStringLiteral("{\"success\":false,\"error\":\"Datos de impresión inválidos\"}");
+
+QString Exito(const QString& nombre, const QString& trabajo)
+{
+    return QStringLiteral("{\"success\":true,\"impresora\":\"") + EscaparJSON(nombre) +
+           QStringLiteral("\",\"trabajo\":\"") + trabajo + QStringLiteral("\"}");
+}
+
+QString ListaJSON(const QStringList& textos)
+{
+    QString json = QStringLiteral("[");
+    for (const QString& texto : textos) {
+        if (json.size() > 1) {
+            json += u',';
+        }
+        json += u'"' + EscaparJSON(texto) + u'"';
+    }
+    return json + u']';
+}
+
+const QString& Booleano(bool valor)
+{
+    static const QString si = QStringLiteral("true");
+    static const QString no = QStringLiteral("false");
+    return valor ? si : no;
+}
 
 } // namespace
 
+struct Impresion::Directo
+{
+    QString nombre; // as received
+    QString cola;
+    QByteArray datos;
+    qsizetype enviados = 0;
+    std::unique_ptr<EnvioDirecto> envio;
+    Responder responder;
+};
+
 Impresion::Impresion(const QString& carpetaPrograma, const ListaImpresoras& impresoras, std::unique_ptr<VisorPDF> visor,
-                     Reloj reloj)
+                     Reloj reloj, std::unique_ptr<Spooler> spooler)
     : m_carpeta(QDir::fromNativeSeparators(carpetaPrograma))
     , m_reloj(std::move(reloj))
     , m_impresoras(impresoras)
     , m_visor(std::move(visor))
+    , m_spooler(std::move(spooler))
+    , m_trabajos(std::make_shared<TablaTrabajos>(m_spooler.get(), m_reloj))
+    , m_contexto(std::make_unique<QObject>())
 {
     // No viewer of an earlier run still reads its file by now; one that does keeps it (removal fails) and its
     // number is skipped.
@@ -106,6 +150,15 @@ void Impresion::Imprimir(QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> le
         }
     }
 
+    OpcionesImpresion opciones;
+    if (const auto invalida = LeerOpcionesDe(*objeto, nombre, opciones)) {
+        EscribirLog(QStringLiteral("? Opción de impresión inválida: ") + invalida->miembro + QStringLiteral(" = ") +
+                    ParaLog(invalida->valor));
+        responder(QStringLiteral("{\"success\":false,\"error\":\"Opción de impresión inválida: ") + invalida->miembro +
+                  QStringLiteral("\"}"));
+        return;
+    }
+
     QByteArray contenido;
     const bool decodificado = lector->TomarBase64(*objeto, contenido);
     objeto.reset();
@@ -122,14 +175,166 @@ void Impresion::Imprimir(QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> le
     }
     EscribirLog(QStringLiteral("PDF guardado: ") + QDir::toNativeSeparators(ruta));
 
-    m_visor->ImprimirPDF(ruta, nombre, contenido, [nombre, responder = std::move(responder)](bool iniciado) {
-        if (iniciado) {
-            EscribirLog(QStringLiteral("?? Impreso en: ") + ParaLog(nombre));
-            responder(QStringLiteral("{\"success\":true,\"impresora\":\"") + EscaparJSON(nombre) +
-                      QStringLiteral("\"}"));
-        } else {
-            EscribirLog(QStringLiteral("? Error al imprimir en: ") + ParaLog(nombre));
-            responder(kNoImpreso);
+    const QString cola =
+        EsPredeterminada(nombre) && m_spooler ? m_spooler->Predeterminada() : Cola(nombre, m_impresoras.Nombres());
+    const QString documento = m_visor->BuscaPorDocumento() ? QFileInfo(ruta).fileName() : QString();
+    // The job is known from the moment the program starts; the spooler's id of it may come later.
+    auto id = std::make_shared<QString>();
+    const std::weak_ptr<TablaTrabajos> trabajos = m_trabajos;
+    m_visor->ImprimirPDF(
+        ruta, nombre, contenido, opciones,
+        [nombre, cola, documento, id, trabajos, responder = std::move(responder)](bool iniciado) {
+            if (iniciado) {
+                if (const auto tabla = trabajos.lock()) {
+                    *id = tabla->Agregar(nombre, cola, QString(), documento);
+                }
+                EscribirLog(QStringLiteral("?? Impreso en: ") + ParaLog(nombre));
+                responder(Exito(nombre, *id));
+            } else {
+                EscribirLog(QStringLiteral("? Error al imprimir en: ") + ParaLog(nombre));
+                responder(kNoImpreso);
+            }
+        },
+        [id, trabajos](const QString& idSpooler, const QString& fallo) {
+            if (const auto tabla = trabajos.lock(); tabla && !id->isEmpty()) {
+                tabla->Encolado(*id, idSpooler, fallo);
+            }
+        });
+}
+
+std::optional<OpcionInvalida> Impresion::LeerOpcionesDe(const QJsonObject& objeto, const QString& nombre,
+                                                        OpcionesImpresion& opciones) const
+{
+    // The printer's papers and trays are asked of the spooler only when the request names one.
+    std::optional<DetalleImpresora> detalle;
+    if (objeto.contains(QStringLiteral("papel")) || objeto.contains(QStringLiteral("bandeja"))) {
+        detalle = Detalle(Cola(nombre, m_impresoras.Nombres()));
+    }
+    return LeerOpciones(objeto, detalle ? &*detalle : nullptr, opciones);
+}
+
+QString Impresion::Cola(const QString& nombre, const QStringList& instaladas) const
+{
+    if (EsPredeterminada(nombre)) {
+        return m_spooler ? m_spooler->Predeterminada() : QString();
+    }
+    const qsizetype indice = IndiceImpresora(instaladas, nombre);
+    return indice >= 0 ? instaladas[indice] : QString();
+}
+
+std::optional<DetalleImpresora> Impresion::Detalle(const QString& cola) const
+{
+    if (!m_spooler || cola.isEmpty()) {
+        return std::nullopt;
+    }
+    return m_spooler->Detalle(cola);
+}
+
+void Impresion::ImprimirDirecto(QByteArray cuerpo, Responder responder)
+{
+    const std::optional<QJsonObject> objeto = ParsearJSON(cuerpo);
+    cuerpo.clear();
+    if (!objeto) {
+        EscribirLog(QStringLiteral("? JSON inválido recibido en /print-raw"));
+        responder(kRespuestaJsonInvalido);
+        return;
+    }
+    const QString nombre = LeerTexto(*objeto, QStringLiteral("nombreImpresora"));
+    const QStringList instaladas = m_impresoras.Nombres();
+    if (nombre != kPredeterminada && !ExisteImpresoraEn(instaladas, nombre)) {
+        EscribirLog(QStringLiteral("? Impresora no encontrada: ") + ParaLog(nombre));
+        responder(QStringLiteral("{\"success\":false,\"error\":\"Impresora no encontrada: ") + EscaparJSON(nombre) +
+                  QStringLiteral("\",\"impresorasDisponibles\":") + CatalogoImpresoras(instaladas) + u'}');
+        return;
+    }
+    auto directo = std::make_shared<Directo>();
+    if (!DecodificarBase64(LeerTexto(*objeto, QStringLiteral("base64")).toLatin1(), directo->datos) ||
+        directo->datos.isEmpty()) {
+        EscribirLog(QStringLiteral("? Datos de impresión inválidos para: ") + ParaLog(nombre));
+        responder(kDatosInvalidos);
+        return;
+    }
+    directo->nombre = nombre;
+    directo->cola = Cola(nombre, instaladas);
+    directo->responder = std::move(responder);
+    QString titulo = LeerTexto(*objeto, QStringLiteral("nombreTrabajo"));
+    if (titulo.isEmpty()) {
+        titulo = QStringLiteral("Plugin Tornavo");
+    }
+    QString motivo;
+    if (!m_spooler) {
+        motivo = QStringLiteral("no hay acceso al spooler");
+    } else if (directo->cola.isEmpty()) {
+        motivo = QStringLiteral("no hay impresora predeterminada");
+    } else {
+        directo->envio = m_spooler->AbrirDirecto(directo->cola, titulo, motivo);
+    }
+    if (!directo->envio) {
+        EscribirLog(QStringLiteral("? Error al imprimir en: %1 (%2 bytes): %3")
+                        .arg(ParaLog(nombre), QString::number(directo->datos.size()), motivo));
+        directo->responder(kNoImpreso);
+        return;
+    }
+    SeguirDirecto(directo);
+}
+
+void Impresion::SeguirDirecto(const std::shared_ptr<Directo>& d)
+{
+    const qsizetype largo = std::min(kTrozoDirecto, d->datos.size() - d->enviados);
+    QString motivo;
+    bool bien = d->envio->Escribir(QByteArrayView(d->datos).sliced(d->enviados, largo), motivo);
+    d->enviados += largo;
+    if (bien && d->enviados < d->datos.size()) {
+        QTimer::singleShot(0, m_contexto.get(), [this, d] { SeguirDirecto(d); });
+        return;
+    }
+    if (!bien) {
+        Concluir(d, QString(), motivo);
+        return;
+    }
+    // Until the spooler answers, the job is kept here: dropped with this object, it is withdrawn.
+    m_directos.append(d);
+    d->envio->Terminar([this, d = std::weak_ptr<Directo>(d)](const QString& idSpooler, const QString& fallo) {
+        if (const auto directo = d.lock()) {
+            m_directos.removeOne(directo);
+            Concluir(directo, idSpooler, fallo);
         }
     });
+}
+
+void Impresion::Concluir(const std::shared_ptr<Directo>& d, const QString& idSpooler, const QString& motivo)
+{
+    d->envio.reset();
+    const QString bytes = QString::number(d->datos.size());
+    if (idSpooler.isEmpty()) {
+        EscribirLog(QStringLiteral("? Error al imprimir en: %1 (%2 bytes): %3").arg(ParaLog(d->nombre), bytes, motivo));
+        d->responder(kNoImpreso);
+        return;
+    }
+    const QString id = m_trabajos->Agregar(d->nombre, d->cola, idSpooler);
+    EscribirLog(QStringLiteral("?? Impresión directa en: %1 (%2 bytes)").arg(ParaLog(d->nombre), bytes));
+    d->responder(Exito(d->nombre, id));
+}
+
+QString Impresion::ConsultarTrabajo(const QString& id)
+{
+    return m_trabajos->Respuesta(id);
+}
+
+QString Impresion::DetalleImpresoras() const
+{
+    const QString predeterminada = m_spooler ? m_spooler->Predeterminada() : QString();
+    QString json = QStringLiteral("{\"impresoras\":[");
+    bool primera = true;
+    for (const QString& nombre : m_impresoras.Nombres()) {
+        DetalleImpresora d = Detalle(nombre).value_or(DetalleImpresora());
+        json += (primera ? QString() : QStringLiteral(",")) + QStringLiteral("{\"nombre\":\"") + EscaparJSON(nombre) +
+                QStringLiteral("\",\"predeterminada\":") + Booleano(nombre == predeterminada) +
+                QStringLiteral(",\"estado\":\"") + d.estado + QStringLiteral("\",\"motivo\":\"") +
+                EscaparJSON(d.motivo) + QStringLiteral("\",\"papeles\":") + ListaJSON(d.papeles) +
+                QStringLiteral(",\"bandejas\":") + ListaJSON(d.bandejas) + QStringLiteral(",\"duplex\":") +
+                Booleano(d.duplex) + QStringLiteral(",\"color\":") + Booleano(d.color) + u'}';
+        primera = false;
+    }
+    return json + QStringLiteral("]}");
 }

@@ -2,18 +2,24 @@
 
 #include "base/lector_base64_json.h"
 #include "base/reloj.h"
+#include "printing/opciones.h"
+#include "printing/spooler.h"
 
 #include <QByteArray>
 #include <QList>
 #include <QString>
+#include <QStringList>
 
 #include <functional>
 #include <memory>
+#include <optional>
 
 class ListaImpresoras;
+class QObject;
+class TablaTrabajos;
 class VisorPDF;
 
-// GET /impresoras and POST /print-base64.
+// GET /impresoras, GET /impresoras/detalle, POST /print-base64, POST /print-raw and GET /trabajos/<id>.
 class Impresion final
 {
 public:
@@ -21,9 +27,11 @@ public:
 
     // Each PDF is saved in carpetaPrograma as a file of its own, "archivo_recibido_<n>.pdf": a viewer still reading
     // one print's file never sees the next. The files of an earlier run are removed here, and a print's file once
-    // its viewer has long finished, as `reloj` (a monotonic clock) measures it. `impresoras` must outlive this object.
+    // its viewer has long finished, as `reloj` (the wall clock, which also stamps the jobs) measures it. `impresoras`
+    // must outlive this object. Without a spooler nothing is printed raw and jobs and printers are only what the
+    // agent itself knows of them.
     Impresion(const QString& carpetaPrograma, const ListaImpresoras& impresoras, std::unique_ptr<VisorPDF> visor,
-              Reloj reloj);
+              Reloj reloj, std::unique_ptr<Spooler> spooler = nullptr);
     ~Impresion();
 
     // The printer catalogue, read afresh.
@@ -34,7 +42,19 @@ public:
     // given, has read the body's beginning as it arrived.
     void Imprimir(QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> lector, Responder responder);
 
+    // Hands the body's bytes unchanged to the printer's queue, a piece per turn of the event loop, and answers once
+    // the spooler has taken every byte (or refused them).
+    void ImprimirDirecto(QByteArray cuerpo, Responder responder);
+    // Bytes handed to the spooler in one turn of the event loop.
+    static constexpr qsizetype kTrozoDirecto = 64 * 1024;
+
+    // GET /trabajos/<id>.
+    QString ConsultarTrabajo(const QString& id);
+    // GET /impresoras/detalle.
+    QString DetalleImpresoras() const;
+
 private:
+    struct Directo;
     struct Guardado
     {
         QString ruta;
@@ -44,6 +64,14 @@ private:
     // The new print's file, or empty with `motivo` saying why (when anything can).
     QString NuevoPDF(const QByteArray& contenido, QString& motivo);
     void RetirarTerminados();
+    // The spooler's name of the printer asked for (the default printer for the keyword), or empty.
+    QString Cola(const QString& nombre, const QStringList& instaladas) const;
+    std::optional<DetalleImpresora> Detalle(const QString& cola) const;
+    std::optional<OpcionInvalida> LeerOpcionesDe(const QJsonObject& objeto, const QString& nombre,
+                                                 OpcionesImpresion& opciones) const;
+    void SeguirDirecto(const std::shared_ptr<Directo>& directo);
+    // A raw job's end: the spooler's id, or empty and its reason.
+    void Concluir(const std::shared_ptr<Directo>& directo, const QString& idSpooler, const QString& motivo);
 
     QString m_carpeta;
     Reloj m_reloj;
@@ -51,4 +79,11 @@ private:
     QList<Guardado> m_guardados;
     const ListaImpresoras& m_impresoras;
     std::unique_ptr<VisorPDF> m_visor;
+    std::unique_ptr<Spooler> m_spooler;
+    // Shared with the callbacks of programs that may end after this object.
+    std::shared_ptr<TablaTrabajos> m_trabajos;
+    // Context of the pieces of raw jobs still to send: they go with this object.
+    std::unique_ptr<QObject> m_contexto;
+    // Raw jobs whose every byte is sent, waiting for the spooler's answer.
+    QList<std::shared_ptr<Directo>> m_directos;
 };

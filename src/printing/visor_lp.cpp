@@ -7,6 +7,7 @@
 #include "printing/catalogo.h"
 
 #include <QDir>
+#include <QRegularExpression>
 
 namespace {
 
@@ -60,14 +61,23 @@ VisorLp::VisorLp(Lanzador& lanzador, std::unique_ptr<ListaImpresoras> impresoras
 
 VisorLp::~VisorLp() = default;
 
-QStringList VisorLp::Argumentos(const QString& impresora, const QStringList& instaladas)
+QStringList VisorLp::Argumentos(const QString& impresora, const QStringList& instaladas,
+                                const OpcionesImpresion& opciones)
 {
     if (EsPredeterminada(impresora)) {
-        return {QStringLiteral("-o"), QStringLiteral("fit-to-page")};
+        return ArgumentosCups(opciones);
     }
     const qsizetype instalada = IndiceImpresora(instaladas, impresora);
     const QString destino = instalada >= 0 ? instaladas[instalada] : SinEspacios(impresora).toString();
-    return {QStringLiteral("-d"), destino, QStringLiteral("-o"), QStringLiteral("fit-to-page")};
+    return QStringList{QStringLiteral("-d"), destino} + ArgumentosCups(opciones);
+}
+
+QString VisorLp::IdDeTrabajo(const QByteArray& salida)
+{
+    // The queue's name may hold dashes and digits itself: the id is the number after the last dash.
+    static const QRegularExpression patron(QStringLiteral("request id is .*-(\\d+) \\("),
+                                           QRegularExpression::CaseInsensitiveOption);
+    return patron.match(QString::fromUtf8(salida)).captured(1);
 }
 
 QString VisorLp::LineaDeComando(const QString& rutaPDF, const QStringList& argumentos)
@@ -81,7 +91,7 @@ QString VisorLp::LineaDeComando(const QString& rutaPDF, const QStringList& argum
 }
 
 void VisorLp::ImprimirPDF(const QString& rutaPDF, const QString& impresora, const QByteArray& contenido,
-                          AlIniciar alIniciar)
+                          const OpcionesImpresion& opciones, AlIniciar alIniciar, AlEncolar alEncolar)
 {
     const QString programa = m_lanzador.BuscarPrograma(kLp);
     if (programa.isEmpty()) {
@@ -90,11 +100,12 @@ void VisorLp::ImprimirPDF(const QString& rutaPDF, const QString& impresora, cons
         return;
     }
     const QStringList argumentos =
-        Argumentos(impresora, EsPredeterminada(impresora) ? QStringList() : m_impresoras.Nombres());
+        Argumentos(impresora, EsPredeterminada(impresora) ? QStringList() : m_impresoras.Nombres(), opciones);
     const QString linea = LineaDeComando(rutaPDF, argumentos);
     const QString pdf = QDir::toNativeSeparators(rutaPDF);
-    m_lanzador.IniciarConEntrada(
-        programa, argumentos, contenido,
+    // lp's messages are translated; its job id is read in the C locale's words. UTF-8 keeps names as they are.
+    m_lanzador.IniciarConEntradaYSalida(
+        programa, argumentos, contenido, {QStringLiteral("LC_ALL=C.UTF-8")},
         [linea, pdf, alIniciar = std::move(alIniciar)](bool iniciado) {
             if (iniciado) {
                 EscribirLog(QStringLiteral("? Impresión enviada con comando: ") + linea);
@@ -103,12 +114,20 @@ void VisorLp::ImprimirPDF(const QString& rutaPDF, const QString& impresora, cons
             }
             alIniciar(iniciado);
         },
-        [linea](int codigo, bool normal, const QString& errores) {
+        [linea, alEncolar = std::move(alEncolar)](int codigo, bool normal, const QString& errores,
+                                                  const QByteArray& salida) {
+            QString fallo;
             if (!normal) {
+                fallo = QStringLiteral("lp terminó de forma anormal");
                 EscribirLog(QStringLiteral("? lp terminó de forma anormal | Comando: ") + linea);
             } else if (codigo != 0) {
+                const QString motivo = EnUnaLinea(errores);
                 EscribirLog(QStringLiteral("? lp terminó con código %1: %2 | Comando: %3")
-                                .arg(QString::number(codigo), EnUnaLinea(errores), linea));
+                                .arg(QString::number(codigo), motivo, linea));
+                fallo = motivo.isEmpty() ? QStringLiteral("lp terminó con código %1").arg(codigo) : motivo;
+            }
+            if (alEncolar) {
+                alEncolar(fallo.isEmpty() ? IdDeTrabajo(salida) : QString(), fallo);
             }
         });
 }

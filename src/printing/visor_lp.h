@@ -20,13 +20,18 @@ public:
     explicit VisorLp(Lanzador& lanzador, std::unique_ptr<ListaImpresoras> impresoras);
     ~VisorLp() override;
 
+    using VisorPDF::ImprimirPDF;
     void ImprimirPDF(const QString& rutaPDF, const QString& impresora, const QByteArray& contenido,
-                     AlIniciar alIniciar) override;
+                     const OpcionesImpresion& opciones, AlIniciar alIniciar, AlEncolar alEncolar) override;
 
     // lp's arguments for a printer name or the keyword. CUPS compares names case-insensitively only in ASCII and
     // holds no spaces in them, so a name is replaced by the installed printer's own name when they match the way the
     // agent compares names (upper-cased, spaces around removed): " impresión " prints on Impresión.
-    static QStringList Argumentos(const QString& impresora, const QStringList& instaladas);
+    // The options follow as CUPS job attributes ("-o fit-to-page" alone when there are none).
+    static QStringList Argumentos(const QString& impresora, const QStringList& instaladas,
+                                  const OpcionesImpresion& opciones = OpcionesImpresion());
+    // The job id in what lp prints under the C locale ("request id is Caja-12 (1 file(s))"), or empty.
+    static QString IdDeTrabajo(const QByteArray& salida);
     // The command as it would be typed in a shell, with the saved file as its input.
     static QString LineaDeComando(const QString& rutaPDF, const QStringList& argumentos);
 

@@ -22,22 +22,23 @@ VisorSumatra::VisorSumatra(const QString& carpetaPrograma, Lanzador& lanzador)
 {
 }
 
-QStringList VisorSumatra::Argumentos(const QString& rutaPDF, const QString& impresora)
+QStringList VisorSumatra::Argumentos(const QString& rutaPDF, const QString& impresora, const QString& ajustes)
 {
     const QString pdf = QDir::toNativeSeparators(rutaPDF);
     if (EsPredeterminada(impresora)) {
         return {QStringLiteral("-print-to-default"), QStringLiteral("-silent"), QStringLiteral("-print-settings"),
-                QStringLiteral("fit"), pdf};
+                ajustes, pdf};
     }
-    return {QStringLiteral("-print-to"), impresora, QStringLiteral("-print-settings"), QStringLiteral("fit"),
+    return {QStringLiteral("-print-to"), impresora, QStringLiteral("-print-settings"), ajustes,
             QStringLiteral("-silent"),   pdf};
 }
 
-QString VisorSumatra::LineaDeComando(const QString& rutaVisor, const QString& rutaPDF, const QString& impresora)
+QString VisorSumatra::LineaDeComando(const QString& rutaVisor, const QString& rutaPDF, const QString& impresora,
+                                     const QString& ajustes)
 {
     const QString visor = EntreComillas(QDir::toNativeSeparators(rutaVisor));
     const QString pdf = EntreComillas(QDir::toNativeSeparators(rutaPDF));
-    const QString ajuste = EntreComillas(QStringLiteral("fit"));
+    const QString ajuste = EntreComillas(ajustes);
     if (EsPredeterminada(impresora)) {
         return QStringList{visor,
                            QStringLiteral("-print-to-default"),
@@ -57,19 +58,22 @@ QString VisorSumatra::LineaDeComando(const QString& rutaVisor, const QString& ru
         .join(u' ');
 }
 
-void VisorSumatra::ImprimirPDF(const QString& rutaPDF, const QString& impresora, const QByteArray&, AlIniciar alIniciar)
+void VisorSumatra::ImprimirPDF(const QString& rutaPDF, const QString& impresora, const QByteArray&,
+                               const OpcionesImpresion& opciones, AlIniciar alIniciar, AlEncolar)
 {
     if (!QFileInfo::exists(m_rutaVisor)) {
         EscribirLog(QStringLiteral("? No se encontró SumatraPDF.exe en: ") + QDir::toNativeSeparators(m_rutaVisor));
         alIniciar(false);
         return;
     }
+    const QString ajustes = AjustesSumatra(opciones);
     int codigo = 0;
-    if (!m_lanzador.IniciarDesligado(m_rutaVisor, Argumentos(rutaPDF, impresora), QString(), codigo)) {
+    if (!m_lanzador.IniciarDesligado(m_rutaVisor, Argumentos(rutaPDF, impresora, ajustes), QString(), codigo)) {
         EscribirLog(QStringLiteral("? Error al intentar imprimir: ") + QDir::toNativeSeparators(rutaPDF));
         alIniciar(false);
         return;
     }
-    EscribirLog(QStringLiteral("? Impresión enviada con comando: ") + LineaDeComando(m_rutaVisor, rutaPDF, impresora));
+    EscribirLog(QStringLiteral("? Impresión enviada con comando: ") +
+                LineaDeComando(m_rutaVisor, rutaPDF, impresora, ajustes));
     alIniciar(true);
 }

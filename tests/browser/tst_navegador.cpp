@@ -442,7 +442,11 @@ void TstNavegador::imprimir()
     const QJsonObject r = Ejecutar(m_navegador, QStringLiteral("Banco.imprimir()"), error);
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QVERIFY2(r.value(QLatin1String("ok")).toBool(), qPrintable(r.value(QLatin1String("error")).toString()));
-    const QJsonObject esperado{{QStringLiteral("success"), true}, {QStringLiteral("impresora"), impresora}};
+    const QJsonValue trabajo = r.value(QLatin1String("json")).toObject().value(QLatin1String("trabajo"));
+    QVERIFY(trabajo.toString().toInt() > 0);
+    const QJsonObject esperado{{QStringLiteral("success"), true},
+                               {QStringLiteral("impresora"), impresora},
+                               {QStringLiteral("trabajo"), trabajo}};
     QCOMPARE(r.value(QLatin1String("json")).toObject(), esperado);
     QCOMPARE(Texto(m_navegador, QStringLiteral("resultado-imprimir")),
              QStringLiteral("Impresión enviada a %1.").arg(impresora));

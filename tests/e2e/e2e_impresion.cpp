@@ -23,6 +23,13 @@ namespace {
 
 const QString kAcento = QString::fromUtf8("Impresión");
 
+// The job id of a print's success answer, which must be a positive number.
+QString TrabajoDe(const QByteArray& respuesta)
+{
+    const QString id = QJsonDocument::fromJson(respuesta).object().value(QStringLiteral("trabajo")).toString();
+    return id.toInt() > 0 ? id : QStringLiteral("<sin trabajo>");
+}
+
 } // namespace
 
 class E2eImpresion final : public QObject
@@ -122,7 +129,8 @@ void E2eImpresion::PaginaImprimeEnLaImpresoraPedida()
     const RespuestaHttp respuesta = PostComoPagina(CuerpoImpresion(pdf, pedida));
     QCOMPARE(respuesta.estado, 200);
     QCOMPARE(QString::fromUtf8(respuesta.cuerpo),
-             QStringLiteral("{\"success\":true,\"impresora\":\"%1\"}").arg(pedida));
+             QStringLiteral("{\"success\":true,\"impresora\":\"%1\",\"trabajo\":\"%2\"}")
+                 .arg(pedida, TrabajoDe(respuesta.cuerpo)));
 
     const auto nuevos = m_cups.TrabajosTerminadosDesde(antes, 1);
     QCOMPARE(nuevos.size(), 1);
@@ -151,10 +159,13 @@ void E2eImpresion::DosImpresionesSeguidasSonDosTrabajos()
     const int antes = m_cups.UltimoTrabajo();
     const QByteArray primero = PdfDePrueba("primero", 300000, 101);
     const QByteArray segundo = PdfDePrueba("segundo", 10, 102);
-    QCOMPARE(m_agente.Post(QStringLiteral("/print-base64"), CuerpoImpresion(primero, QStringLiteral("Caja"))).cuerpo,
-             QByteArray("{\"success\":true,\"impresora\":\"Caja\"}"));
-    QCOMPARE(m_agente.Post(QStringLiteral("/print-base64"), CuerpoImpresion(segundo, QStringLiteral("Caja"))).cuerpo,
-             QByteArray("{\"success\":true,\"impresora\":\"Caja\"}"));
+    const QByteArray r1 =
+        m_agente.Post(QStringLiteral("/print-base64"), CuerpoImpresion(primero, QStringLiteral("Caja"))).cuerpo;
+    QCOMPARE(r1, "{\"success\":true,\"impresora\":\"Caja\",\"trabajo\":\"" + TrabajoDe(r1).toUtf8() + "\"}");
+    const QByteArray r2 =
+        m_agente.Post(QStringLiteral("/print-base64"), CuerpoImpresion(segundo, QStringLiteral("Caja"))).cuerpo;
+    QCOMPARE(r2, "{\"success\":true,\"impresora\":\"Caja\",\"trabajo\":\"" +
+                     QByteArray::number(TrabajoDe(r1).toInt() + 1) + "\"}");
     const auto nuevos = m_cups.TrabajosTerminadosDesde(antes, 2);
     QCOMPARE(nuevos.size(), 2);
     QVERIFY(nuevos[0].id != nuevos[1].id);
@@ -169,7 +180,8 @@ void E2eImpresion::PdfDeVeinteMegas()
     const int antes = m_cups.UltimoTrabajo();
     const QByteArray pdf = PdfDePrueba("grande", 20 * 1024 * 1024, 20);
     const RespuestaHttp respuesta = PostComoPagina(CuerpoImpresion(pdf, QStringLiteral("Caja")));
-    QCOMPARE(respuesta.cuerpo, QByteArray("{\"success\":true,\"impresora\":\"Caja\"}"));
+    QCOMPARE(respuesta.cuerpo,
+             "{\"success\":true,\"impresora\":\"Caja\",\"trabajo\":\"" + TrabajoDe(respuesta.cuerpo).toUtf8() + "\"}");
     const auto nuevos = m_cups.TrabajosTerminadosDesde(antes, 1);
     QCOMPARE(nuevos.size(), 1);
     QCOMPARE(nuevos[0].impresora, QStringLiteral("Caja"));

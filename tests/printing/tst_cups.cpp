@@ -7,11 +7,14 @@
 #include "base/lanzador.h"
 #include "printing/catalogo.h"
 #include "printing/impresion.h"
+#include "printing/spooler.h"
 #include "printing/visor_lp.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QTest>
 
 using soporte::Bitacora;
@@ -22,6 +25,39 @@ using soporte::PdfDePrueba;
 namespace {
 
 const QString kAcento = QString::fromUtf8("Impresión");
+
+QJsonObject Json(const QString& texto)
+{
+    return QJsonDocument::fromJson(texto.toUtf8()).object();
+}
+
+// A network label printer (port 9100): keeps whatever each connection sends.
+class ImpresoraDeRed final
+{
+public:
+    ImpresoraDeRed() { m_servidor.listen(QHostAddress::LocalHost); }
+    QString Uri() const { return QStringLiteral("socket://127.0.0.1:%1").arg(m_servidor.serverPort()); }
+    // The bytes of the next connection, once its sender has closed it.
+    QByteArray Recibido()
+    {
+        if (!QTest::qWaitFor([this] { return m_servidor.hasPendingConnections(); }, 30000)) {
+            return "<sin conexión>";
+        }
+        QTcpSocket* s = m_servidor.nextPendingConnection();
+        QByteArray datos;
+        // A sender that never closes is judged by the comparison that follows.
+        static_cast<void>(QTest::qWaitFor(
+            [&] {
+                datos += s->readAll();
+                return s->state() != QAbstractSocket::ConnectedState;
+            },
+            30000));
+        return datos + s->readAll();
+    }
+
+private:
+    QTcpServer m_servidor;
+};
 
 } // namespace
 
@@ -40,14 +76,27 @@ private slots:
     void FalloDeLpQuedaEnElRegistro();
     void SinLpEnElPath();
 
+    void OpcionesEnElTrabajo_data();
+    void OpcionesEnElTrabajo();
+    void ImpresionDirecta_data();
+    void ImpresionDirecta();
+    void DirectaRechazada();
+    void EstadosDeTrabajos_data();
+    void EstadosDeTrabajos();
+    void DetalleDeLasColas();
+
 private:
     CupsPrivado m_cups;
     std::unique_ptr<ListaImpresoras> m_lista;
     std::unique_ptr<LanzadorQt> m_lanzador;
     std::unique_ptr<Impresion> m_impresion;
     QTemporaryDir m_programa;
+    ImpresoraDeRed m_red;
 
-    QString Imprimir(const QByteArray& cuerpo);
+    QString Imprimir(const QByteArray& cuerpo, bool directo = false);
+    QString ImprimirDirecto(const QByteArray& datos, const QString& impresora);
+    // The agent's job state, asked until it is `estado` (or a minute has passed).
+    QJsonObject EsperarEstado(const QString& trabajo, const QString& estado);
 };
 
 void TstCups::initTestCase()
@@ -64,11 +113,21 @@ void TstCups::initTestCase()
     QVERIFY2(m_cups.AgregarCola(QStringLiteral("Rechaza")), qPrintable(m_cups.UltimoError()));
     QVERIFY(m_cups.Rechazar(QStringLiteral("Rechaza")));
     QVERIFY(m_cups.FijarPredeterminada(QStringLiteral("Caja")));
+    // A laser with papers and trays, stopped so that its jobs wait to be read; a label printer on the network;
+    // one whose device is missing.
+    QVERIFY2(m_cups.AgregarColaEn(QStringLiteral("Laser"), QStringLiteral("file:///dev/null"),
+                                  QStringLiteral("drv:///sample.drv/laserjet.ppd")),
+             qPrintable(m_cups.UltimoError()));
+    QVERIFY(m_cups.Deshabilitar(QStringLiteral("Laser")));
+    QVERIFY2(m_cups.AgregarColaEn(QStringLiteral("Etiquetas"), m_red.Uri()), qPrintable(m_cups.UltimoError()));
+    QVERIFY2(m_cups.AgregarColaEn(QStringLiteral("Rota"), QStringLiteral("serial:/noexiste/tty")),
+             qPrintable(m_cups.UltimoError()));
 
     m_lista = CrearListaImpresorasDelSistema();
     m_lanzador = std::make_unique<LanzadorQt>();
-    m_impresion = std::make_unique<Impresion>(m_programa.path(), *m_lista,
-                                              std::make_unique<VisorLp>(*m_lanzador, *m_lista), RelojMonotono());
+    m_impresion =
+        std::make_unique<Impresion>(m_programa.path(), *m_lista, std::make_unique<VisorLp>(*m_lanzador, *m_lista),
+                                    RelojDelSistema(), CrearSpoolerDelSistema());
 }
 
 void TstCups::cleanupTestCase()
@@ -78,10 +137,34 @@ void TstCups::cleanupTestCase()
     m_cups.Detener();
 }
 
-QString TstCups::Imprimir(const QByteArray& cuerpo)
+QString TstCups::ImprimirDirecto(const QByteArray& datos, const QString& impresora)
+{
+    QJsonObject cuerpo{{"base64", QString::fromLatin1(datos.toBase64())}, {"nombreImpresora", impresora}};
+    return Imprimir(QJsonDocument(cuerpo).toJson(QJsonDocument::Compact), true);
+}
+
+QJsonObject TstCups::EsperarEstado(const QString& trabajo, const QString& estado)
+{
+    QJsonObject json;
+    // The caller compares the state it got.
+    static_cast<void>(QTest::qWaitFor(
+        [&] {
+            json = Json(m_impresion->ConsultarTrabajo(trabajo));
+            return json.value(QStringLiteral("estado")).toString() == estado;
+        },
+        60000));
+    return json;
+}
+
+QString TstCups::Imprimir(const QByteArray& cuerpo, bool directo)
 {
     auto respuestas = std::make_shared<QStringList>();
-    m_impresion->Imprimir(cuerpo, nullptr, [respuestas](const QString& r) { *respuestas << r; });
+    const auto responder = [respuestas](const QString& r) { *respuestas << r; };
+    if (directo) {
+        m_impresion->ImprimirDirecto(cuerpo, responder);
+    } else {
+        m_impresion->Imprimir(cuerpo, nullptr, responder);
+    }
     if (!QTest::qWaitFor([&] { return !respuestas->isEmpty(); }, 20000)) {
         return QStringLiteral("<sin respuesta>");
     }
@@ -95,7 +178,7 @@ void TstCups::CatalogoDelSistema()
     QCOMPARE(nombres.value(0), kPredeterminada);
     nombres.removeFirst();
     nombres.sort();
-    QCOMPARE(nombres, (QStringList{"Archivo", "Caja", kAcento, "Rechaza"}));
+    QCOMPARE(nombres, (QStringList{"Archivo", "Caja", "Etiquetas", kAcento, "Laser", "Rechaza", "Rota"}));
 
     QVERIFY(ExisteImpresoraEn(m_lista->Nombres(), QStringLiteral(" caja ")));
     QVERIFY(ExisteImpresoraEn(m_lista->Nombres(), QString::fromUtf8("IMPRESIÓN")));
@@ -140,8 +223,9 @@ void TstCups::LaColaRecibeElDocumento()
 {
     const QString salida = m_cups.CarpetaSalida() + QStringLiteral("/archivo.ps");
     const int antes = m_cups.UltimoTrabajo();
-    QCOMPARE(Imprimir(CuerpoImpresion(PdfDePrueba("hola Archivo"), QStringLiteral("Archivo"))),
-             QStringLiteral("{\"success\":true,\"impresora\":\"Archivo\"}"));
+    const QString respuesta = Imprimir(CuerpoImpresion(PdfDePrueba("hola Archivo"), QStringLiteral("Archivo")));
+    QCOMPARE(respuesta, QStringLiteral("{\"success\":true,\"impresora\":\"Archivo\",\"trabajo\":\"%1\"}")
+                            .arg(Json(respuesta).value(QStringLiteral("trabajo")).toString().toInt()));
     QCOMPARE(m_cups.TrabajosTerminadosDesde(antes, 1).value(0).estado, QStringLiteral("completed"));
     QFile archivo(salida);
     QVERIFY2(archivo.open(QIODevice::ReadOnly), qPrintable(m_cups.Bitacora().right(2000)));
@@ -152,13 +236,19 @@ void TstCups::FalloDeLpQuedaEnElRegistro()
 {
     Bitacora bitacora;
     // The answer goes out as soon as lp runs; its refusal comes later and lands in the log.
-    QCOMPARE(Imprimir(CuerpoImpresion(PdfDePrueba("rechazado"), QStringLiteral("Rechaza"))),
-             QStringLiteral("{\"success\":true,\"impresora\":\"Rechaza\"}"));
+    const QString respuesta = Imprimir(CuerpoImpresion(PdfDePrueba("rechazado"), QStringLiteral("Rechaza")));
+    const QString trabajo = Json(respuesta).value(QStringLiteral("trabajo")).toString();
+    QCOMPARE(respuesta,
+             QStringLiteral("{\"success\":true,\"impresora\":\"Rechaza\",\"trabajo\":\"%1\"}").arg(trabajo.toInt()));
     QTRY_VERIFY_WITH_TIMEOUT(bitacora.Contiene(QStringLiteral("? lp terminó con código 1: ")), 20000);
     const QString linea = bitacora.Mensajes().filter(QStringLiteral("? lp terminó con código 1: ")).value(0);
     QVERIFY2(linea.contains(QLatin1String("Destination \"Rechaza\" is not accepting jobs. | Comando: lp -d Rechaza "
                                           "-o fit-to-page < ")),
              qPrintable(linea));
+    // The job lp could not hand on failed, with lp's reason.
+    const QJsonObject estado = EsperarEstado(trabajo, QStringLiteral("fallido"));
+    QVERIFY2(estado.value(QStringLiteral("detalle")).toString().contains(QLatin1String("not accepting jobs")),
+             qPrintable(QJsonDocument(estado).toJson()));
 }
 
 void TstCups::SinLpEnElPath()
@@ -172,6 +262,153 @@ void TstCups::SinLpEnElPath()
     QCOMPARE(respuesta, QStringLiteral("{\"success\":false,\"error\":\"No se pudo imprimir\"}"));
     QVERIFY(bitacora.Mensajes().contains("? No se encontró lp en: " + vacia.path()));
     QCOMPARE(bitacora.Mensajes().last(), QStringLiteral("? Error al imprimir en: Caja"));
+}
+
+void TstCups::OpcionesEnElTrabajo_data()
+{
+    QTest::addColumn<QString>("opciones"); // members added to the body
+    QTest::addColumn<QString>("atributo");
+    QTest::addColumn<QString>("valor"); // as ipptool shows it
+    const auto fila = [](const char* caso, const char* opciones, const char* atributo, const char* valor) {
+        QTest::newRow(caso) << QString::fromUtf8(opciones) << QString::fromUtf8(atributo) << QString::fromUtf8(valor);
+    };
+    fila("sin opciones", "", "fit-to-page", "true");
+    fila("copias", "\"copias\":3", "copies", "3");
+    fila("páginas", "\"paginas\":\"1-3,5\"", "page-ranges", "1-3,5-5");
+    fila("vertical", "\"orientacion\":\"vertical\"", "orientation-requested", "portrait");
+    fila("horizontal", "\"orientacion\":\"horizontal\"", "orientation-requested", "landscape");
+    fila("reducir", "\"escala\":\"reducir\"", "print-scaling", "auto");
+    fila("real", "\"escala\":\"real\"", "print-scaling", "none");
+    fila("una cara", "\"duplex\":\"no\"", "sides", "one-sided");
+    fila("borde largo", "\"duplex\":\"largo\"", "sides", "two-sided-long-edge");
+    fila("borde corto", "\"duplex\":\"corto\"", "sides", "two-sided-short-edge");
+    fila("color", "\"color\":\"color\"", "print-color-mode", "color");
+    fila("monocromo", "\"color\":\"monocromo\"", "print-color-mode", "monochrome");
+    fila("papel", "\"papel\":\"A4\"", "media", "A4");
+    fila("bandeja", "\"bandeja\":\"tray-2\"", "media-source", "tray-2");
+}
+
+void TstCups::OpcionesEnElTrabajo()
+{
+    QFETCH(QString, opciones);
+    QFETCH(QString, atributo);
+    QFETCH(QString, valor);
+    const int antes = m_cups.UltimoTrabajo();
+    QByteArray cuerpo = CuerpoImpresion(PdfDePrueba("opciones"), QStringLiteral("Laser"));
+    if (!opciones.isEmpty()) {
+        cuerpo.insert(cuerpo.size() - 1, "," + opciones.toUtf8());
+    }
+    const QString trabajo = Json(Imprimir(cuerpo)).value(QStringLiteral("trabajo")).toString();
+    QVERIFY(!trabajo.isEmpty());
+    // The disabled queue keeps the job waiting, its attributes as lp gave them.
+    QCOMPARE(EsperarEstado(trabajo, QStringLiteral("en cola")).value(QStringLiteral("impresora")).toString(),
+             QStringLiteral("Laser"));
+    const int id = m_cups.UltimoTrabajo();
+    QCOMPARE(id, antes + 1);
+    const auto atributos = m_cups.Atributos(id);
+    QCOMPARE(atributos.value(atributo), valor);
+    QVERIFY(m_cups.Cancelar(id));
+}
+
+void TstCups::ImpresionDirecta_data()
+{
+    QTest::addColumn<QByteArray>("datos");
+    QTest::newRow("ESC/POS con NUL y 0xFF") << QByteArray("\x1b@hola\x00\xff\n\x1dV\x00", 12);
+    QByteArray grande(300 * 1024, Qt::Uninitialized);
+    for (qsizetype i = 0; i < grande.size(); ++i) {
+        grande[i] = static_cast<char>((i * 7919) >> 3);
+    }
+    QTest::newRow("300 KB en trozos") << grande;
+}
+
+void TstCups::ImpresionDirecta()
+{
+    QFETCH(QByteArray, datos);
+    Bitacora bitacora;
+    const QString respuesta = ImprimirDirecto(datos, QStringLiteral(" etiquetas "));
+    const QString trabajo = Json(respuesta).value(QStringLiteral("trabajo")).toString();
+    QCOMPARE(
+        respuesta,
+        QStringLiteral("{\"success\":true,\"impresora\":\" etiquetas \",\"trabajo\":\"%1\"}").arg(trabajo.toInt()));
+    QCOMPARE(m_red.Recibido(), datos);
+    QCOMPARE(EsperarEstado(trabajo, QStringLiteral("terminado")).value(QStringLiteral("detalle")).toString(),
+             QString());
+    QCOMPARE(bitacora.Mensajes(),
+             QStringList{QStringLiteral("?? Impresión directa en:  etiquetas  (%1 bytes)").arg(datos.size())});
+}
+
+void TstCups::DirectaRechazada()
+{
+    Bitacora bitacora;
+    QCOMPARE(ImprimirDirecto("^XA^XZ", QStringLiteral("Rechaza")),
+             QStringLiteral("{\"success\":false,\"error\":\"No se pudo imprimir\"}"));
+    // The scheduler's own reason, read from its IPP answer.
+    QCOMPARE(bitacora.Mensajes().size(), 1);
+    QVERIFY2(bitacora.Mensajes().value(0).startsWith(QLatin1String("? Error al imprimir en: Rechaza (6 bytes): ")) &&
+                 bitacora.Mensajes().value(0).contains(QLatin1String("not accepting jobs")),
+             qPrintable(bitacora.Mensajes().join(u'\n')));
+}
+
+void TstCups::EstadosDeTrabajos_data()
+{
+    QTest::addColumn<QString>("impresora");
+    QTest::addColumn<bool>("cancelar");
+    QTest::addColumn<QString>("estado");
+    QTest::addColumn<QString>("detalle"); // part of it
+    QTest::newRow("cola detenida") << "Laser" << false << "en cola"
+                                   << "";
+    QTest::newRow("cancelado") << "Laser" << true << "cancelado"
+                               << "";
+    QTest::newRow("dispositivo que no existe") << "Rota" << false << "fallido"
+                                               << "serial";
+}
+
+void TstCups::EstadosDeTrabajos()
+{
+    QFETCH(QString, impresora);
+    QFETCH(bool, cancelar);
+    QFETCH(QString, estado);
+    QFETCH(QString, detalle);
+    const QString trabajo =
+        Json(ImprimirDirecto("^XA^FDhola^FS^XZ", impresora)).value(QStringLiteral("trabajo")).toString();
+    QVERIFY(!trabajo.isEmpty());
+    if (cancelar) {
+        QVERIFY(m_cups.Cancelar(m_cups.UltimoTrabajo()));
+    }
+    const QJsonObject json = EsperarEstado(trabajo, estado);
+    QCOMPARE(json.value(QStringLiteral("estado")).toString(), estado);
+    QVERIFY2(json.value(QStringLiteral("detalle")).toString().contains(detalle, Qt::CaseInsensitive),
+             qPrintable(QJsonDocument(json).toJson()));
+    QCOMPARE(json.keys(), (QStringList{"detalle", "estado", "hora", "impresora", "trabajo"}));
+    QCOMPARE(json.value(QStringLiteral("hora")).toString().size(), 19);
+}
+
+void TstCups::DetalleDeLasColas()
+{
+    const QJsonArray impresoras = Json(m_impresion->DetalleImpresoras()).value(QStringLiteral("impresoras")).toArray();
+    QStringList nombres;
+    QHash<QString, QJsonObject> porNombre;
+    for (const QJsonValue& v : impresoras) {
+        nombres << v.toObject().value(QStringLiteral("nombre")).toString();
+        porNombre.insert(nombres.last(), v.toObject());
+    }
+    // The order of GET /impresoras, without the keyword.
+    QCOMPARE(nombres, m_lista->Nombres());
+    const QJsonObject caja = porNombre.value(QStringLiteral("Caja"));
+    QCOMPARE(caja.value(QStringLiteral("predeterminada")), QJsonValue(true));
+    QCOMPARE(caja.value(QStringLiteral("estado")).toString(), QStringLiteral("lista"));
+    const QJsonObject laser = porNombre.value(QStringLiteral("Laser"));
+    QCOMPARE(laser.value(QStringLiteral("predeterminada")), QJsonValue(false));
+    QCOMPARE(laser.value(QStringLiteral("estado")).toString(), QStringLiteral("detenida"));
+    QCOMPARE(laser.value(QStringLiteral("motivo")).toString(), QStringLiteral("paused"));
+    const QStringList papeles = laser.value(QStringLiteral("papeles")).toVariant().toStringList();
+    QVERIFY2(papeles.contains(QLatin1String("A4")) && papeles.contains(QLatin1String("Letter")),
+             qPrintable(papeles.join(u',')));
+    QCOMPARE(laser.value(QStringLiteral("bandejas")).toVariant().toStringList().mid(0, 3),
+             (QStringList{"auto", "tray-1", "tray-2"}));
+    QCOMPARE(laser.value(QStringLiteral("color")), QJsonValue(false));
+    QCOMPARE(laser.value(QStringLiteral("duplex")), QJsonValue(false));
+    QCOMPARE(porNombre.value(QStringLiteral("Archivo")).value(QStringLiteral("color")), QJsonValue(true));
 }
 
 QTEST_MAIN(TstCups)

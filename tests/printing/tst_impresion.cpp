@@ -10,9 +10,12 @@
 #include "base/texto.h"
 #include "printing/catalogo.h"
 #include "printing/impresion.h"
+#include "printing/spooler.h"
+#include "printing/trabajos.h"
 #include "printing/visor_lp.h"
 #include "printing/visor_sumatra.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QJsonArray>
@@ -41,7 +44,72 @@ public:
     }
 };
 
-const QString kExitoCaja = QStringLiteral("{\"success\":true,\"impresora\":\"Caja\"}");
+// A spooler that answers as told and counts what it is asked.
+class SpoolerFalso final : public Spooler
+{
+public:
+    DetalleImpresora caja{QStringLiteral("Caja"),
+                          QStringLiteral("lista"),
+                          QString(),
+                          {QStringLiteral("A4"), QStringLiteral("Letter")},
+                          {QStringLiteral("Auto")},
+                          true,
+                          false};
+    QString encontrado; // what BuscarPorDocumento finds
+    InfoTrabajo info{EstadoTrabajo::EnCola, QStringLiteral("media-empty")};
+    QString rechazo; // AbrirDirecto refuses with this reason when not empty
+    qsizetype falloEnByte = -1;
+    mutable int consultas = 0;
+    mutable QStringList documentosBuscados;
+    QByteArray recibido;
+
+    QString Predeterminada() const override { return QStringLiteral("Caja"); }
+    std::optional<DetalleImpresora> Detalle(const QString& impresora) const override
+    {
+        return impresora == caja.nombre ? std::optional(caja) : std::nullopt;
+    }
+    std::unique_ptr<EnvioDirecto> AbrirDirecto(const QString&, const QString&, QString& motivo) override
+    {
+        if (!rechazo.isEmpty()) {
+            motivo = rechazo;
+            return nullptr;
+        }
+        struct Envio final : EnvioDirecto
+        {
+            SpoolerFalso& s;
+            explicit Envio(SpoolerFalso& spooler)
+                : s(spooler)
+            {
+            }
+            bool Escribir(QByteArrayView trozo, QString& motivo) override
+            {
+                if (s.falloEnByte >= 0 && s.recibido.size() + trozo.size() > s.falloEnByte) {
+                    motivo = QStringLiteral("Printer is offline");
+                    return false;
+                }
+                s.recibido += trozo.toByteArray();
+                return true;
+            }
+            void Terminar(AlTerminar alTerminar) override { alTerminar(QStringLiteral("77"), QString()); }
+        };
+        return std::make_unique<Envio>(*this);
+    }
+    InfoTrabajo Consultar(const QString&, const QString&) const override
+    {
+        ++consultas;
+        return info;
+    }
+    QString BuscarPorDocumento(const QString&, const QString& documento) const override
+    {
+        documentosBuscados << documento;
+        return encontrado;
+    }
+};
+
+QString ExitoCaja(int trabajo)
+{
+    return QStringLiteral("{\"success\":true,\"impresora\":\"Caja\",\"trabajo\":\"%1\"}").arg(trabajo);
+}
 const QStringList kArgsLpCaja{"-d", "Caja", "-o", "fit-to-page"};
 const QStringList kArgsLpDefecto{"-o", "fit-to-page"};
 
@@ -87,7 +155,22 @@ private slots:
     void ArchivosDeImpresionRetirados();
     void NombreEscapadoEnLaRespuesta();
 
+    void OpcionesValidas_data();
+    void OpcionesValidas();
+    void OpcionInvalida_data();
+    void OpcionInvalida();
+    void ImpresionDirecta_data();
+    void ImpresionDirecta();
+    void TrabajoBuscadoPorSuDocumento();
+    void UnaConsultaPorMedioSegundo();
+    void TablaLimitada();
+    void DetalleDeImpresoras();
+
 private:
+    SpoolerFalso* m_spooler = nullptr;
+    void ConSpooler(std::unique_ptr<VisorPDF> visor = nullptr);
+    QString Directo(const QByteArray& cuerpo);
+
     std::unique_ptr<QTemporaryDir> m_tmp;
     QString m_pdf;
     ListaFija m_lista;
@@ -467,7 +550,7 @@ void TstImpresion::ImpresoraAceptada()
     Bitacora bitacora;
     const QByteArray pdf("%PDF-1.4 uno");
     QCOMPARE(Imprimir(CuerpoImpresion(pdf, nombre)),
-             QStringLiteral("{\"success\":true,\"impresora\":\"%1\"}").arg(nombre));
+             QStringLiteral("{\"success\":true,\"impresora\":\"%1\",\"trabajo\":\"1\"}").arg(nombre));
     QCOMPARE(m_lanzador->llamadas.size(), 1);
     QCOMPARE(m_lanzador->llamadas[0].argumentos, argumentos);
     QCOMPARE(m_lanzador->llamadas[0].entrada, pdf);
@@ -553,13 +636,13 @@ void TstImpresion::RespondeCuandoLpArranca()
     QVERIFY(respuestas.isEmpty());
     QCOMPARE(bitacora.Mensajes(), QStringList{"PDF guardado: " + m_pdf});
     m_lanzador->pendientes[0].alIniciar(true);
-    QCOMPARE(respuestas, QStringList{kExitoCaja});
+    QCOMPARE(respuestas, QStringList{ExitoCaja(1)});
 
     m_impresion->Imprimir(CuerpoImpresion("%PDF", QStringLiteral("Caja")), nullptr,
                           [&](const QString& r) { respuestas << r; });
     m_lanzador->pendientes[1].alIniciar(false);
     QCOMPARE(respuestas,
-             (QStringList{kExitoCaja, QStringLiteral("{\"success\":false,\"error\":\"No se pudo imprimir\"}")}));
+             (QStringList{ExitoCaja(1), QStringLiteral("{\"success\":false,\"error\":\"No se pudo imprimir\"}")}));
     QCOMPARE(bitacora.Mensajes().last(), QStringLiteral("? Error al imprimir en: Caja"));
 }
 
@@ -580,7 +663,7 @@ void TstImpresion::DosImpresionesSeguidasLlevanSuPropioDocumento()
     QCOMPARE(m_lanzador->llamadas[1].entrada, QByteArray("%PDF segundo"));
     m_lanzador->pendientes[1].alIniciar(true);
     m_lanzador->pendientes[0].alIniciar(true);
-    QCOMPARE(respuestas, (QStringList{kExitoCaja, kExitoCaja}));
+    QCOMPARE(respuestas, (QStringList{ExitoCaja(1), ExitoCaja(2)}));
 }
 
 void TstImpresion::ArchivosDeImpresionRetirados()
@@ -600,18 +683,18 @@ void TstImpresion::ArchivosDeImpresionRetirados()
 
     // A name still taken is passed over, its file left as it was.
     QVERIFY(soporte::EscribirArchivo(carpeta.filePath(QStringLiteral("archivo_recibido_1.pdf")), "%PDF ajeno"));
-    QCOMPARE(Imprimir(CuerpoImpresion("%PDF a", QStringLiteral("Caja"))), kExitoCaja);
+    QCOMPARE(Imprimir(CuerpoImpresion("%PDF a", QStringLiteral("Caja"))), ExitoCaja(1));
     QCOMPARE(soporte::LeerArchivo(carpeta.filePath(QStringLiteral("archivo_recibido_1.pdf"))),
              QByteArray("%PDF ajeno"));
     QCOMPARE(soporte::LeerArchivo(carpeta.filePath(QStringLiteral("archivo_recibido_2.pdf"))), QByteArray("%PDF a"));
 
     // A print's file stays while its viewer may still read it, and goes at a later print once that time is past.
     m_ahora = 9 * 60 * 1000;
-    QCOMPARE(Imprimir(CuerpoImpresion("%PDF b", QStringLiteral("Caja"))), kExitoCaja);
+    QCOMPARE(Imprimir(CuerpoImpresion("%PDF b", QStringLiteral("Caja"))), ExitoCaja(2));
     QCOMPARE(recibidos(), (QStringList{"archivo_recibido_1.pdf", "archivo_recibido_2.pdf", "archivo_recibido_3.pdf",
                                        "archivo_recibido_x.pdf", "otro.pdf"}));
     m_ahora = 11 * 60 * 1000;
-    QCOMPARE(Imprimir(CuerpoImpresion("%PDF c", QStringLiteral("Caja"))), kExitoCaja);
+    QCOMPARE(Imprimir(CuerpoImpresion("%PDF c", QStringLiteral("Caja"))), ExitoCaja(3));
     QCOMPARE(recibidos(), (QStringList{"archivo_recibido_1.pdf", "archivo_recibido_3.pdf", "archivo_recibido_4.pdf",
                                        "archivo_recibido_x.pdf", "otro.pdf"}));
 }
@@ -620,9 +703,278 @@ void TstImpresion::NombreEscapadoEnLaRespuesta()
 {
     m_lista.nombres = QStringList{"\\\\srv\\Co\"mi"};
     const QString respuesta = Imprimir(CuerpoImpresion("%PDF", QStringLiteral("\\\\srv\\co\"mi ")));
-    QCOMPARE(respuesta, QStringLiteral("{\"success\":true,\"impresora\":\"\\\\\\\\srv\\\\co\\\"mi \"}"));
+    QCOMPARE(respuesta,
+             QStringLiteral("{\"success\":true,\"impresora\":\"\\\\\\\\srv\\\\co\\\"mi \",\"trabajo\":\"1\"}"));
     QCOMPARE(QJsonDocument::fromJson(respuesta.toUtf8()).object().value(QStringLiteral("impresora")).toString(),
              QStringLiteral("\\\\srv\\co\"mi "));
+}
+
+void TstImpresion::ConSpooler(std::unique_ptr<VisorPDF> visor)
+{
+    auto spooler = std::make_unique<SpoolerFalso>();
+    m_spooler = spooler.get();
+    m_impresion.reset();
+    m_impresion = std::make_unique<Impresion>(
+        m_tmp->path(), m_lista, visor ? std::move(visor) : std::make_unique<VisorLp>(*m_lanzador, m_lista),
+        [this] { return m_ahora; }, std::move(spooler));
+}
+
+QString TstImpresion::Directo(const QByteArray& cuerpo)
+{
+    QStringList respuestas;
+    m_impresion->ImprimirDirecto(cuerpo, [&respuestas](const QString& r) { respuestas << r; });
+    static_cast<void>(QTest::qWaitFor([&] { return !respuestas.isEmpty(); }, 10000));
+    return respuestas.size() == 1 ? respuestas.first() : QStringLiteral("<%1 respuestas>").arg(respuestas.size());
+}
+
+void TstImpresion::OpcionesValidas_data()
+{
+    QTest::addColumn<QString>("opciones");
+    QTest::addColumn<QStringList>("lp");  // after "-d Caja"
+    QTest::addColumn<QString>("sumatra"); // -print-settings
+    const QStringList ajustar{"-o", "fit-to-page"};
+    QTest::newRow("ninguna") << "" << ajustar << "fit";
+    QTest::newRow("ajustar, como sin nada") << "\"escala\":\"ajustar\"" << ajustar << "fit";
+    QTest::newRow("desconocida ignorada") << "\"grapas\":true" << ajustar << "fit";
+    QTest::newRow("copias") << "\"copias\":2" << ajustar + QStringList{"-o", "copies=2"} << "fit,2x";
+    QTest::newRow("copias 99") << "\"copias\":99.0" << ajustar + QStringList{"-o", "copies=99"} << "fit,99x";
+    QTest::newRow("páginas") << "\"paginas\":\"1-3,5\"" << ajustar + QStringList{"-o", "page-ranges=1-3,5"}
+                             << "fit,1-3,5";
+    QTest::newRow("horizontal") << "\"orientacion\":\"horizontal\""
+                                << ajustar + QStringList{"-o", "orientation-requested=4"} << "fit,landscape";
+    QTest::newRow("vertical") << "\"orientacion\":\"vertical\""
+                              << ajustar + QStringList{"-o", "orientation-requested=3"} << "fit,portrait";
+    QTest::newRow("reducir") << "\"escala\":\"reducir\"" << QStringList{"-o", "print-scaling=auto"} << "shrink";
+    QTest::newRow("real") << "\"escala\":\"real\"" << QStringList{"-o", "print-scaling=none"} << "noscale";
+    QTest::newRow("dúplex corto") << "\"duplex\":\"corto\"" << ajustar + QStringList{"-o", "sides=two-sided-short-edge"}
+                                  << "fit,duplexshort";
+    QTest::newRow("monocromo") << "\"color\":\"monocromo\""
+                               << ajustar + QStringList{"-o", "print-color-mode=monochrome"} << "fit,monochrome";
+    QTest::newRow("papel y bandeja, otro caso")
+        << "\"papel\":\"letter\",\"bandeja\":\"auto\""
+        << ajustar + QStringList{"-o", "media=Letter", "-o", "media-source=Auto"} << "fit,paper=Letter,bin=Auto";
+    QTest::newRow("todas") << "\"duplex\":\"largo\",\"copias\":3,\"escala\":\"real\",\"color\":\"color\""
+                           << QStringList{"-o", "print-scaling=none",        "-o", "copies=3",
+                                          "-o", "sides=two-sided-long-edge", "-o", "print-color-mode=color"}
+                           << "noscale,3x,duplexlong,color";
+}
+
+void TstImpresion::OpcionesValidas()
+{
+    QFETCH(QString, opciones);
+    QFETCH(QStringList, lp);
+    QFETCH(QString, sumatra);
+    ConSpooler();
+    QByteArray cuerpo = CuerpoImpresion("%PDF", QStringLiteral("Caja"));
+    if (!opciones.isEmpty()) {
+        cuerpo.insert(cuerpo.size() - 1, "," + opciones.toUtf8());
+    }
+    Bitacora bitacora;
+    QCOMPARE(Imprimir(cuerpo), ExitoCaja(1));
+    QCOMPARE(m_lanzador->llamadas.value(0).argumentos, (QStringList{"-d", "Caja"} + lp));
+    // The PDF's path after it is quoted where the platform needs it.
+    const QString linea = bitacora.Mensajes().value(1);
+    QVERIFY2(linea.startsWith("? Impresión enviada con comando: lp -d Caja " + lp.join(u' ') + " < ") &&
+                 linea.contains(m_pdf),
+             qPrintable(linea));
+
+    // The same request through SumatraPDF.
+    QVERIFY(QFile(m_tmp->filePath(QStringLiteral("SumatraPDF-3.5.2-32.exe"))).open(QIODevice::WriteOnly));
+    ConSpooler(std::make_unique<VisorSumatra>(m_tmp->path(), *m_lanzador));
+    QCOMPARE(Imprimir(cuerpo), ExitoCaja(1));
+    QCOMPARE(m_lanzador->llamadas.value(1).argumentos.mid(2, 2), (QStringList{"-print-settings", sumatra}));
+}
+
+void TstImpresion::OpcionInvalida_data()
+{
+    QTest::addColumn<QString>("opciones");
+    QTest::addColumn<QString>("miembro");
+    QTest::addColumn<QString>("valor"); // as logged
+    const auto fila = [](const char* caso, const char* opciones, const char* miembro, const char* valor) {
+        QTest::newRow(caso) << QString::fromUtf8(opciones) << QString::fromUtf8(miembro) << QString::fromUtf8(valor);
+    };
+    fila("copias cero", "\"copias\":0", "copias", "0");
+    fila("copias 100", "\"copias\":100", "copias", "100");
+    fila("copias con decimales", "\"copias\":1.5", "copias", "1.5");
+    fila("copias en texto", "\"copias\":\"2\"", "copias", "2");
+    fila("copias nulas", "\"copias\":null", "copias", "null");
+    fila("páginas al revés", "\"paginas\":\"5-3\"", "paginas", "5-3");
+    fila("página cero", "\"paginas\":\"0\"", "paginas", "0");
+    fila("páginas con espacios", "\"paginas\":\"1, 2\"", "paginas", "1, 2");
+    fila("páginas en número", "\"paginas\":3", "paginas", "3");
+    fila("orientación", "\"orientacion\":\"apaisada\"", "orientacion", "apaisada");
+    fila("escala", "\"escala\":[\"real\"]", "escala", "[\"real\"]");
+    fila("dúplex", "\"duplex\":true", "duplex", "true");
+    fila("color", "\"color\":\"gris\"", "color", "gris");
+    fila("papel que no tiene", "\"papel\":\"A3\"", "papel", "A3");
+    fila("bandeja que no tiene", "\"bandeja\":\"tray-9\"", "bandeja", "tray-9");
+    fila("valor que escribiría una línea", "\"color\":\"x\\r\\n[2026] ok\"", "color", "x\\u000d\\u000a[2026] ok");
+}
+
+void TstImpresion::OpcionInvalida()
+{
+    QFETCH(QString, opciones);
+    QFETCH(QString, miembro);
+    QFETCH(QString, valor);
+    ConSpooler();
+    QByteArray cuerpo = CuerpoImpresion("%PDF", QStringLiteral("Caja"));
+    cuerpo.insert(cuerpo.size() - 1, "," + opciones.toUtf8());
+    Bitacora bitacora;
+    QCOMPARE(Imprimir(cuerpo), "{\"success\":false,\"error\":\"Opción de impresión inválida: " + miembro + "\"}");
+    QCOMPARE(bitacora.Mensajes(), QStringList{"? Opción de impresión inválida: " + miembro + " = " + valor});
+    QVERIFY(!QFileInfo::exists(m_pdf));
+    QVERIFY(m_lanzador->llamadas.isEmpty());
+}
+
+void TstImpresion::ImpresionDirecta_data()
+{
+    QTest::addColumn<QString>("cuerpo");
+    QTest::addColumn<QString>("respuesta");
+    QTest::addColumn<QString>("linea"); // the log's
+    const QString base64 = QString::fromLatin1(QByteArray("\x1b@\x00\xff", 4).toBase64());
+    QTest::newRow("aceptado") << "{\"base64\":\"" + base64 + "\",\"nombreImpresora\":\"caja\"}"
+                              << "{\"success\":true,\"impresora\":\"caja\",\"trabajo\":\"1\"}"
+                              << "?? Impresión directa en: caja (4 bytes)";
+    QTest::newRow("palabra clave") << "{\"base64\":\"" + base64 + "\",\"nombreImpresora\":\"PREDETERMINADA\"}"
+                                   << "{\"success\":true,\"impresora\":\"PREDETERMINADA\",\"trabajo\":\"1\"}"
+                                   << "?? Impresión directa en: PREDETERMINADA (4 bytes)";
+    QTest::newRow("rechazado") << "{\"base64\":\"" + base64 + "\",\"nombreImpresora\":\"Caja\"}"
+                               << "{\"success\":false,\"error\":\"No se pudo imprimir\"}"
+                               << "? Error al imprimir en: Caja (4 bytes): The printer is not accepting jobs.";
+    QTest::newRow("cortado") << "{\"base64\":\"" + base64 + "\",\"nombreImpresora\":\"Caja\"}"
+                             << "{\"success\":false,\"error\":\"No se pudo imprimir\"}"
+                             << "? Error al imprimir en: Caja (4 bytes): Printer is offline";
+    QTest::newRow("base64 inválido") << "{\"base64\":\"G0A*\",\"nombreImpresora\":\"Caja\"}"
+                                     << "{\"success\":false,\"error\":\"Datos de impresión inválidos\"}"
+                                     << "? Datos de impresión inválidos para: Caja";
+    QTest::newRow("vacío") << "{\"base64\":\"\",\"nombreImpresora\":\"Caja\"}"
+                           << "{\"success\":false,\"error\":\"Datos de impresión inválidos\"}"
+                           << "? Datos de impresión inválidos para: Caja";
+    QTest::newRow("no es JSON") << "[1]"
+                                << "{\"success\":false,\"error\":\"JSON inválido\"}"
+                                << "? JSON inválido recibido en /print-raw";
+    QTest::newRow("impresora desconocida")
+        << "{\"base64\":\"" + base64 + "\",\"nombreImpresora\":\"Otra\"}"
+        << "{\"success\":false,\"error\":\"Impresora no encontrada: Otra\",\"impresorasDisponibles\":{\"impresoras\":["
+           "\"PREDETERMINADA\",\"Caja\"]}}"
+        << "? Impresora no encontrada: Otra";
+}
+
+void TstImpresion::ImpresionDirecta()
+{
+    QFETCH(QString, cuerpo);
+    QFETCH(QString, respuesta);
+    QFETCH(QString, linea);
+    ConSpooler();
+    if (QByteArray(QTest::currentDataTag()) == "rechazado") {
+        m_spooler->rechazo = QStringLiteral("The printer is not accepting jobs.");
+    }
+    if (QByteArray(QTest::currentDataTag()) == "cortado") {
+        m_spooler->falloEnByte = 2;
+    }
+    Bitacora bitacora;
+    QCOMPARE(Directo(cuerpo.toUtf8()), respuesta);
+    QCOMPARE(bitacora.Mensajes(), QStringList{linea});
+    QCOMPARE(m_spooler->recibido,
+             respuesta.contains(QLatin1String("true")) ? QByteArray("\x1b@\x00\xff", 4) : QByteArray());
+    // Nothing of the bytes is kept on disk.
+    QCOMPARE(QDir(m_tmp->path()).entryList(QDir::Files), QStringList());
+    if (respuesta.contains(QLatin1String("true"))) {
+        QCOMPARE(
+            m_impresion->ConsultarTrabajo(QStringLiteral("1")),
+            QStringLiteral("{\"trabajo\":\"1\",\"impresora\":\"%1\",\"estado\":\"en cola\",\"detalle\":\"media-empty\","
+                           "\"hora\":\"%2\"}")
+                .arg(QJsonDocument::fromJson(respuesta.toUtf8()).object().value("impresora").toString(),
+                     QDateTime::fromMSecsSinceEpoch(0).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
+    }
+}
+
+void TstImpresion::TrabajoBuscadoPorSuDocumento()
+{
+    // SumatraPDF's job is found in the queue by its file's name, within a bounded time.
+    QVERIFY(QFile(m_tmp->filePath(QStringLiteral("SumatraPDF-3.5.2-32.exe"))).open(QIODevice::WriteOnly));
+    ConSpooler(std::make_unique<VisorSumatra>(m_tmp->path(), *m_lanzador));
+    QCOMPARE(Imprimir(CuerpoImpresion("%PDF", QStringLiteral("Caja"))), ExitoCaja(1));
+    QCOMPARE(Imprimir(CuerpoImpresion("%PDF", QStringLiteral("Caja"))), ExitoCaja(2));
+    const auto estado = [this](const char* id) {
+        return QJsonDocument::fromJson(m_impresion->ConsultarTrabajo(QString::fromLatin1(id)).toUtf8())
+            .object()
+            .value(QStringLiteral("estado"))
+            .toString();
+    };
+    QCOMPARE(estado("1"), QStringLiteral("enviado"));
+    QCOMPARE(m_spooler->documentosBuscados, QStringList{"archivo_recibido_1.pdf"});
+    m_spooler->encontrado = QStringLiteral("12");
+    m_ahora += TablaTrabajos::kIntervaloMs;
+    QCOMPARE(estado("1"), QStringLiteral("enviado")); // found now, asked next time
+    m_ahora += TablaTrabajos::kIntervaloMs;
+    QCOMPARE(estado("1"), QStringLiteral("en cola"));
+    QCOMPARE(m_spooler->consultas, 1);
+
+    m_spooler->encontrado.clear();
+    m_ahora = TablaTrabajos::kBusquedaMs;
+    QCOMPARE(estado("2"), QStringLiteral("enviado"));
+    m_ahora += TablaTrabajos::kIntervaloMs;
+    QCOMPARE(estado("2"), QStringLiteral("desconocido"));
+    m_ahora += TablaTrabajos::kIntervaloMs;
+    const qsizetype buscados = m_spooler->documentosBuscados.size();
+    QCOMPARE(estado("2"), QStringLiteral("desconocido"));
+    QCOMPARE(m_spooler->documentosBuscados.size(), buscados);
+}
+
+void TstImpresion::UnaConsultaPorMedioSegundo()
+{
+    ConSpooler();
+    QCOMPARE(Directo(QJsonDocument(QJsonObject{{"base64", "aG9sYQ=="}, {"nombreImpresora", "Caja"}}).toJson()),
+             ExitoCaja(1));
+    for (int i = 0; i < 50; ++i) {
+        m_impresion->ConsultarTrabajo(QStringLiteral("1"));
+        m_ahora += 9;
+    }
+    QCOMPARE(m_spooler->consultas, 1);
+    m_ahora = 500;
+    m_spooler->info = {EstadoTrabajo::Terminado, QStringLiteral("job-completed")};
+    QVERIFY(m_impresion->ConsultarTrabajo(QStringLiteral("1"))
+                .contains(QLatin1String("\"estado\":\"terminado\",\"detalle\":\"\"")));
+    // A finished job is not asked about again.
+    m_ahora = 5000;
+    m_impresion->ConsultarTrabajo(QStringLiteral("1"));
+    QCOMPARE(m_spooler->consultas, 2);
+}
+
+void TstImpresion::TablaLimitada()
+{
+    TablaTrabajos tabla(nullptr, [this] { return m_ahora; });
+    for (int i = 0; i < TablaTrabajos::kMaximo + 5; ++i) {
+        tabla.Agregar(QStringLiteral("Caja"), QStringLiteral("Caja"), QStringLiteral("1"));
+    }
+    QCOMPARE(tabla.Cantidad(), TablaTrabajos::kMaximo);
+    Bitacora bitacora;
+    QCOMPARE(tabla.Respuesta(QStringLiteral("5")),
+             QStringLiteral("{\"success\":false,\"error\":\"Trabajo no encontrado: 5\"}"));
+    QCOMPARE(bitacora.Mensajes(), QStringList{"? Trabajo no encontrado: 5"});
+    QVERIFY(tabla.Respuesta(QStringLiteral("6")).startsWith(QLatin1String("{\"trabajo\":\"6\"")));
+    // A day later every job has gone.
+    m_ahora = TablaTrabajos::kVidaMs;
+    QVERIFY(tabla.Respuesta(QStringLiteral("1005")).contains(QLatin1String("Trabajo no encontrado")));
+    QCOMPARE(tabla.Cantidad(), 0);
+    QCOMPARE(tabla.Respuesta(QStringLiteral("x\"y")),
+             QStringLiteral("{\"success\":false,\"error\":\"Trabajo no encontrado: x\\\"y\"}"));
+}
+
+void TstImpresion::DetalleDeImpresoras()
+{
+    ConSpooler();
+    m_lista.nombres = QStringList{"Caja", "Co\"mi"};
+    QCOMPARE(
+        m_impresion->DetalleImpresoras(),
+        QStringLiteral("{\"impresoras\":[{\"nombre\":\"Caja\",\"predeterminada\":true,\"estado\":\"lista\",\"motivo\":"
+                       "\"\",\"papeles\":[\"A4\",\"Letter\"],\"bandejas\":[\"Auto\"],\"duplex\":true,\"color\":false},"
+                       "{\"nombre\":\"Co\\\"mi\",\"predeterminada\":false,\"estado\":\"desconocido\",\"motivo\":\"\","
+                       "\"papeles\":[],\"bandejas\":[],\"duplex\":false,\"color\":false}]}"));
+    // GET /impresoras is untouched by any of it.
+    QCOMPARE(m_impresion->ListarImpresoras(),
+             QStringLiteral("{\"impresoras\":[\"PREDETERMINADA\",\"Caja\",\"Co\\\"mi\"]}"));
 }
 
 QTEST_GUILESS_MAIN(TstImpresion)

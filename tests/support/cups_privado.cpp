@@ -5,6 +5,7 @@
 #include <QDeadlineTimer>
 #include <QDir>
 #include <QFile>
+#include <QRegularExpression>
 #include <QStandardPaths>
 #include <QTest>
 #include <QUrl>
@@ -30,7 +31,8 @@ QString CupsPrivado::Iniciar()
     const QStringList sistema{QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin"),
                               QStringLiteral("/usr/bin"), QStringLiteral("/usr/local/bin")};
     for (const QString& programa : {QStringLiteral("cupsd"), QStringLiteral("lpadmin"), QStringLiteral("lpstat"),
-                                    QStringLiteral("lp"), QStringLiteral("cupsreject"), QStringLiteral("ipptool")}) {
+                                    QStringLiteral("lp"), QStringLiteral("cupsreject"), QStringLiteral("ipptool"),
+                                    QStringLiteral("cupsdisable"), QStringLiteral("cancel")}) {
         QString ruta = QStandardPaths::findExecutable(programa);
         if (ruta.isEmpty()) {
             ruta = QStandardPaths::findExecutable(programa, sistema);
@@ -141,6 +143,64 @@ bool CupsPrivado::AgregarCola(const QString& nombre, const QString& archivo)
                    << QStringLiteral("drv:///sample.drv/generic.ppd");
     }
     return Ejecutar(QStringLiteral("lpadmin"), argumentos);
+}
+
+bool CupsPrivado::AgregarColaEn(const QString& nombre, const QString& uri, const QString& modelo)
+{
+    QStringList argumentos{QStringLiteral("-p"),
+                           nombre,
+                           QStringLiteral("-E"),
+                           QStringLiteral("-v"),
+                           uri,
+                           QStringLiteral("-o"),
+                           QStringLiteral("printer-error-policy=abort-job")};
+    if (!modelo.isEmpty()) {
+        argumentos << QStringLiteral("-m") << modelo;
+    }
+    return Ejecutar(QStringLiteral("lpadmin"), argumentos);
+}
+
+bool CupsPrivado::Deshabilitar(const QString& nombre)
+{
+    return Ejecutar(QStringLiteral("cupsdisable"), {nombre});
+}
+
+bool CupsPrivado::Cancelar(int id)
+{
+    return Ejecutar(QStringLiteral("cancel"), {QString::number(id)});
+}
+
+QHash<QString, QString> CupsPrivado::Atributos(int id)
+{
+    const QString prueba = m_carpeta.filePath(QStringLiteral("trabajo.test"));
+    EscribirArchivo(prueba, "{\n"
+                            "  OPERATION Get-Job-Attributes\n"
+                            "  GROUP operation-attributes-tag\n"
+                            "  ATTR charset attributes-charset utf-8\n"
+                            "  ATTR naturalLanguage attributes-natural-language en\n"
+                            "  ATTR uri printer-uri $uri\n"
+                            "  ATTR integer job-id $job-id\n"
+                            "  ATTR keyword requested-attributes all\n"
+                            "  STATUS successful-ok\n"
+                            "}\n");
+    const QString uri = QStringLiteral("ipp://") + QString::fromLatin1(QUrl::toPercentEncoding(m_socket)) +
+                        QStringLiteral("/jobs/%1").arg(id);
+    QString salida;
+    QHash<QString, QString> atributos;
+    if (!Ejecutar(QStringLiteral("ipptool"),
+                  {QStringLiteral("-tv"), QStringLiteral("-d"), QStringLiteral("job-id=%1").arg(id), uri, prueba},
+                  &salida)) {
+        return atributos;
+    }
+    // "        copies (integer) = 2", after the request's own attributes.
+    const QString respuesta = salida.mid(salida.indexOf(QLatin1String("RECEIVED")));
+    static const QRegularExpression linea(QStringLiteral("^\\s+(\\S+) \\([^)]*\\) = (.*)$"),
+                                          QRegularExpression::MultilineOption);
+    for (auto m = linea.globalMatch(respuesta); m.hasNext();) {
+        const auto encontrado = m.next();
+        atributos.insert(encontrado.captured(1), encontrado.captured(2));
+    }
+    return atributos;
 }
 
 bool CupsPrivado::FijarPredeterminada(const QString& nombre)

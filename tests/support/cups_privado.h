@@ -40,6 +40,14 @@ public:
     bool AgregarCola(const QString& nombre, const QString& archivo = QString());
     bool FijarPredeterminada(const QString& nombre);
     bool Rechazar(const QString& nombre);
+    // A queue on any device URI (socket://127.0.0.1:<port>, serial:...), raw unless `modelo` names a driver; a job
+    // its device cannot take is aborted, not retried.
+    bool AgregarColaEn(const QString& nombre, const QString& uri, const QString& modelo = QString());
+    // Jobs wait in a disabled queue until it is enabled again.
+    bool Deshabilitar(const QString& nombre);
+    bool Cancelar(int id);
+    // A job's attributes as ipptool shows them ("copies" -> "2", "page-ranges" -> "1-3,5-5").
+    QHash<QString, QString> Atributos(int id);
 
     // Every job the scheduler knows, oldest first.
     QList<Trabajo> Trabajos();

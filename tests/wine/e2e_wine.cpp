@@ -229,7 +229,12 @@ void E2eWine::impresionConSumatra()
         agente.Post(QStringLiteral("/print-base64"), CuerpoJson(QStringLiteral("nombreImpresora"), impresora, pdf));
     QCOMPARE(respuesta.estado, 200);
     QCOMPARE(QString::fromUtf8(respuesta.cuerpo),
-             QStringLiteral("{\"success\":true,\"impresora\":\"%1\"}").arg(impresora));
+             QStringLiteral("{\"success\":true,\"impresora\":\"%1\",\"trabajo\":\"%2\"}")
+                 .arg(impresora, QString::number(qMax(1, QJsonDocument::fromJson(respuesta.cuerpo)
+                                                             .object()
+                                                             .value(QStringLiteral("trabajo"))
+                                                             .toString()
+                                                             .toInt()))));
 
     QTRY_VERIFY_WITH_TIMEOUT(!Registro(sumatra).isEmpty(), 20000);
     const QStringList registro = Registro(sumatra);

@@ -1,0 +1,81 @@
+#pragma once
+
+#include <QByteArrayView>
+#include <QString>
+#include <QStringList>
+
+#include <functional>
+#include <memory>
+#include <optional>
+
+// Where a print job stands, as the agent reports it.
+enum class EstadoTrabajo
+{
+    Enviado,     // handed on; the spooler has not shown it yet
+    EnCola,      // waiting, held, or stopped on a printer that cannot go on
+    Imprimiendo, // being printed
+    Terminado,
+    Fallido,
+    Cancelado,
+    Desconocido, // the platform cannot tell
+};
+
+// "en cola", "terminado"...: the state's name in answers.
+QString NombreEstado(EstadoTrabajo estado);
+// Terminado, Fallido and Cancelado never change again.
+bool EsEstadoFinal(EstadoTrabajo estado);
+
+struct InfoTrabajo
+{
+    EstadoTrabajo estado = EstadoTrabajo::Desconocido;
+    QString detalle; // the spooler's reason, when it gives one
+};
+
+struct DetalleImpresora
+{
+    QString nombre;
+    QString estado = QStringLiteral("desconocido"); // "lista", "imprimiendo", "detenida" or "desconocido"
+    QString motivo;
+    QStringList papeles;
+    QStringList bandejas;
+    bool duplex = false;
+    bool color = false;
+};
+
+// One raw job being handed to the spooler, a piece at a time. Dropped before Terminar, the job is withdrawn; dropped
+// before its answer, the answer never comes.
+class EnvioDirecto
+{
+public:
+    // The spooler's job id once it has accepted every byte, or an empty id and its reason.
+    using AlTerminar = std::function<void(const QString& id, const QString& motivo)>;
+
+    virtual ~EnvioDirecto() = default;
+    // False, with the spooler's reason, when the spooler did not take the bytes.
+    virtual bool Escribir(QByteArrayView trozo, QString& motivo) = 0;
+    // Closes the document; `alTerminar` runs once, from the event loop or before this returns.
+    virtual void Terminar(AlTerminar alTerminar) = 0;
+};
+
+// The system's print spooler: CUPS through libcups, or the Windows spooler. Every call returns within a few
+// milliseconds on a local spooler; none waits for a printer, and a raw job waits for nothing at all.
+class Spooler
+{
+public:
+    virtual ~Spooler() = default;
+
+    // The default printer's name, or empty when there is none.
+    virtual QString Predeterminada() const = 0;
+    // What the spooler says of a printer by its exact name; nothing when it does not know it.
+    virtual std::optional<DetalleImpresora> Detalle(const QString& impresora) const = 0;
+    // A raw job (bytes sent unchanged) on a printer named exactly; null with the reason when it cannot begin.
+    virtual std::unique_ptr<EnvioDirecto> AbrirDirecto(const QString& impresora, const QString& nombreTrabajo,
+                                                       QString& motivo) = 0;
+    // The state of a job by the spooler's id.
+    virtual InfoTrabajo Consultar(const QString& impresora, const QString& id) const = 0;
+    // The id of the printer's job whose document name holds `documento`, or empty when none does (or the spooler
+    // cannot list its jobs).
+    virtual QString BuscarPorDocumento(const QString& impresora, const QString& documento) const = 0;
+};
+
+std::unique_ptr<Spooler> CrearSpoolerDelSistema();

@@ -1,0 +1,429 @@
+#include "printing/spooler.h"
+
+#include <cups/cups.h>
+
+#include <QLocalSocket>
+#include <QSet>
+#include <QTcpSocket>
+#include <QTimer>
+#include <QUrl>
+
+#include <cstring>
+#include <utility>
+
+namespace {
+
+// Every request goes to the scheduler the user's CUPS settings name (CUPS_SERVER, client.conf), never across a
+// network: a local scheduler answers within a millisecond.
+QByteArray UriDe(const char* recurso, const QString& nombre)
+{
+    char uri[HTTP_MAX_URI];
+    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), "/%s/%s", recurso,
+                     nombre.toUtf8().constData());
+    return QByteArray(uri);
+}
+
+QStringList Textos(ipp_t* respuesta, const char* atributo)
+{
+    QStringList textos;
+    if (ipp_attribute_t* a = ippFindAttribute(respuesta, atributo, IPP_TAG_ZERO)) {
+        for (int i = 0; i < ippGetCount(a); ++i) {
+            if (const char* t = ippGetString(a, i, nullptr)) {
+                textos << QString::fromUtf8(t);
+            }
+        }
+    }
+    return textos;
+}
+
+// Reasons worth showing a person: "none" and the marks of a job running its normal course say nothing.
+QString Motivos(ipp_t* respuesta, const char* atributo)
+{
+    static const QSet<QString> normales{QStringLiteral("none"),
+                                        QStringLiteral("job-printing"),
+                                        QStringLiteral("job-queued"),
+                                        QStringLiteral("job-incoming"),
+                                        QStringLiteral("job-completed-successfully"),
+                                        QStringLiteral("processing-to-stop-point")};
+    QStringList motivos = Textos(respuesta, atributo);
+    motivos.removeIf([](const QString& m) { return normales.contains(m); });
+    return motivos.join(QStringLiteral(", "));
+}
+
+ipp_t* Pedir(ipp_op_t operacion, const char* atributoUri, const QByteArray& uri,
+             std::initializer_list<const char*> atributos)
+{
+    ipp_t* pedido = ippNewRequest(operacion);
+    ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_URI, atributoUri, nullptr, uri.constData());
+    ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    const std::vector<const char*> lista(atributos);
+    ippAddStrings(pedido, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", static_cast<int>(lista.size()),
+                  nullptr, lista.data());
+    ipp_t* respuesta = cupsDoRequest(CUPS_HTTP_DEFAULT, pedido, "/");
+    if (respuesta != nullptr && ippGetStatusCode(respuesta) > IPP_STATUS_OK_CONFLICTING) {
+        ippDelete(respuesta);
+        return nullptr;
+    }
+    return respuesta;
+}
+
+// A raw job is one Print-Job request whose document follows in chunks as it is written. libcups builds and reads
+// the IPP messages and Qt's sockets carry them: nothing waits for the scheduler, whose reply (tens of milliseconds
+// on a busy machine) is read when it comes.
+class EnvioCups final : public EnvioDirecto
+{
+public:
+    static constexpr int kEsperaMs = 60000;
+
+    explicit EnvioCups(QIODevice* conexion)
+        : m_conexion(conexion)
+    {
+        QObject::connect(m_conexion, &QIODevice::readyRead, m_conexion, [this] { Leer(); });
+        QObject::connect(&m_espera, &QTimer::timeout, m_conexion,
+                         [this] { Concluir(QString(), QStringLiteral("el spooler no respondió")); });
+        m_espera.setSingleShot(true);
+    }
+
+    ~EnvioCups() override
+    {
+        // Torn down from one of its own signals, perhaps: the socket goes once control leaves it. A request cut
+        // short of its last chunk creates no job.
+        QObject::disconnect(m_conexion, nullptr, nullptr, nullptr);
+        m_conexion->close();
+        m_conexion->deleteLater();
+    }
+
+    // The connection closed or failed.
+    void Cerrada(const QString& error)
+    {
+        if (!m_concluido && !Leer(true)) {
+            Concluir(QString(), error.isEmpty() ? QStringLiteral("el spooler cerró la conexión") : error);
+        }
+    }
+
+    void Comenzar(const QByteArray& cabecera, const QByteArray& ipp)
+    {
+        if (!m_concluido) {
+            m_conexion->write(cabecera);
+            Enviar(ipp);
+        }
+    }
+
+    bool Escribir(QByteArrayView trozo, QString& motivo) override
+    {
+        if (m_concluido) {
+            motivo = m_motivo.isEmpty() ? QStringLiteral("el spooler respondió antes de tiempo") : m_motivo;
+            return false;
+        }
+        Enviar(trozo.toByteArray());
+        return true;
+    }
+
+    void Terminar(AlTerminar alTerminar) override
+    {
+        m_alTerminar = std::move(alTerminar);
+        if (m_concluido) {
+            Avisar();
+            return;
+        }
+        m_conexion->write("0\r\n\r\n");
+        m_espera.start(kEsperaMs);
+    }
+
+    bool Concluido() const { return m_concluido; }
+    const QString& Motivo() const { return m_motivo; }
+
+private:
+    void Enviar(const QByteArray& bytes)
+    {
+        if (!bytes.isEmpty()) {
+            m_conexion->write(QByteArray::number(bytes.size(), 16) + "\r\n" + bytes + "\r\n");
+        }
+    }
+
+    // True once the whole answer is in (or, at the connection's end, whatever there is of it).
+    bool Leer(bool alCerrar = false)
+    {
+        m_respuesta += m_conexion->readAll();
+        while (m_respuesta.startsWith("HTTP/1.1 100") && m_respuesta.contains("\r\n\r\n")) {
+            m_respuesta.remove(0, m_respuesta.indexOf("\r\n\r\n") + 4);
+        }
+        const qsizetype finCabecera = m_respuesta.indexOf("\r\n\r\n");
+        if (m_concluido || finCabecera < 0) {
+            return m_concluido;
+        }
+        const QList<QByteArray> lineas = m_respuesta.left(finCabecera).split('\n');
+        const QList<QByteArray> estado = lineas.first().trimmed().split(' ');
+        qsizetype largo = -1;
+        bool enTrozos = false;
+        for (const QByteArray& linea : lineas.mid(1)) {
+            const qsizetype dos = linea.indexOf(':');
+            const QByteArray nombre = linea.left(dos).trimmed().toLower();
+            const QByteArray valor = linea.mid(dos + 1).trimmed().toLower();
+            if (nombre == "content-length") {
+                largo = valor.toLongLong();
+            } else if (nombre == "transfer-encoding") {
+                enTrozos = valor.contains("chunked");
+            }
+        }
+        QByteArray cuerpo = m_respuesta.mid(finCabecera + 4);
+        if (enTrozos && !DesenTrozar(cuerpo)) {
+            return false;
+        }
+        if (!enTrozos && (largo >= 0 ? cuerpo.size() < largo : !alCerrar)) {
+            return false;
+        }
+        if (estado.value(1) != "200") {
+            Concluir(QString(), QStringLiteral("HTTP ") + QString::fromLatin1(estado.mid(1).join(' ')));
+            return true;
+        }
+        LeerIpp(largo >= 0 ? cuerpo.left(largo) : cuerpo);
+        return true;
+    }
+
+    // Joins the chunks of `cuerpo`: false while the last one has not arrived.
+    static bool DesenTrozar(QByteArray& cuerpo)
+    {
+        QByteArray unido;
+        qsizetype pos = 0;
+        for (;;) {
+            const qsizetype fin = cuerpo.indexOf("\r\n", pos);
+            if (fin < 0) {
+                return false;
+            }
+            bool bien = false;
+            const qsizetype largo = cuerpo.mid(pos, fin - pos).split(';').first().trimmed().toLongLong(&bien, 16);
+            if (!bien || cuerpo.size() < fin + 2 + largo + 2) {
+                return false;
+            }
+            if (largo == 0) {
+                cuerpo = unido;
+                return true;
+            }
+            unido += cuerpo.mid(fin + 2, largo);
+            pos = fin + 2 + largo + 2;
+        }
+    }
+
+    void LeerIpp(const QByteArray& cuerpo)
+    {
+        struct Lectura
+        {
+            const QByteArray& bytes;
+            qsizetype pos = 0;
+        } lectura{cuerpo};
+        const auto leer = [](void* contexto, ipp_uchar_t* destino, size_t cuantos) -> ssize_t {
+            auto& l = *static_cast<Lectura*>(contexto);
+            const qsizetype n = std::min(static_cast<qsizetype>(cuantos), l.bytes.size() - l.pos);
+            std::memcpy(destino, l.bytes.constData() + l.pos, static_cast<size_t>(n));
+            l.pos += n;
+            return n;
+        };
+        ipp_t* r = ippNew();
+        ipp_state_t estado = IPP_STATE_IDLE;
+        do {
+            estado = ippReadIO(&lectura, leer, 1, nullptr, r);
+        } while (estado != IPP_STATE_DATA && estado != IPP_STATE_ERROR);
+        const ipp_status_t codigo = ippGetStatusCode(r);
+        const int trabajo = ippGetInteger(ippFindAttribute(r, "job-id", IPP_TAG_INTEGER), 0);
+        QString motivo;
+        if (estado == IPP_STATE_ERROR) {
+            motivo = QStringLiteral("respuesta ilegible del spooler");
+        } else if (codigo > IPP_STATUS_OK_CONFLICTING || trabajo <= 0) {
+            const char* mensaje = ippGetString(ippFindAttribute(r, "status-message", IPP_TAG_TEXT), 0, nullptr);
+            motivo = QString::fromUtf8(mensaje != nullptr ? mensaje : ippErrorString(codigo));
+        }
+        ippDelete(r);
+        Concluir(motivo.isEmpty() ? QString::number(trabajo) : QString(), motivo);
+    }
+
+    void Concluir(const QString& id, const QString& motivo)
+    {
+        if (m_concluido) {
+            return;
+        }
+        m_concluido = true;
+        m_espera.stop();
+        m_id = id;
+        m_motivo = motivo;
+        if (m_alTerminar) {
+            Avisar();
+        }
+    }
+
+    // The last thing done: whoever hears it may drop this object.
+    void Avisar()
+    {
+        const AlTerminar alTerminar = std::exchange(m_alTerminar, nullptr);
+        const QString id = m_id;
+        const QString motivo = m_motivo;
+        alTerminar(id, motivo);
+    }
+
+    QIODevice* m_conexion;
+    QTimer m_espera;
+    QByteArray m_respuesta;
+    bool m_concluido = false;
+    QString m_id;
+    QString m_motivo;
+    AlTerminar m_alTerminar;
+};
+
+template <typename Socket> void Vigilar(Socket* socket, EnvioCups* envio)
+{
+    QObject::connect(socket, &Socket::disconnected, socket, [envio] { envio->Cerrada(QString()); });
+    QObject::connect(socket, &Socket::errorOccurred, socket,
+                     [envio, socket] { envio->Cerrada(socket->errorString()); });
+}
+
+// The IPP message that opens a raw job, as bytes.
+QByteArray PedidoDirecto(const QString& impresora, const QString& nombreTrabajo)
+{
+    ipp_t* pedido = ippNewRequest(IPP_OP_PRINT_JOB);
+    ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                 UriDe("printers", impresora).constData());
+    ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, nombreTrabajo.toUtf8().constData());
+    ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, CUPS_FORMAT_RAW);
+    QByteArray bytes;
+    const auto escribir = [](void* contexto, ipp_uchar_t* origen, size_t cuantos) -> ssize_t {
+        static_cast<QByteArray*>(contexto)->append(reinterpret_cast<const char*>(origen),
+                                                   static_cast<qsizetype>(cuantos));
+        return static_cast<ssize_t>(cuantos);
+    };
+    ipp_state_t estado = IPP_STATE_IDLE;
+    do {
+        estado = ippWriteIO(&bytes, escribir, 1, nullptr, pedido);
+    } while (estado != IPP_STATE_DATA && estado != IPP_STATE_ERROR);
+    ippDelete(pedido);
+    return estado == IPP_STATE_DATA ? bytes : QByteArray();
+}
+
+class SpoolerCups final : public Spooler
+{
+public:
+    QString Predeterminada() const override { return QString::fromUtf8(cupsGetDefault2(CUPS_HTTP_DEFAULT)); }
+
+    std::optional<DetalleImpresora> Detalle(const QString& impresora) const override
+    {
+        ipp_t* r = Pedir(IPP_OP_GET_PRINTER_ATTRIBUTES, "printer-uri", UriDe("printers", impresora),
+                         {"printer-state", "printer-state-reasons", "media-supported", "media-source-supported",
+                          "sides-supported", "color-supported"});
+        if (r == nullptr) {
+            return std::nullopt;
+        }
+        DetalleImpresora d;
+        d.nombre = impresora;
+        switch (ippGetInteger(ippFindAttribute(r, "printer-state", IPP_TAG_ENUM), 0)) {
+        case IPP_PSTATE_IDLE:
+            d.estado = QStringLiteral("lista");
+            break;
+        case IPP_PSTATE_PROCESSING:
+            d.estado = QStringLiteral("imprimiendo");
+            break;
+        case IPP_PSTATE_STOPPED:
+            d.estado = QStringLiteral("detenida");
+            break;
+        default:
+            break;
+        }
+        d.motivo = Motivos(r, "printer-state-reasons");
+        // The names people know ("A4", "Letter"), which CUPS takes back as media as well as its own.
+        for (const QString& medio : Textos(r, "media-supported")) {
+            const pwg_media_t* pwg = pwgMediaForPWG(medio.toUtf8().constData());
+            const QString nombre = pwg && pwg->ppd ? QString::fromUtf8(pwg->ppd) : medio;
+            if (!d.papeles.contains(nombre)) {
+                d.papeles << nombre;
+            }
+        }
+        d.bandejas = Textos(r, "media-source-supported");
+        for (const QString& lados : Textos(r, "sides-supported")) {
+            d.duplex = d.duplex || lados.startsWith(QLatin1String("two-sided"));
+        }
+        d.color = ippGetBoolean(ippFindAttribute(r, "color-supported", IPP_TAG_BOOLEAN), 0) != 0;
+        ippDelete(r);
+        return d;
+    }
+
+    std::unique_ptr<EnvioDirecto> AbrirDirecto(const QString& impresora, const QString& nombreTrabajo,
+                                               QString& motivo) override
+    {
+        const QByteArray ipp = PedidoDirecto(impresora, nombreTrabajo);
+        if (ipp.isEmpty()) {
+            motivo = QStringLiteral("no se pudo formar el pedido IPP");
+            return nullptr;
+        }
+        // A connection of the job's own: pieces of two jobs may be on their way at the same time.
+        const QString servidor = QString::fromUtf8(cupsServer());
+        std::unique_ptr<EnvioCups> envio;
+        if (servidor.startsWith(u'/')) {
+            auto* socket = new QLocalSocket;
+            envio = std::make_unique<EnvioCups>(socket);
+            Vigilar(socket, envio.get());
+            socket->connectToServer(servidor);
+        } else {
+            auto* socket = new QTcpSocket;
+            envio = std::make_unique<EnvioCups>(socket);
+            Vigilar(socket, envio.get());
+            socket->connectToHost(servidor, static_cast<quint16>(ippPort()));
+        }
+        const QByteArray recurso = "/printers/" + QUrl::toPercentEncoding(impresora);
+        const QByteArray anfitrion = servidor.startsWith(u'/') ? QByteArray("localhost") : servidor.toUtf8();
+        envio->Comenzar("POST " + recurso + " HTTP/1.1\r\nHost: " + anfitrion +
+                            "\r\nContent-Type: application/ipp\r\nTransfer-Encoding: chunked\r\n\r\n",
+                        ipp);
+        if (envio->Concluido()) {
+            motivo = envio->Motivo();
+            return nullptr;
+        }
+        return envio;
+    }
+
+    InfoTrabajo Consultar(const QString&, const QString& id) const override
+    {
+        ipp_t* r = Pedir(IPP_OP_GET_JOB_ATTRIBUTES, "job-uri", UriDe("jobs", id),
+                         {"job-state", "job-state-reasons", "job-printer-state-message"});
+        InfoTrabajo info;
+        if (r == nullptr) {
+            return info;
+        }
+        switch (ippGetInteger(ippFindAttribute(r, "job-state", IPP_TAG_ENUM), 0)) {
+        case IPP_JSTATE_PENDING:
+        case IPP_JSTATE_HELD:
+        case IPP_JSTATE_STOPPED:
+            info.estado = EstadoTrabajo::EnCola;
+            break;
+        case IPP_JSTATE_PROCESSING:
+            info.estado = EstadoTrabajo::Imprimiendo;
+            break;
+        case IPP_JSTATE_CANCELED:
+            info.estado = EstadoTrabajo::Cancelado;
+            break;
+        case IPP_JSTATE_ABORTED:
+            info.estado = EstadoTrabajo::Fallido;
+            break;
+        case IPP_JSTATE_COMPLETED:
+            info.estado = EstadoTrabajo::Terminado;
+            break;
+        default:
+            break;
+        }
+        // The printer's own words say most ("Unable to open serial port..."); the reasons when it says nothing.
+        info.detalle = Textos(r, "job-printer-state-message").value(0).trimmed();
+        if (info.detalle.isEmpty()) {
+            info.detalle = Motivos(r, "job-state-reasons");
+        }
+        ippDelete(r);
+        return info;
+    }
+
+    // lp tells every job's id: no CUPS job is looked for by its name.
+    QString BuscarPorDocumento(const QString&, const QString&) const override { return QString(); }
+};
+
+} // namespace
+
+std::unique_ptr<Spooler> CrearSpoolerDelSistema()
+{
+    return std::make_unique<SpoolerCups>();
+}
