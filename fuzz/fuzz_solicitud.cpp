@@ -16,8 +16,8 @@
 #include "http/manejador.h"
 #include "http/protocolo.h"
 #include "http/rutas.h"
-#include "printing/catalogo.h"
 #include "printing/impresion.h"
+#include "printing/lista_impresoras.h"
 #include "printing/visor_lp.h"
 #include "settings/configuracion.h"
 
@@ -282,7 +282,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano)
         dados << doc.toUtf8();
         return doc;
     };
-    endpoints.peso = [&](Endpoints::Responder responder) {
+    endpoints.peso = [&](Responder responder) {
         dados << kPeso.toUtf8();
         if (op.diferido) {
             MasTarde([responder] { responder(kPeso); });
@@ -290,8 +290,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano)
             responder(kPeso);
         }
     };
-    endpoints.imprimir = [&](QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> lector,
-                             Endpoints::Responder responder) {
+    endpoints.imprimir = [&](QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> lector, Responder responder) {
         const int inicios = lanzador.conEntrada;
         impresion.Imprimir(cuerpo, std::move(lector), [&, cuerpo, inicios, responder](const QString& respuesta) {
             const QJsonObject objeto = ObjetoJSON(respuesta, "POST /print-base64");

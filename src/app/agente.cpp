@@ -7,8 +7,8 @@
 #include "app/proceso.h"
 #include "base/lanzador.h"
 #include "handoff/entrega_csv.h"
-#include "printing/catalogo.h"
 #include "printing/impresion.h"
+#include "printing/lista_impresoras.h"
 #include "printing/spooler.h"
 #include "printing/visor_sistema.h"
 #include "scale/balanza.h"
@@ -93,11 +93,11 @@ Endpoints Agente::CrearEndpoints()
 {
     Endpoints endpoints;
     endpoints.estado = [this] { return m_estado->ObtenerEstado(); };
-    endpoints.peso = [this](Endpoints::Responder responder) { m_lecturas->PedirPeso(std::move(responder)); };
-    endpoints.balanza = [this](Endpoints::Responder responder) {
+    endpoints.peso = [this](Responder responder) { m_lecturas->PedirPeso(std::move(responder)); };
+    endpoints.balanza = [this](Responder responder) {
         m_lecturas->Leer([this, responder](const LecturaBalanza& l) { responder(m_lecturas->Documento(l)); });
     };
-    endpoints.balanzaEstable = [this](Endpoints::Responder responder) {
+    endpoints.balanzaEstable = [this](Responder responder) {
         m_lecturas->EsperarEstable([this, responder](const LecturaBalanza& l) { responder(m_lecturas->Documento(l)); });
     };
     endpoints.suscribirBalanza = [this](std::function<void(const QString&)> alCambiar) {
@@ -107,14 +107,13 @@ Endpoints Agente::CrearEndpoints()
     endpoints.desuscribirBalanza = [this](int id) { m_lecturas->Desuscribir(id); };
     endpoints.puertos = [this] { return DocumentoPuertos(PuertosDelSistema(), m_cfg); };
     endpoints.impresoras = [this] { return m_impresion->ListarImpresoras(); };
-    endpoints.imprimir = [this](QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> lector,
-                                Endpoints::Responder responder) {
+    endpoints.imprimir = [this](QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> lector, Responder responder) {
         m_impresion->Imprimir(std::move(cuerpo), std::move(lector), std::move(responder));
     };
     endpoints.csv = [this](QByteArray cuerpo) { return m_csv->RecibirCSV(std::move(cuerpo)); };
     endpoints.detalleImpresoras = [this] { return m_impresion->DetalleImpresoras(); };
     endpoints.trabajo = [this](const QString& id) { return m_impresion->ConsultarTrabajo(id); };
-    endpoints.imprimirDirecto = [this](QByteArray cuerpo, Endpoints::Responder responder) {
+    endpoints.imprimirDirecto = [this](QByteArray cuerpo, Responder responder) {
         m_impresion->ImprimirDirecto(std::move(cuerpo), std::move(responder));
     };
     return endpoints;

@@ -27,7 +27,7 @@ std::unique_ptr<LectorBase64JSON> LectorAnticipado(const Endpoints& endpoints, c
 }
 
 void Enrutar(const Endpoints& endpoints, const QString& metodo, const QString& ruta, QByteArray cuerpo,
-             std::unique_ptr<LectorBase64JSON> lector, const Endpoints::Responder& responder)
+             std::unique_ptr<LectorBase64JSON> lector, const Responder& responder)
 {
     if (metodo == QLatin1String("GET")) {
         if (ruta == QLatin1String("/status") && endpoints.estado) {

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/lector_base64_json.h"
+#include "base/responder.h"
 
 #include <QByteArray>
 #include <QString>
@@ -13,8 +14,6 @@
 // the table.
 struct Endpoints
 {
-    using Responder = std::function<void(const QString& cuerpo)>;
-
     std::function<QString()> estado;               // GET /status
     std::function<QString()> impresoras;           // GET /impresoras
     std::function<void(Responder)> peso;           // GET /pesoBalanza; answers when the reading ends
@@ -44,7 +43,7 @@ inline const QString kMetodoORutaNoValida = QStringLiteral("{\"success\":false,\
 // The body is moved on to the endpoint that takes it, so a large one is not kept twice, and so is the reader that
 // LectorAnticipado gave for the same request (or none).
 void Enrutar(const Endpoints& endpoints, const QString& metodo, const QString& ruta, QByteArray cuerpo,
-             std::unique_ptr<LectorBase64JSON> lector, const Endpoints::Responder& responder);
+             std::unique_ptr<LectorBase64JSON> lector, const Responder& responder);
 
 // The route whose answer stays open (an event stream); served only when the table can subscribe.
 bool EsFlujoBalanza(const Endpoints& endpoints, const QString& metodo, const QString& ruta);

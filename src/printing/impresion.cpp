@@ -5,7 +5,7 @@
 #include "base/lector_base64_json.h"
 #include "base/registro.h"
 #include "base/texto.h"
-#include "printing/catalogo.h"
+#include "printing/lista_impresoras.h"
 #include "printing/opciones.h"
 #include "printing/spooler.h"
 #include "printing/trabajos.h"

@@ -2,6 +2,7 @@
 
 #include "base/lector_base64_json.h"
 #include "base/reloj.h"
+#include "base/responder.h"
 #include "printing/opciones.h"
 #include "printing/spooler.h"
 
@@ -23,8 +24,6 @@ class VisorPDF;
 class Impresion final
 {
 public:
-    using Responder = std::function<void(const QString& respuesta)>;
-
     // Each PDF is saved in carpetaPrograma as a file of its own, "archivo_recibido_<n>.pdf": a viewer still reading
     // one print's file never sees the next. The files of an earlier run are removed here, and a print's file once
     // its viewer has long finished, as `reloj` (the wall clock, which also stamps the jobs) measures it. `impresoras`

@@ -1,6 +1,6 @@
 #include "printing/visor_sistema.h"
 
-#include "printing/catalogo.h"
+#include "printing/lista_impresoras.h"
 #include "printing/visor_lp.h"
 
 std::unique_ptr<VisorPDF> CrearVisorDelSistema(const QString&, Lanzador& lanzador)

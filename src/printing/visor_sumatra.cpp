@@ -2,7 +2,7 @@
 
 #include "base/lanzador.h"
 #include "base/registro.h"
-#include "printing/catalogo.h"
+#include "printing/lista_impresoras.h"
 
 #include <QDir>
 #include <QFileInfo>

@@ -86,7 +86,7 @@ bool Balanza::AbrirPuerto(qint16 puerto, const QString& protocolo)
     return true;
 }
 
-void Balanza::PedirPeso(const QString& protocolo, AlTerminar alTerminar)
+void Balanza::PedirPeso(const QString& protocolo, Responder alTerminar)
 {
     PedirLectura(protocolo, [alTerminar = std::move(alTerminar)](const LecturaBalanza& lectura) {
         if (alTerminar) {

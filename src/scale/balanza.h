@@ -1,6 +1,7 @@
 #pragma once
 
 #include "base/reloj.h"
+#include "base/responder.h"
 #include "scale/lectura.h"
 #include "scale/puerto_serie.h"
 #include "settings/configuracion.h"
@@ -20,7 +21,6 @@ class Balanza final : public QObject
     Q_OBJECT
 
 public:
-    using AlTerminar = std::function<void(const QString&)>;
     using AlLeer = std::function<void(const LecturaBalanza&)>;
 
     // Takes ownership of `puerto`. `cfg` is copied: the settings are constant for the life of the process. `hora`
@@ -38,7 +38,7 @@ public:
     // decoded, or "ERROR" when the port fails. A request made while a reading runs joins it and gets its result.
     // `alTerminar` runs exactly once: before this returns when no polling is needed (simulated weights, a port
     // that cannot be opened), otherwise later from the event loop; never after the Balanza is destroyed.
-    void PedirPeso(const QString& protocolo, AlTerminar alTerminar);
+    void PedirPeso(const QString& protocolo, Responder alTerminar);
     // The same reading as data. A reading asked for without `registrar` writes no log line (readings made on a
     // schedule would fill the log), unless a request that logs joins it.
     void PedirLectura(const QString& protocolo, AlLeer alLeer, bool registrar = true);

@@ -53,7 +53,7 @@ const LecturaBalanza* LecturasBalanza::Reciente() const
     return &*ultima;
 }
 
-void LecturasBalanza::PedirPeso(Balanza::AlTerminar alTerminar)
+void LecturasBalanza::PedirPeso(Responder alTerminar)
 {
     if (const LecturaBalanza* reciente = Reciente()) {
         const LecturaBalanza lectura = *reciente;

@@ -24,7 +24,7 @@ public:
     ~LecturasBalanza() override;
 
     // GET /pesoBalanza: the weight text, with the log lines of a reading.
-    void PedirPeso(Balanza::AlTerminar alTerminar);
+    void PedirPeso(Responder alTerminar);
     // GET /balanza: one reading.
     void Leer(AlLeer alLeer);
     // GET /balanza/estable: readings until the same weight has held EstableMs (answered with estable true), or, after

@@ -358,8 +358,8 @@ void TstProtocolo::routes()
     Endpoints endpoints;
     endpoints.estado = [] { return QStringLiteral("estado"); };
     endpoints.impresoras = [] { return QStringLiteral("impresoras"); };
-    endpoints.peso = [](const Endpoints::Responder& r) { r(QStringLiteral("peso")); };
-    endpoints.imprimir = [](QByteArray c, std::unique_ptr<LectorBase64JSON> lector, const Endpoints::Responder& r) {
+    endpoints.peso = [](const Responder& r) { r(QStringLiteral("peso")); };
+    endpoints.imprimir = [](QByteArray c, std::unique_ptr<LectorBase64JSON> lector, const Responder& r) {
         r(QStringLiteral("imprimir:") + QString::fromUtf8(c) + (lector ? QStringLiteral("+lector") : QString()));
     };
     endpoints.csv = [](QByteArray c) { return QStringLiteral("csv:") + QString::fromUtf8(c); };
@@ -386,9 +386,9 @@ void TstProtocolo::routes()
 
 void TstProtocolo::weightRouteAnswersLater()
 {
-    Endpoints::Responder pendiente;
+    Responder pendiente;
     Endpoints endpoints;
-    endpoints.peso = [&](Endpoints::Responder r) { pendiente = std::move(r); };
+    endpoints.peso = [&](Responder r) { pendiente = std::move(r); };
     QStringList respuestas;
     Enrutar(endpoints, QStringLiteral("GET"), QStringLiteral("/pesoBalanza"), QByteArray(), nullptr,
             [&](const QString& c) { respuestas << c; });

@@ -73,8 +73,8 @@ private:
     std::unique_ptr<soporte::Bitacora> m_bitacora;
     Configuracion m_cfg;
     Endpoints m_endpoints;
-    Endpoints::Responder m_pesoPendiente;
-    std::vector<Endpoints::Responder> m_pesosPendientes; // every weight request not answered yet, in order
+    Responder m_pesoPendiente;
+    std::vector<Responder> m_pesosPendientes; // every weight request not answered yet, in order
     // What the print endpoint was handed.
     int m_impresiones = 0;
     bool m_conLector = false;
@@ -95,13 +95,12 @@ void TstServidor::init()
     Endpoints endpoints;
     endpoints.estado = [] { return QStringLiteral("vivo"); };
     m_pesosPendientes.clear();
-    endpoints.peso = [this](Endpoints::Responder r) {
+    endpoints.peso = [this](Responder r) {
         m_pesosPendientes.push_back(r);
         m_pesoPendiente = std::move(r);
     };
     m_impresiones = 0;
-    endpoints.imprimir = [this](QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> lector,
-                                const Endpoints::Responder& r) {
+    endpoints.imprimir = [this](QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> lector, const Responder& r) {
         ++m_impresiones;
         m_conLector = lector != nullptr;
         if (!lector) {

@@ -5,8 +5,8 @@
 #include "support/pdf_de_prueba.h"
 
 #include "base/lanzador.h"
-#include "printing/catalogo.h"
 #include "printing/impresion.h"
+#include "printing/lista_impresoras.h"
 #include "printing/spooler.h"
 #include "printing/visor_lp.h"
 

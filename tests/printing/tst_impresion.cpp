@@ -8,8 +8,8 @@
 
 #include "base/lanzador.h"
 #include "base/texto.h"
-#include "printing/catalogo.h"
 #include "printing/impresion.h"
+#include "printing/lista_impresoras.h"
 #include "printing/spooler.h"
 #include "printing/trabajos.h"
 #include "printing/visor_lp.h"

@@ -1,4 +1,4 @@
-#include "printing/catalogo.h"
+#include "printing/lista_impresoras.h"
 
 #include "base/texto.h"
 
