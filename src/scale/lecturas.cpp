@@ -239,16 +239,7 @@ void LecturasBalanza::ResolverEsperas(const LecturaBalanza& lectura)
     }
     m_esperas = std::move(siguen);
     ProgramarVencimiento();
-    const QPointer<LecturasBalanza> vivo(this);
-    for (const AlLeer& alLeer : resueltas) {
-        if (!vivo) {
-            return;
-        }
-        alLeer(respuesta);
-    }
-    if (vivo) {
-        Actualizar();
-    }
+    Entregar(resueltas, respuesta);
 }
 
 void LecturasBalanza::AlVencerEspera()
@@ -272,6 +263,12 @@ void LecturasBalanza::AlVencerEspera()
     }
     LecturaBalanza respuesta = *ultima;
     respuesta.estable = ultima->estable == true;
+    Entregar(resueltas, respuesta);
+}
+
+void LecturasBalanza::Entregar(const std::vector<AlLeer>& resueltas, const LecturaBalanza& respuesta)
+{
+    // A caller's answer may end this object (the agent shutting down): nothing of it is touched after that.
     const QPointer<LecturasBalanza> vivo(this);
     for (const AlLeer& alLeer : resueltas) {
         if (!vivo) {

@@ -65,6 +65,7 @@ private:
     void Notificar(const LecturaBalanza& lectura);
     void ResolverEsperas(const LecturaBalanza& lectura);
     void AlVencerEspera();
+    void Entregar(const std::vector<AlLeer>& resueltas, const LecturaBalanza& respuesta);
     void ProgramarVencimiento();
 
     Balanza& m_balanza;
