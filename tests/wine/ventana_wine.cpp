@@ -627,7 +627,8 @@ void VentanaWine::impresorasDeCups()
                                   {QStringLiteral("nombreImpresora"), QStringLiteral("Etiquetas")}})
             .toJson(QJsonDocument::Compact);
     const RespuestaHttp respuesta = agente.Post(QStringLiteral("/print-base64"), cuerpo);
-    QCOMPARE(QString::fromUtf8(respuesta.cuerpo), QStringLiteral("{\"success\":true,\"impresora\":\"Etiquetas\"}"));
+    QCOMPARE(QString::fromUtf8(respuesta.cuerpo),
+             QStringLiteral("{\"success\":true,\"impresora\":\"Etiquetas\",\"trabajo\":\"1\"}"));
     QTRY_VERIFY_WITH_TIMEOUT(QFileInfo::exists(sumatra + QStringLiteral(".1.txt")), 20000);
     QStringList argumentos;
     for (const QString& linea : QString::fromUtf8(Leer(sumatra + QStringLiteral(".1.txt"))).split(u'\n')) {
