@@ -68,7 +68,7 @@ int main(int argc, char** argv)
 {
     SetProcessDPIAware();
     if (argc < 2) {
-        std::fprintf(stderr, "uso: ventana-ayudante ventanas|minimizar|cerrar|tecla L\n");
+        std::fprintf(stderr, "uso: ventana-ayudante ventanas|todas|minimizar|cerrar|tecla L\n");
         return 2;
     }
     const char* orden = argv[1];
@@ -83,6 +83,22 @@ int main(int argc, char** argv)
                         IsIconic(v.hwnd) ? 1 : 0, IsWindowEnabled(v.hwnd) ? 1 : 0,
                         GetForegroundWindow() == v.hwnd ? 1 : 0, origen.x, origen.y, cliente.right, cliente.bottom);
         }
+        return 0;
+    }
+    if (std::strcmp(orden, "todas") == 0) { // every top-level window of the session, for a failure's report
+        EnumWindows(
+            [](HWND hwnd, LPARAM) -> BOOL {
+                wchar_t titulo[96] = {};
+                wchar_t clase[96] = {};
+                GetWindowTextW(hwnd, titulo, 96);
+                GetClassNameW(hwnd, clase, 96);
+                DWORD proceso = 0;
+                GetWindowThreadProcessId(hwnd, &proceso);
+                std::printf("%p pid=%lu visible=%d clase=%ls titulo=%ls\n", static_cast<void*>(hwnd), proceso,
+                            IsWindowVisible(hwnd) ? 1 : 0, clase, titulo);
+                return TRUE;
+            },
+            0);
         return 0;
     }
     if (std::strcmp(orden, "minimizar") == 0 || std::strcmp(orden, "cerrar") == 0) {

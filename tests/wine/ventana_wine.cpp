@@ -558,11 +558,21 @@ void VentanaWine::finDeSesionPregunta()
 
     QProcessEnvironment entorno = QProcessEnvironment::systemEnvironment();
     entorno.insert(QStringLiteral("WINEPREFIX"), AgenteWine::Prefijo());
-    entorno.insert(QStringLiteral("WINEDEBUG"), QStringLiteral("-all"));
+    // wineboot's own trace says which window it still waits for, should it hang.
+    entorno.insert(QStringLiteral("WINEDEBUG"), QStringLiteral("-all,+wineboot"));
     const auto finDeSesion = [&](QProcess& wineboot) {
         wineboot.setProcessEnvironment(entorno);
         wineboot.start(Wine(), {QStringLiteral("wineboot"), QStringLiteral("-e")});
         return wineboot.waitForStarted(10000);
+    };
+    const auto termino = [&](QProcess& wineboot) {
+        if (wineboot.waitForFinished(30000)) {
+            return true;
+        }
+        qWarning().noquote() << "wineboot -e sigue:\n"
+                             << QString::fromLocal8Bit(wineboot.readAllStandardError()) << "\nventanas:\n"
+                             << QString::fromLocal8Bit(AgenteWine::EjecutarWine({Ayudante(), QStringLiteral("todas")}));
+        return false;
     };
 
     QProcess primero;
@@ -571,7 +581,7 @@ void VentanaWine::finDeSesionPregunta()
     QCOMPARE(agente.Get(QStringLiteral("/status")).estado, 200);
     QVERIFY(Ordenar({QStringLiteral("tecla"), QStringLiteral("n")}));
     QTRY_VERIFY_WITH_TIMEOUT(!Estado(QStringLiteral("caja")).existe, 10000);
-    QVERIFY(primero.waitForFinished(30000));
+    QVERIFY(termino(primero));
     QCOMPARE(agente.Proceso().state(), QProcess::Running);
     QCOMPARE(agente.Get(QStringLiteral("/status")).estado, 200);
     QVERIFY(m_pantalla->Visibles().isEmpty());
@@ -594,7 +604,7 @@ void VentanaWine::finDeSesionPregunta()
     QVERIFY(agente.LineasLog().last().endsWith(QLatin1String("] ?? Servidor detenido correctamente.")));
     QTcpServer otro;
     QVERIFY(otro.listen(QHostAddress::LocalHost, agente.Puerto()));
-    QVERIFY(segundo.waitForFinished(30000));
+    QVERIFY(termino(segundo));
     QCOMPARE(segundo.exitCode(), 0);
 }
 
