@@ -28,6 +28,7 @@ Registro::Registro(const QString& carpetaPrograma, Reloj reloj, TopeRegistro top
 
 Registro::~Registro()
 {
+    Vaciar();
     if (g_registro == this) {
         g_registro = nullptr;
     }
@@ -50,6 +51,7 @@ void Registro::ActualizarSello(qint64 ms)
     m_segundoSello = segundo;
     m_sello = local.toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"));
     if (local.date() != m_dia) {
+        Vaciar(); // the lines waiting belong to the day that ends
         m_dia = local.date();
         m_rutaArchivo = ArchivoDelDia(m_dia);
         // Let go of the last day's file: retention may have to remove it one day, and on Windows nothing held can go.
@@ -68,8 +70,8 @@ bool Registro::AbrirArchivo()
     if (tamano < 0) {
         return false;
     }
-    m_bytesDelDia = tamano;
-    m_cuentaLeida = true;
+    m_bytesDelDia = tamano + m_pendiente.size();
+    m_cuentaLeida = m_pendiente.isEmpty();
     return true;
 }
 
@@ -86,8 +88,8 @@ void Registro::RevisarArchivo()
         m_archivo.Cerrar();
         return;
     }
-    m_bytesDelDia = tamano;
-    m_cuentaLeida = true;
+    m_bytesDelDia = tamano + m_pendiente.size();
+    m_cuentaLeida = m_pendiente.isEmpty();
 }
 
 void Registro::Escribir(const QString& mensaje)
@@ -143,15 +145,43 @@ void Registro::Emitir(const QString& linea)
     if (!m_archivo.Abierto() && !AbrirArchivo()) {
         return;
     }
-    QByteArray bytes = linea.toUtf8();
-    bytes += "\r\n";
-    if (m_archivo.Anexar(bytes)) {
-        m_bytesDelDia += bytes.size();
-        m_cuentaLeida = false;
-    } else {
-        // The line is lost, as with any file that cannot be written. The next line opens the file again: a full
+    const qsizetype antes = m_pendiente.size();
+    m_pendiente += linea.toUtf8();
+    m_pendiente += "\r\n";
+    m_bytesDelDia += m_pendiente.size() - antes;
+    m_cuentaLeida = false;
+    if (m_lotes == 0 || m_pendiente.size() >= 64 * 1024) {
+        Vaciar();
+    }
+}
+
+void Registro::Vaciar()
+{
+    if (m_pendiente.isEmpty()) {
+        return;
+    }
+    const bool escrito = (m_archivo.Abierto() || AbrirArchivo()) && m_archivo.Anexar(m_pendiente);
+    if (!escrito) {
+        // The lines are lost, as with any file that cannot be written. The next line opens the file again: a full
         // disk may have room by then, a folder that went away be back.
         m_archivo.Cerrar();
+        m_bytesDelDia -= m_pendiente.size();
+    }
+    m_pendiente.clear();
+}
+
+LoteRegistro::LoteRegistro()
+    : m_registro(g_registro)
+{
+    if (m_registro != nullptr) {
+        ++m_registro->m_lotes;
+    }
+}
+
+LoteRegistro::~LoteRegistro()
+{
+    if (m_registro != nullptr && --m_registro->m_lotes == 0) {
+        m_registro->Vaciar();
     }
 }
 

@@ -20,8 +20,9 @@ struct TopeRegistro
 };
 
 // The activity log: every line is emitted for the window and appended to the day's file logs/log_yyyy-mm-dd.log. The
-// file stays open while the day lasts, and each line reaches the system before Escribir returns. It never fails its
-// caller. `reloj` is the wall clock: it stamps the lines and names the day.
+// file stays open while the day lasts, and each line reaches the system before Escribir returns, or, while a
+// LoteRegistro lives, when the last one ends. It never fails its caller. `reloj` is the wall clock: it stamps the
+// lines and names the day.
 class Registro final : public QObject
 {
     Q_OBJECT
@@ -38,6 +39,9 @@ signals:
     void lineaEscrita(const QString& linea);
 
 private:
+    friend class LoteRegistro;
+    void Vaciar();
+
     void ActualizarSello(qint64 ms);
     bool AbrirArchivo();
     void RevisarArchivo();
@@ -58,6 +62,23 @@ private:
     bool m_cuentaLeida = false; // m_bytesDelDia is the size just read, nothing counted on top since
     qint64 m_omitidas = 0;
     QTimer m_resumen;
+    int m_lotes = 0;        // LoteRegistro alive
+    QByteArray m_pendiente; // their lines, not yet in the file (counted in m_bytesDelDia)
+};
+
+// The lines written while it lives (a request and its answer, handled in one pass of the event loop) reach the day's
+// file in one write when it ends, instead of one write each. It must end before the event loop waits again: a line
+// is in the file, not in the agent's memory, whenever the agent could be killed while idle.
+class LoteRegistro final
+{
+public:
+    LoteRegistro();
+    ~LoteRegistro();
+    LoteRegistro(const LoteRegistro&) = delete;
+    LoteRegistro& operator=(const LoteRegistro&) = delete;
+
+private:
+    Registro* m_registro;
 };
 
 // Deletes the ordinary files "log_*.log" (any case) of `carpeta` last modified before local midnight of `hoy`

@@ -193,6 +193,8 @@ Ranura* ServidorWeb::RanuraViva(int indice, quint64 generacion) const
 
 void ServidorWeb::AlLlegarDatos(int indice, quint64 generacion)
 {
+    // A request answered at once and its answer: two lines, one write to the log.
+    const LoteRegistro lote;
     Ranura* ranura = RanuraViva(indice, generacion);
     if (ranura == nullptr) {
         return;

@@ -10,6 +10,8 @@
 #include <QTemporaryDir>
 #include <QTest>
 
+#include <optional>
+
 namespace {
 
 qint64 Local(int anio, int mes, int dia, int hora, int minuto, int segundo)
@@ -47,6 +49,7 @@ class TstRegistro final : public QObject
 private slots:
     void logLineFormatAndFile();
     void logCreatesFolderAndSurvivesAFileNamedLogs();
+    void logDayChangeStartsNewFile_data();
     void logDayChangeStartsNewFile();
     void logStopsAtItsDailyCapAndSummarises();
     void logFollowsWhatOthersDoToTheFile_data();
@@ -93,14 +96,32 @@ void TstRegistro::logCreatesFolderAndSurvivesAFileNamedLogs()
     QCOMPARE(soporte::LineasDelLog(dir.path()).size(), 1);
 }
 
+void TstRegistro::logDayChangeStartsNewFile_data()
+{
+    QTest::addColumn<bool>("enLote");
+    QTest::newRow("cada línea") << false;
+    QTest::newRow("en un lote") << true; // the day's change puts what waits in the day that ends
+}
+
 void TstRegistro::logDayChangeStartsNewFile()
 {
+    QFETCH(bool, enLote);
     QTemporaryDir dir;
     qint64 ahora = Local(2025, 11, 20, 23, 59, 59);
     Registro registro(dir.path(), [&ahora] { return ahora; });
-    registro.Escribir(QStringLiteral("antes"));
+    InstalarRegistro(&registro);
+    std::optional<LoteRegistro> lote;
+    if (enLote) {
+        lote.emplace();
+    }
+    EscribirLog(QStringLiteral("antes"));
     ahora = Local(2025, 11, 21, 0, 0, 0);
-    registro.Escribir(QStringLiteral("después"));
+    EscribirLog(QStringLiteral("después"));
+    if (lote) {
+        QCOMPARE(soporte::LeerArchivo(dir.filePath(QStringLiteral("logs/log_2025-11-21.log"))), QByteArray());
+        lote.reset();
+    }
+    InstalarRegistro(nullptr);
     QCOMPARE(soporte::LeerArchivo(dir.filePath(QStringLiteral("logs/log_2025-11-20.log"))),
              QByteArray("[2025-11-20 23:59:59] antes\r\n"));
     QCOMPARE(soporte::LeerArchivo(dir.filePath(QStringLiteral("logs/log_2025-11-21.log"))),
