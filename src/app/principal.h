@@ -19,7 +19,8 @@ class Principal final : public QWidget
 
 public:
     static constexpr int kLineasVisibles = 10000;
-    static constexpr int kIntervaloRefrescoMs = 100;
+    // Four refreshes a second read as live; each repaint of the box costs more than many requests.
+    static constexpr int kIntervaloRefrescoMs = 250;
     static constexpr int kLargoMaximoLinea = 4096;
 
     explicit Principal(QWidget* parent = nullptr);

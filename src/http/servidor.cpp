@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 ServidorWeb::ServidorWeb(const Configuracion& cfg, Endpoints endpoints, TiemposServidor tiempos, QObject* parent)
     : QObject(parent)
@@ -193,8 +194,23 @@ Ranura* ServidorWeb::RanuraViva(int indice, quint64 generacion) const
 
 void ServidorWeb::AlLlegarDatos(int indice, quint64 generacion)
 {
-    // A request answered at once and its answer: two lines, one write to the log.
-    const LoteRegistro lote;
+    // A request answered at once: its lines, the answer's included, reach the log in one write, and then the answer
+    // goes out. Whoever reads the log on getting the answer finds them all.
+    m_enPasada = true;
+    {
+        const LoteRegistro lote;
+        Recibir(indice, generacion);
+    }
+    m_enPasada = false;
+    for (const QPointer<QTcpSocket>& socket : std::exchange(m_porEnviar, {})) {
+        if (socket) {
+            socket->flush();
+        }
+    }
+}
+
+void ServidorWeb::Recibir(int indice, quint64 generacion)
+{
     Ranura* ranura = RanuraViva(indice, generacion);
     if (ranura == nullptr) {
         return;
@@ -303,8 +319,12 @@ bool ServidorWeb::Entregar(int indice, const QByteArray& respuesta)
         Liberar(indice, true);
         return false;
     }
-    // Out now, before the answer's log line is written, rather than at the next turn of the event loop.
-    socket->flush();
+    // Out in this turn of the event loop, not the next: now, or right after the log lines of the pass handling it.
+    if (m_enPasada) {
+        m_porEnviar.emplace_back(socket);
+    } else {
+        socket->flush();
+    }
     return true;
 }
 

@@ -11,12 +11,14 @@
 #include <QHostAddress>
 #include <QList>
 #include <QObject>
+#include <QPointer>
+#include <QTcpSocket>
 
 #include <array>
 #include <memory>
+#include <vector>
 
 class QTcpServer;
-class QTcpSocket;
 
 // The listener (`Pimp`) and its connection slots (`Hoe`, 0 to 100). Each connection lives on the lowest free slot,
 // gathers one request, gets one answer and is closed. When every slot is busy, new connections wait, and a waiting
@@ -52,6 +54,7 @@ private:
     int TomarRanura(ClaseEspera clase);
     void Ocupar(int indice, QTcpSocket* socket, qint64 llegada);
     void AlLlegarDatos(int indice, quint64 generacion);
+    void Recibir(int indice, quint64 generacion);
     void AlCerrarElPar(int indice, quint64 generacion);
     void AlSilencio(int indice);
     void AlInactividad(int indice);
@@ -77,4 +80,7 @@ private:
     quint64 m_generacion = 0;
     Admision m_admision;
     Descartes m_descartes;
+    // While data that arrived is handled, answers wait here to go out after that pass's log lines are in the file.
+    bool m_enPasada = false;
+    std::vector<QPointer<QTcpSocket>> m_porEnviar;
 };
