@@ -7,8 +7,10 @@ bench/ejecutar.sh, which builds the Release agent and the scale simulator first.
 
 import argparse
 import base64
+import json
 import multiprocessing
 import os
+import random
 import shutil
 import signal
 import socket
@@ -235,6 +237,113 @@ def medir_peso(binario, simulada):
         agente.detener()
         proc.kill()
         proc.wait()
+
+
+class Flujo:
+    """A GET /balanza/eventos held open: the events' JSON documents, one at a time."""
+
+    def __init__(self, puerto):
+        self.s = socket.create_connection(("127.0.0.1", puerto), timeout=10)
+        self.s.sendall(f"GET /balanza/eventos HTTP/1.1\r\nHost: localhost\r\nAccept: text/event-stream\r\n"
+                       f"Origin: {ORIGEN}\r\n\r\n".encode())
+        self.pendiente = b""
+
+    def evento(self):
+        while True:
+            fin = self.pendiente.find(b"\n\n")
+            if fin >= 0:
+                bloque, self.pendiente = self.pendiente[:fin], self.pendiente[fin + 2:]
+                for linea in bloque.split(b"\n"):
+                    if linea.startswith(b"data: "):
+                        return json.loads(linea[6:])
+                continue
+            d = self.s.recv(65536)
+            if not d:
+                raise RuntimeError("the stream ended")
+            self.pendiente += d
+
+    def cerrar(self):
+        self.s.close()
+
+
+def ordenar(proc, orden):
+    proc.stdin.write(orden + "\n")
+    proc.stdin.flush()
+    respuesta = proc.stdout.readline().strip()
+    if respuesta != "ok":
+        raise RuntimeError(f"{orden}: {respuesta}")
+
+
+def recibidos(informe):
+    with open(informe) as f:
+        for linea in f:
+            if linea.startswith("recibidos:"):
+                return int(linea.split()[1])
+    return 0
+
+
+def medir_flujo(binario, simulada):
+    print("Scale events (IntervaloBalanza=100, scale answering after 30 ms)", flush=True)
+    intervalo, demora = 100, 30
+    proc, dispositivo = simulador(simulada, "--protocolo", "SYSTEL1", "--peso", "1", "--demora", str(demora))
+    agente = Agente(binario,
+                    f"Comportamiento=NORMAL\nDispositivoBalanza={dispositivo}\nIntervaloBalanza={intervalo}\n")
+    try:
+        agente.iniciar()
+        flujo = Flujo(agente.puerto)
+        while flujo.evento()["peso"] != "1.000":
+            pass
+        tiempos = []
+        for i in range(200):
+            # A change at any moment of the schedule, not in step with it.
+            time.sleep(random.uniform(0, intervalo / 1000))
+            peso = f"{2 + i / 1000:.3f}"
+            inicio = time.perf_counter()
+            ordenar(proc, f"peso {peso}")
+            while flujo.evento()["peso"] != peso:
+                pass
+            tiempos.append((time.perf_counter() - inicio) * 1000)
+        flujo.cerrar()
+        tiempos.sort()
+        p99 = tiempos[int(len(tiempos) * 0.99) - 1]
+        limite = intervalo + demora + 5
+        fila("evento tras un cambio de peso: mediana", statistics.median(tiempos), "ms", "", True)
+        fila("evento tras un cambio de peso: percentil 99", p99, "ms", f"≤ {limite}", p99 <= limite)
+    finally:
+        agente.detener()
+        proc.kill()
+        proc.wait()
+
+    informe = tempfile.mktemp(prefix="tornavo-informe-")
+    proc, dispositivo = simulador(simulada, "--protocolo", "SYSTEL1", "--peso", "2", "--informe", informe)
+    agente = Agente(binario, f"Comportamiento=NORMAL\nDispositivoBalanza={dispositivo}\n")
+    flujos = []
+    try:
+        agente.iniciar()
+        flujos.append(Flujo(agente.puerto))
+        flujos[0].evento()
+        antes, inicio = recibidos(informe), time.perf_counter()
+        time.sleep(5)
+        conUno = (recibidos(informe) - antes) / (time.perf_counter() - inicio)
+        for _ in range(7):
+            flujos.append(Flujo(agente.puerto))
+            flujos[-1].evento()
+        antes, cpu, inicio = recibidos(informe), cpu_s(agente.proc.pid), time.perf_counter()
+        time.sleep(10)
+        transcurrido = time.perf_counter() - inicio
+        uso = (cpu_s(agente.proc.pid) - cpu) / transcurrido * 100
+        conOcho = (recibidos(informe) - antes) / transcurrido
+        fila("CPU con ocho oyentes, balanza estable", uso, "% de un núcleo", "≤ 2", uso <= 2)
+        fila("bytes en la línea, ocho oyentes / uno", conOcho / conUno, "×", "= 1 (±5 %)",
+             abs(conOcho / conUno - 1) <= 0.05)
+    finally:
+        for f in flujos:
+            f.cerrar()
+        agente.detener()
+        proc.kill()
+        proc.wait()
+        if os.path.exists(informe):
+            os.remove(informe)
 
 
 def pdf_de(bytes_totales):
@@ -770,7 +879,7 @@ def main():
     p.add_argument("--simulada", default=os.path.join(RAIZ, "build/release/bin/balanza-simulada"))
     p.add_argument("--repeticiones", type=int, default=3)
     p.add_argument("--solo", nargs="*",
-                   default=["rendimiento", "llamadas", "peso", "documentos", "huella", "arranque", "ataques",
+                   default=["rendimiento", "llamadas", "peso", "flujo", "documentos", "huella", "arranque", "ataques",
                             "impresion"],
                    help="which to run; 'resistencia' (1,000,000 requests) only runs when named")
     p.add_argument("--total", type=int, default=1000000, help="requests of the soak run")
@@ -781,6 +890,8 @@ def main():
         medir_llamadas(a.binario)
     if "peso" in a.solo:
         medir_peso(a.binario, a.simulada)
+    if "flujo" in a.solo:
+        medir_flujo(a.binario, a.simulada)
     if "documentos" in a.solo:
         medir_documentos(a.binario, a.repeticiones)
     if "huella" in a.solo:

@@ -398,6 +398,20 @@ void TstNavegador::pesoEnVivo()
     QTRY_COMPARE_WITH_TIMEOUT(m_navegador.Evaluar(ultima).toString(), QStringLiteral("8.000"), 30000);
     QCOMPARE(m_navegador.Evaluar(QStringLiteral("fuente.readyState")).toInt(), 1);
     m_navegador.Evaluar(QStringLiteral("fuente.close()"));
+
+    // The test bench follows the weight through the module, with its stability, and asks for a settled one.
+    const QString estabilidad = QStringLiteral("estabilidad");
+    m_navegador.Evaluar(QStringLiteral("Banco.pesoEnVivo(true)"), &error);
+    QVERIFY2(error.isEmpty(), qPrintable(error));
+    QTRY_COMPARE_WITH_TIMEOUT(Texto(m_navegador, estabilidad), QStringLiteral("estable"), 30000);
+    QCOMPARE(Texto(m_navegador, QStringLiteral("peso")), QStringLiteral("8.000"));
+    QVERIFY(FijarPeso(QStringLiteral("3 1500")));
+    QTRY_COMPARE_WITH_TIMEOUT(Texto(m_navegador, estabilidad), QStringLiteral("inestable"), 30000);
+    const QJsonObject r = Ejecutar(m_navegador, QStringLiteral("Banco.pesoEstable()"), error);
+    QVERIFY2(r.value(QLatin1String("ok")).toBool(), qPrintable(error + r.value(QLatin1String("error")).toString()));
+    QCOMPARE(Texto(m_navegador, QStringLiteral("peso")), QStringLiteral("3.000"));
+    QCOMPARE(Texto(m_navegador, estabilidad), QStringLiteral("estable"));
+    m_navegador.Evaluar(QStringLiteral("Banco.pesoEnVivo(false)"));
 }
 
 void TstNavegador::imprimir_data()

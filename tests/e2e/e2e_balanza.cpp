@@ -489,6 +489,14 @@ private slots:
         QCOMPARE(Contar(mensajes, QStringLiteral("Flujo de la balanza abierto")), 1);
         QCOMPARE(Contar(mensajes, QStringLiteral("Flujo de la balanza cerrado")), 1);
         QCOMPARE(Contar(mensajes, QStringLiteral("?? Peso devuelto: ")), 0);
+
+        // The agent stopping ends a stream as it is: the closing of the scale's port never reaches it.
+        flujo = PedirFlujo(m_agente->Puerto());
+        recibido.clear();
+        QVERIFY2(LeerHasta(*flujo, recibido, "\"peso\":\"6.000\""), recibido.constData());
+        m_agente->Detener();
+        QVERIFY2(!LeerHasta(*flujo, recibido, "\"estado\":\"error\""), recibido.constData());
+        QVERIFY(m_agente->EsperarLineaLog(QStringLiteral("Flujo de la balanza cerrado: el servidor se detiene")));
     }
 
     // Eight pages listening share one polling schedule and leave the agent free; a ninth is refused, and so is a

@@ -164,37 +164,75 @@ void E2eWine::impresorasDelSistema()
 void E2eWine::pesoPorCom3_data()
 {
     QTest::addColumn<QString>("protocolo");
-    QTest::addColumn<QString>("bytes");
+    QTest::addColumn<int>("com");
+    QTest::addColumn<QString>("ruta");
+    QTest::addColumn<QByteArray>("orden"); // to the scale, just before the request
+    QTest::addColumn<QString>("bytes");    // what the scale received, as a pattern
     QTest::addColumn<QString>("linea");
-    QTest::newRow("SYSTEL1") << "SYSTEL1"
-                             << "07"
-                             << "9600,n,8,1";
-    QTest::newRow("KRETZ dos bits de parada") << "KRETZ"
-                                              << "50"
-                                              << "9600,n,8,2";
+    QTest::addColumn<QString>("cuerpo"); // a pattern
+    QTest::addColumn<QString>("registro");
+    const QString lectura = QStringLiteral(R"(^\{"peso":"12\.340","kg":12\.34,"estado":"ok","estable":%1,)"
+                                           R"("protocolo":"SYSTEL1","hora":"[-0-9 :.]{23}","edadMs":\d+\}$)");
+    QTest::newRow("SYSTEL1") << "SYSTEL1" << 3 << "/pesoBalanza" << QByteArray() << "^07$"
+                             << "9600,n,8,1"
+                             << "^12\\.340$"
+                             << "?? Peso devuelto: 12.340";
+    QTest::newRow("KRETZ dos bits de parada") << "KRETZ" << 3 << "/pesoBalanza" << QByteArray() << "^50$"
+                                              << "9600,n,8,2"
+                                              << "^12\\.340$"
+                                              << "?? Peso devuelto: 12.340";
+    QTest::newRow("/balanza") << "SYSTEL1" << 3 << "/balanza" << QByteArray() << "^07$"
+                              << "9600,n,8,1" << lectura.arg(QStringLiteral("null")) << "?? Peso devuelto: 12.340";
+    // Readings every IntervaloBalanza until the weight has held EstableMs: several requests on the line.
+    QTest::newRow("/balanza/estable tras asentarse")
+        << "SYSTEL1" << 3 << "/balanza/estable" << QByteArray("peso 12.34 1200") << "^07( 07){3,}$"
+        << "9600,n,8,1" << lectura.arg(QStringLiteral("true")) << "";
+    // The configured port among those the system lists, marked. Wine lists the COM ports its prefix had when made
+    // (COM1), not a link added later: the scale is moved to COM1 for this row.
+    QTest::newRow("/puertos") << "SYSTEL1" << 1 << "/puertos" << QByteArray() << "^$"
+                              << "9600,n,8,1"
+                              << R"(^\{"puertos":\[(.*\},)?\{"nombre":"COM1","ruta":"\\\\\\\\\.\\\\COM1",)"
+                                 R"([^}]*"configurado":true\}(,.*)?\]\}$)"
+                              << "";
 }
 
 void E2eWine::pesoPorCom3()
 {
     QFETCH(QString, protocolo);
+    QFETCH(int, com);
+    QFETCH(QString, ruta);
+    QFETCH(QByteArray, orden);
+    QFETCH(QString, bytes);
     QFETCH(QString, linea);
+    QFETCH(QString, cuerpo);
+    QFETCH(QString, registro);
     AgenteWine agente;
     BalanzaSimulada balanza(agente.Carpeta());
     QVERIFY(balanza.Iniciar({"--protocolo", protocolo, "--peso", "12.34"}));
     // Wine opens COMn through the prefix's dosdevices folder; the link points at the pty itself.
-    QVERIFY(balanza.EnlazarTambien(AgenteWine::Prefijo() + QStringLiteral("/dosdevices/com3")));
+    QVERIFY(balanza.EnlazarTambien(AgenteWine::Prefijo() + QStringLiteral("/dosdevices/com%1").arg(com)));
     // No DispositivoBalanza: PortBalanza=3 is COM3, as on a shop's computer.
     // A generous wait for each attempt: under Wine on a loaded machine the reply may take longer than the default
     // 50 ms, and a second attempt would show as a second request byte.
-    agente.Configurar(QStringLiteral("PortBalanza=3\r\nProtocoloBalanza=%1\r\nPausaIntento=1000\r\n").arg(protocolo));
+    agente.Configurar(
+        QStringLiteral("PortBalanza=%1\r\nProtocoloBalanza=%2\r\nPausaIntento=1000\r\nEsperaEstable=10000\r\n")
+            .arg(com)
+            .arg(protocolo));
     QVERIFY(agente.Iniciar());
-    QVERIFY(agente.EsperarLineaLog(QStringLiteral("? Puerto COM3 abierto con protocolo: ") + protocolo));
+    QVERIFY(agente.EsperarLineaLog(QStringLiteral("? Puerto COM%1 abierto con protocolo: ").arg(com) + protocolo));
     QTRY_COMPARE_WITH_TIMEOUT(balanza.Campo(QStringLiteral("linea")), linea, 10000);
-    const RespuestaHttp respuesta = agente.Get(QStringLiteral("/pesoBalanza"));
+    if (!orden.isEmpty()) {
+        QVERIFY(balanza.Ordenar(orden));
+    }
+    const RespuestaHttp respuesta = agente.Get(ruta);
     QCOMPARE(respuesta.estado, 200);
-    QCOMPARE(respuesta.cuerpo, QByteArray("12.340"));
-    QTEST(balanza.Campo(QStringLiteral("bytes")), "bytes");
-    QVERIFY(agente.EsperarLineaLog(QStringLiteral("?? Peso devuelto: 12.340")));
+    QVERIFY2(QRegularExpression(cuerpo).match(QString::fromUtf8(respuesta.cuerpo)).hasMatch(),
+             respuesta.cuerpo.constData());
+    const QString recibidos = balanza.Campo(QStringLiteral("bytes"));
+    QVERIFY2(QRegularExpression(bytes).match(recibidos).hasMatch(), qPrintable(recibidos));
+    if (!registro.isEmpty()) {
+        QVERIFY(agente.EsperarLineaLog(registro));
+    }
 }
 
 void E2eWine::impresionConSumatra_data()
