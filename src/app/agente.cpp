@@ -291,13 +291,16 @@ void Agente::Apagar()
         return;
     }
     m_apagado = true;
-    // The listener and the scale's streams end first: a port closed under a reading would reach them as an error.
+    // The scale's streams end first: a port closed under a reading would reach them as an error.
     if (m_servidor) {
-        m_servidor->DetenerServidor();
+        m_servidor->CerrarFlujos();
     }
-    // A port that fails to close must not keep the icon alive.
+    // A port that fails to close must not keep the listener or the icon alive.
     if (m_cfg.EsNormal() && m_balanza && m_balanza->PuertoAbierto()) {
         m_balanza->CerrarPuerto();
+    }
+    if (m_servidor) {
+        m_servidor->DetenerServidor();
     }
     if (m_ventana) {
         m_ventana->QuitarIconoBandeja();

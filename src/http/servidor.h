@@ -42,6 +42,8 @@ public:
     bool Ocioso() const;
     // Event streams open now.
     int FlujosAbiertos() const { return m_flujos.Abiertos(); }
+    // Ends the event streams, the listener going on.
+    void CerrarFlujos() { m_flujos.CerrarTodos(); }
 
 signals:
     // The listener could not start; emitted before the failure is logged, so whoever tells the user goes first.
