@@ -37,18 +37,22 @@ export class ErrorPlugin extends Error {
   }
 }
 
+// What a failed reading means, by /pesoBalanza's text or the reading's estado; `respuesta` keeps the reading.
+const FALLOS_BALANZA = {
+  'sin respuesta': 'La balanza no respondió: compruebe que esté encendida y conectada al puerto configurado.',
+  'ilegible': 'La balanza respondió, pero su respuesta no se pudo leer: compruebe su protocolo en la configuración.',
+  'error': 'El Plugin Tornavo no pudo usar el puerto de la balanza: compruebe que esté conectada y que el puerto ' +
+    'configurado sea el suyo.',
+  'ERR': 'La balanza no respondió, o su respuesta no se pudo leer.',
+  'ERROR': 'El Plugin Tornavo no pudo usar el puerto de la balanza: compruebe que esté conectada y que el puerto ' +
+    'configurado sea el suyo.',
+};
+
 function errorDeBalanza(lectura) {
-  const textos = {
-    'ERR': 'La balanza respondió, pero su respuesta no se pudo leer.',
-    'ERROR': 'El Plugin Tornavo no pudo usar el puerto de la balanza.',
-    'sin respuesta': 'La balanza no respondió.',
-    'ilegible': 'La balanza respondió, pero su respuesta no se pudo leer.',
-    'error': 'El Plugin Tornavo no pudo usar el puerto de la balanza.',
-  };
   const clave = typeof lectura === 'string' ? lectura : lectura.estado;
-  let mensaje = textos[clave] ?? `Estado de la balanza desconocido: ${clave}.`;
+  let mensaje = FALLOS_BALANZA[clave] ?? `Estado de la balanza desconocido: ${clave}.`;
   if (typeof lectura === 'object' && lectura.detalle) {
-    mensaje += ` ${lectura.detalle}`;
+    mensaje += ` (${lectura.detalle})`;
   }
   return new ErrorPlugin('balanza', mensaje, { estado: 200, respuesta: lectura });
 }
@@ -356,12 +360,30 @@ export class PluginTornavo {
     return (await this.#json('/impresoras/detalle')).impresoras;
   }
 
+  // /pesoBalanza answers "0.000" for a silent scale of the Systel family, as for an empty one, and "ERR" both for
+  // a silent scale and for one that sent something unreadable: the reading of /balanza tells which.
   async peso() {
     const peso = (await this.#llamar('/pesoBalanza')).texto.trim();
-    if (peso === 'ERR' || peso === 'ERROR') {
-      throw errorDeBalanza(peso);
+    if (peso !== 'ERR' && peso !== 'ERROR' && Number(peso) !== 0) {
+      return peso;
     }
-    return peso;
+    let lectura;
+    try {
+      lectura = await this.#json('/balanza');
+    } catch (e) {
+      if (e instanceof ErrorPlugin && e.codigo === 'agente') {
+        // An agent without /balanza: its text is all there is.
+        if (Number(peso) === 0) {
+          return peso;
+        }
+        throw errorDeBalanza(peso);
+      }
+      throw e;
+    }
+    if (lectura.estado !== 'ok') {
+      throw errorDeBalanza(lectura);
+    }
+    return lectura.peso;
   }
 
   async #lectura(ruta) {

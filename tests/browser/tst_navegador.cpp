@@ -114,6 +114,7 @@ private:
     soporte::CupsPrivado m_cups;
     QString m_sinCups;
     QProcess m_balanza;
+    QString m_dispositivo; // the simulated scale's device
     AgenteDePrueba m_agente;
     ServidorPaginas m_http;
     ServidorPaginas m_https;
@@ -246,8 +247,8 @@ void TstNavegador::initTestCase()
     while (!primera.contains('\n') && m_balanza.waitForReadyRead(15000)) {
         primera += m_balanza.readAllStandardOutput();
     }
-    const QString dispositivo = QString::fromLocal8Bit(primera.left(primera.indexOf('\n'))).trimmed();
-    QVERIFY2(!dispositivo.isEmpty(), m_balanza.readAllStandardError().constData());
+    m_dispositivo = QString::fromLocal8Bit(primera.left(primera.indexOf('\n'))).trimmed();
+    QVERIFY2(!m_dispositivo.isEmpty(), m_balanza.readAllStandardError().constData());
 
     // Qendra: a script that notes its folder and arguments.
     const QString qendra = m_datos.filePath(QStringLiteral("Qendra/Qendra"));
@@ -258,7 +259,7 @@ void TstNavegador::initTestCase()
     // The CSV folder does not exist yet: the agent makes it.
     m_agente.Configurar(QStringLiteral("MODE=PRO\r\nComportamiento=NORMAL\r\nProtocoloBalanza=Systel1\r\n"
                                        "DispositivoBalanza=%1\r\nCarpetaCSV=%2/\r\nProgramaQendra=%3\r\n")
-                            .arg(dispositivo, m_datos.filePath(QStringLiteral("csv")), qendra));
+                            .arg(m_dispositivo, m_datos.filePath(QStringLiteral("csv")), qendra));
     m_agente.Proceso().setChildProcessModifier(MorirConElPadre);
     QStringList entorno;
     if (m_sinCups.isEmpty()) {
@@ -725,12 +726,14 @@ void TstNavegador::modulo_data()
 {
     // `llamada` is JavaScript on the test bench's page, where `p` is a PluginTornavo for the agent; `esperado` is
     // {"valor": what it gives} or {"codigo", "mensaje"} of its ErrorPlugin. Both may hold %agente% (the agent's
-    // address), %libre% (a port nobody listens on), %ajena% (the foreign page's origin), %pdf% and %csv% (Base64).
+    // address), %libre% (a port nobody listens on), %ajena% (the foreign page's origin), %dispositivo% (the scale's
+    // device), %pdf% and %csv% (Base64).
     QTest::addColumn<QString>("pagina");  // http, https: the web application's; ajena: another shop's
     QTest::addColumn<QString>("balanza"); // the simulator's order first
     QTest::addColumn<QString>("llamada");
     QTest::addColumn<QString>("esperado");
-    // csv:<file> holding the CSV; impreso, nada impreso; cups (needs it); abandonada (the agent finds the page gone)
+    // csv:<file> holding the CSV; impreso, nada impreso; crudo:<hex>, the bytes of a finished job; cups (needs it);
+    // abandonada (the agent finds the page gone); un flujo (one scale stream at a time for two tabs)
     QTest::addColumn<QString>("efecto");
     const QString http = QStringLiteral("http");
     const QString csvBien = QStringLiteral(R"({"valor":{"success":true,"mensaje":"CSV recibido y ejecutado"}})");
@@ -748,6 +751,53 @@ void TstNavegador::modulo_data()
                                 << QStringLiteral("cups");
     QTest::newRow("peso") << http << QStringLiteral("peso 2.345") << QStringLiteral("await p.peso()")
                           << QStringLiteral(R"({"valor":"2.345"})") << QString();
+    QTest::newRow("peso cero") << http << QStringLiteral("peso 0") << QStringLiteral("await p.peso()")
+                               << QStringLiteral(R"({"valor":"0.000"})") << QString();
+    QTest::newRow("lectura") << http << QStringLiteral("peso 4.25")
+                             << QStringLiteral("(l => [l.peso, l.kg, l.estado, l.protocolo])(await p.balanza())")
+                             << QStringLiteral(R"({"valor":["4.250",4.25,"ok","Systel1"]})") << QString();
+    // The weight passes through other values for 1.5 s before it settles.
+    QTest::newRow("peso estable") << http << QStringLiteral("peso 6.5 1500")
+                                  << QStringLiteral("(l => [l.peso, l.kg, l.estable])(await p.pesoEstable())")
+                                  << QStringLiteral(R"({"valor":["6.500",6.5,true]})") << QString();
+    // A second tab listens first and leads; this one follows; the other stops (after GET /status, the log's mark)
+    // and this one takes the stream over.
+    QTest::newRow("escuchar en dos pestañas")
+        << QStringLiteral("https") << QStringLiteral("peso 3.75")
+        << QStringLiteral(
+               "await (async () => { const hasta = async (listo) => { const fin = performance.now() + 10000;"
+               " while (!listo() && performance.now() < fin) await new Promise((r) => setTimeout(r, 100)); };"
+               " const oir = (q) => { const o = { l: [] }; o.parar = q.escucharBalanza((l) => o.l.push(l.peso),"
+               " (e) => o.l.push(e.codigo)); return o; };"
+               " const w = open(location.href); await hasta(() => w.PluginTornavo && w.document.readyState === "
+               "'complete');"
+               " const otra = oir(new w.PluginTornavo({ url: '%agente%' })); await hasta(() => otra.l.length);"
+               " const esta = oir(p); await hasta(() => esta.l.length); await p.estado();"
+               " const n = esta.l.length; otra.parar(); await hasta(() => esta.l.length > n); esta.parar();"
+               " w.close(); return [otra.l[0], esta.l[0], esta.l[n]]; })()")
+        << QStringLiteral(R"({"valor":["3.750","3.750","3.750"]})") << QStringLiteral("un flujo");
+    QTest::newRow("detalle de impresoras")
+        << http << QString()
+        << QStringLiteral("(l => l.map((i) => [i.nombre, i.predeterminada, i.estado]).sort())("
+                          "await p.detalleImpresoras())")
+        << QStringLiteral(R"({"valor":[["Caja",true,"lista"],["Etiquetas-Año",false,"lista"]]})")
+        << QStringLiteral("cups");
+    QTest::newRow("bytes en cp850")
+        << http << QString()
+        << QStringLiteral("(r => [r.success, r.impresora])(await p.imprimirRaw('Jamón 1,250 kg ñ€', "
+                          "{ impresora: 'Etiquetas-Año', codificacion: 'cp850', nombreTrabajo: 'Etiqueta' }))")
+        << QStringLiteral(R"({"valor":[true,"Etiquetas-Año"]})")
+        << QStringLiteral("crudo:4a616da26e20312c323530206b6720a43f");
+    QTest::newRow("bytes hasta terminar")
+        << http << QString()
+        << QStringLiteral("(async (r) => (t => [t.trabajo === r.trabajo, t.impresora, t.estado])(await "
+                          "p.esperarTrabajo((await p.trabajo(r.trabajo)).trabajo, { hastaMs: 30000 })))("
+                          "await p.imprimirRaw(new Uint8Array([27, 64, 0, 255, 10]), { impresora: 'Caja' }))")
+        << QStringLiteral(R"({"valor":[true,"Caja","terminado"]})") << QStringLiteral("crudo:1b4000ff0a");
+    QTest::newRow("puertos") << http << QString()
+                             << QStringLiteral("(l => l.filter((x) => x.configurado).map((x) => x.ruta))("
+                                               "await p.puertos())")
+                             << QStringLiteral(R"({"valor":["%dispositivo%"]})") << QString();
     QTest::newRow("PDF en Uint8Array")
         << http << QString()
         << QStringLiteral("(r => [r.success, r.impresora])(await p.imprimirPdf("
@@ -815,6 +865,28 @@ void TstNavegador::modulo_data()
                                      << fallo(QStringLiteral("tiempo-agotado"),
                                               QStringLiteral("El Plugin Tornavo no respondió en 300 ms."))
                                      << QStringLiteral("abandonada");
+    QTest::newRow("trabajo desconocido") << http << QString() << QStringLiteral("p.trabajo('987654')")
+                                         << fallo(QStringLiteral("agente"),
+                                                  QStringLiteral("Trabajo no encontrado: 987654"))
+                                         << QString();
+    const QString callada = fallo(
+        QStringLiteral("balanza"),
+        QStringLiteral("La balanza no respondió: compruebe que esté encendida y conectada al puerto configurado."));
+    QTest::newRow("lectura de balanza callada")
+        << http << QStringLiteral("falla silencio") << QStringLiteral("p.balanza()") << callada << QString();
+    // /pesoBalanza answers 0.000 for it, as for an empty scale.
+    QTest::newRow("peso de balanza callada")
+        << http << QStringLiteral("falla silencio") << QStringLiteral("p.peso()") << callada << QString();
+    QTest::newRow("escuchar balanza callada")
+        << http << QStringLiteral("falla silencio")
+        << QStringLiteral("await new Promise((bien, mal) => { const parar = p.escucharBalanza(() => {}, "
+                          "(e) => { parar(); mal(e); }); })")
+        << callada << QString();
+    QTest::newRow("peso ilegible") << http << QStringLiteral("falla basura") << QStringLiteral("p.peso()")
+                                   << fallo(QStringLiteral("balanza"),
+                                            QStringLiteral("La balanza respondió, pero su respuesta no se pudo leer: "
+                                                           "compruebe su protocolo en la configuración."))
+                                   << QString();
 }
 
 void TstNavegador::modulo()
@@ -824,7 +896,8 @@ void TstNavegador::modulo()
     QFETCH(QString, llamada);
     QFETCH(QString, esperado);
     QFETCH(QString, efecto);
-    if (!m_sinCups.isEmpty() && (efecto.contains(QLatin1String("impreso")) || efecto == QLatin1String("cups"))) {
+    if (!m_sinCups.isEmpty() && (efecto.contains(QLatin1String("impreso")) || efecto == QLatin1String("cups") ||
+                                 efecto.startsWith(QLatin1String("crudo:")))) {
         QSKIP(qPrintable(m_sinCups));
     }
     QVERIFY(OrdenBalanza(QStringLiteral("falla ninguna")));
@@ -839,6 +912,7 @@ void TstNavegador::modulo()
         return texto.replace(QLatin1String("%agente%"), agente)
             .replace(QLatin1String("%puerto%"), QString::number(m_agente.Puerto()))
             .replace(QLatin1String("%ajena%"), ajena)
+            .replace(QLatin1String("%dispositivo%"), m_dispositivo)
             .replace(QLatin1String("%pdf%"), QString::fromLatin1(pdf.toBase64()))
             .replace(QLatin1String("%csv%"), QString::fromLatin1(csv.toBase64()));
     };
@@ -861,6 +935,7 @@ void TstNavegador::modulo()
     const int documentos = m_sinCups.isEmpty() ? int(m_cups.Documentos().size()) : 0;
     const QString abandono = QStringLiteral("? Error: El cliente cerró la conexión antes de recibir la respuesta.");
     const int abandonos = Contar(m_agente.LineasLog(), abandono);
+    const int lineas = int(m_agente.LineasLog().size());
 
     const QJsonObject r = Ejecutar(
         m_navegador,
@@ -878,6 +953,21 @@ void TstNavegador::modulo()
     } else if (efecto == QLatin1String("impreso")) {
         QTRY_COMPARE_WITH_TIMEOUT(int(m_cups.Documentos().size()), documentos + 1, 60000);
         QCOMPARE(soporte::LeerArchivo(m_cups.Documentos().constLast()), pdf);
+    } else if (efecto.startsWith(QLatin1String("crudo:"))) {
+        // The spooler got exactly these bytes and finished the job.
+        QTRY_COMPARE_WITH_TIMEOUT(int(m_cups.Documentos().size()), documentos + 1, 60000);
+        QCOMPARE(soporte::LeerArchivo(m_cups.Documentos().constLast()).toHex(), efecto.mid(6).toLatin1());
+        QTRY_COMPARE_WITH_TIMEOUT(m_cups.Trabajos().constLast().estado, QStringLiteral("completed"), 60000);
+    } else if (efecto == QLatin1String("un flujo")) {
+        // While both tabs listened the agent served one stream; after the mark, the one that took over.
+        const QStringList nuevas = m_agente.LineasLog().mid(lineas);
+        const auto marca = std::find_if(nuevas.cbegin(), nuevas.cend(), [](const QString& linea) {
+            return linea.contains(QLatin1String("Solicitud recibida: GET /status"));
+        });
+        QVERIFY(marca != nuevas.cend());
+        const QString abierto = QStringLiteral("Flujo de la balanza abierto");
+        QCOMPARE(Contar(nuevas.mid(0, marca - nuevas.cbegin()), abierto), 1);
+        QCOMPARE(Contar(nuevas.mid(marca - nuevas.cbegin()), abierto), 1);
     } else if (efecto == QLatin1String("nada impreso")) {
         QCOMPARE(int(m_cups.Documentos().size()), documentos);
     } else if (efecto == QLatin1String("abandonada")) {
