@@ -23,7 +23,8 @@ export declare class ErrorPlugin extends Error {
   readonly causa: unknown;
 }
 
-/** A document to send: its bytes, or its Base64 (a `data:...;base64,` prefix is allowed). */
+/** A document to send: its bytes, or its Base64 (a `data:...;base64,` prefix is allowed). Bytes in an ArrayBuffer or
+ *  a view are read while the call runs: leave them unchanged until it ends. */
 export type Documento = Blob | ArrayBuffer | ArrayBufferView | string;
 
 export type Codificacion = 'utf-8' | 'latin1' | 'iso-8859-1' | 'windows-1252' | 'cp437' | 'cp850';

@@ -113,18 +113,27 @@ async function base64EnPiezas(documento) {
     const coma = documento.startsWith('data:') ? documento.indexOf(',') : -1;
     return { piezas: [documento.slice(coma + 1)], largo: documento.length - coma - 1 };
   }
-  let blob;
+  let tamano;
+  let leer;
   if (documento instanceof Blob) {
-    blob = documento;
+    tamano = documento.size;
+    leer = async (desde) => new Uint8Array(await documento.slice(desde, desde + PIEZA_BASE64).arrayBuffer());
   } else if (documento instanceof ArrayBuffer || ArrayBuffer.isView(documento)) {
-    blob = new Blob([documento]);
+    // Read where they are, a piece at a time: a Blob of them would copy them all in one go, holding the page.
+    const bytes = documento instanceof ArrayBuffer ? new Uint8Array(documento)
+      : new Uint8Array(documento.buffer, documento.byteOffset, documento.byteLength);
+    tamano = bytes.length;
+    leer = async (desde) => {
+      await pausa(0);
+      return bytes.subarray(desde, desde + PIEZA_BASE64);
+    };
   } else {
     throw new TypeError('El documento debe ser un Blob, un File, un ArrayBuffer, un Uint8Array o un texto Base64.');
   }
   const piezas = [];
   let largo = 0;
-  for (let desde = 0; desde < blob.size; desde += PIEZA_BASE64) {
-    const base64 = aBase64(new Uint8Array(await blob.slice(desde, desde + PIEZA_BASE64).arrayBuffer()));
+  for (let desde = 0; desde < tamano; desde += PIEZA_BASE64) {
+    const base64 = aBase64(await leer(desde));
     largo += base64.length;
     piezas.push(new Blob([base64]));
   }
