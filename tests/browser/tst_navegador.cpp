@@ -1089,11 +1089,21 @@ void TstNavegador::unaSolaFamilia()
                         error),
              qPrintable(error));
     const QJsonObject r = Ejecutar(m_navegador, QStringLiteral("Banco.consultarEstado()"), error);
+    // Its scale is absent: the module says so, with the system's reason.
+    const QJsonValue sinBalanza = m_navegador.Evaluar(
+        QStringLiteral("Banco.plugin().peso().then(() => 'pesó', (e) => [e.codigo, e.respuesta.estado, e.message])"));
     soporte::DetenerProceso(agente);
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QVERIFY2(r.value(QLatin1String("ok")).toBool(), qPrintable(r.value(QLatin1String("error")).toString()));
     QCOMPARE(r.value(QLatin1String("json")).toObject().value(QLatin1String("puerto")).toString(),
              QString::number(puerto));
+    QCOMPARE(sinBalanza.toArray().at(0).toString(), QStringLiteral("balanza"));
+    QCOMPARE(sinBalanza.toArray().at(1).toString(), QStringLiteral("error"));
+    QCOMPARE(
+        sinBalanza.toArray().at(2).toString(),
+        QStringLiteral("El Plugin Tornavo no pudo usar el puerto de la balanza: compruebe que esté conectada y que "
+                       "el puerto configurado sea el suyo. (No such file or directory (%1/no-hay-balanza))")
+            .arg(carpeta.path()));
 }
 
 void TstNavegador::registroSinErrores()
