@@ -16,13 +16,15 @@ export declare class ErrorPlugin extends Error {
   readonly codigo: CodigoError;
   /** HTTP status of the agent's answer; 0 when there was none. */
   readonly estado: number;
-  /** The agent's answer: parsed JSON when it was JSON (a reading for 'balanza'), else its text. */
+  /** The agent's answer: parsed JSON when it was JSON (for 'balanza', the reading, whose `estado` says what failed),
+   *  else its text. */
   readonly respuesta: unknown;
   /** The browser's own error, when there was one. */
   readonly causa: unknown;
 }
 
-/** A document to send: its bytes, or its Base64 (a `data:...;base64,` prefix is allowed). */
+/** A document to send: its bytes, or its Base64 (a `data:...;base64,` prefix is allowed). Bytes in an ArrayBuffer or
+ *  a view are read while the call runs: leave them unchanged until it ends. */
 export type Documento = Blob | ArrayBuffer | ArrayBufferView | string;
 
 export type Codificacion = 'utf-8' | 'latin1' | 'iso-8859-1' | 'windows-1252' | 'cp437' | 'cp850';
@@ -106,10 +108,13 @@ export interface Trabajo {
 
 export interface Puerto {
   nombre: string;
+  /** The device's path, e.g. /dev/ttyUSB0 or \\.\COM3. */
+  ruta: string;
   descripcion: string;
   fabricante: string;
-  vid: string;
-  pid: string;
+  /** USB vendor and product ids in hex; null when the port is not USB. */
+  vid: string | null;
+  pid: string | null;
   configurado: boolean;
 }
 
@@ -146,7 +151,8 @@ export declare class PluginTornavo {
   /** 'PREDETERMINADA' first, then every installed printer. */
   impresoras(): Promise<string[]>;
   detalleImpresoras(): Promise<DetalleImpresora[]>;
-  /** The bare weight text of /pesoBalanza, e.g. "12.345". */
+  /** The bare weight text of /pesoBalanza, e.g. "12.345"; 'balanza' when the scale is silent, unreadable or its
+   *  port unusable (a zero or ERR is checked against /balanza, so a silent scale is never a zero). */
   peso(): Promise<string>;
   balanza(): Promise<Lectura>;
   /** A reading whose `estable` says whether the weight settled in time. */

@@ -37,18 +37,22 @@ export class ErrorPlugin extends Error {
   }
 }
 
+// What a failed reading means, by /pesoBalanza's text or the reading's estado; `respuesta` keeps the reading.
+const FALLOS_BALANZA = {
+  'sin respuesta': 'La balanza no respondió: compruebe que esté encendida y conectada al puerto configurado.',
+  'ilegible': 'La balanza respondió, pero su respuesta no se pudo leer: compruebe su protocolo en la configuración.',
+  'error': 'El Plugin Tornavo no pudo usar el puerto de la balanza: compruebe que esté conectada y que el puerto ' +
+    'configurado sea el suyo.',
+  'ERR': 'La balanza no respondió, o su respuesta no se pudo leer.',
+  'ERROR': 'El Plugin Tornavo no pudo usar el puerto de la balanza: compruebe que esté conectada y que el puerto ' +
+    'configurado sea el suyo.',
+};
+
 function errorDeBalanza(lectura) {
-  const textos = {
-    'ERR': 'La balanza respondió, pero su respuesta no se pudo leer.',
-    'ERROR': 'El Plugin Tornavo no pudo usar el puerto de la balanza.',
-    'sin respuesta': 'La balanza no respondió.',
-    'ilegible': 'La balanza respondió, pero su respuesta no se pudo leer.',
-    'error': 'El Plugin Tornavo no pudo usar el puerto de la balanza.',
-  };
   const clave = typeof lectura === 'string' ? lectura : lectura.estado;
-  let mensaje = textos[clave] ?? `Estado de la balanza desconocido: ${clave}.`;
+  let mensaje = FALLOS_BALANZA[clave] ?? `Estado de la balanza desconocido: ${clave}.`;
   if (typeof lectura === 'object' && lectura.detalle) {
-    mensaje += ` ${lectura.detalle}`;
+    mensaje += ` (${lectura.detalle})`;
   }
   return new ErrorPlugin('balanza', mensaje, { estado: 200, respuesta: lectura });
 }
@@ -109,18 +113,27 @@ async function base64EnPiezas(documento) {
     const coma = documento.startsWith('data:') ? documento.indexOf(',') : -1;
     return { piezas: [documento.slice(coma + 1)], largo: documento.length - coma - 1 };
   }
-  let blob;
+  let tamano;
+  let leer;
   if (documento instanceof Blob) {
-    blob = documento;
+    tamano = documento.size;
+    leer = async (desde) => new Uint8Array(await documento.slice(desde, desde + PIEZA_BASE64).arrayBuffer());
   } else if (documento instanceof ArrayBuffer || ArrayBuffer.isView(documento)) {
-    blob = new Blob([documento]);
+    // Read where they are, a piece at a time: a Blob of them would copy them all in one go, holding the page.
+    const bytes = documento instanceof ArrayBuffer ? new Uint8Array(documento)
+      : new Uint8Array(documento.buffer, documento.byteOffset, documento.byteLength);
+    tamano = bytes.length;
+    leer = async (desde) => {
+      await pausa(0);
+      return bytes.subarray(desde, desde + PIEZA_BASE64);
+    };
   } else {
     throw new TypeError('El documento debe ser un Blob, un File, un ArrayBuffer, un Uint8Array o un texto Base64.');
   }
   const piezas = [];
   let largo = 0;
-  for (let desde = 0; desde < blob.size; desde += PIEZA_BASE64) {
-    const base64 = aBase64(new Uint8Array(await blob.slice(desde, desde + PIEZA_BASE64).arrayBuffer()));
+  for (let desde = 0; desde < tamano; desde += PIEZA_BASE64) {
+    const base64 = aBase64(await leer(desde));
     largo += base64.length;
     piezas.push(new Blob([base64]));
   }
@@ -356,12 +369,30 @@ export class PluginTornavo {
     return (await this.#json('/impresoras/detalle')).impresoras;
   }
 
+  // /pesoBalanza answers "0.000" for a silent scale of the Systel family, as for an empty one, and "ERR" both for
+  // a silent scale and for one that sent something unreadable: the reading of /balanza tells which.
   async peso() {
     const peso = (await this.#llamar('/pesoBalanza')).texto.trim();
-    if (peso === 'ERR' || peso === 'ERROR') {
-      throw errorDeBalanza(peso);
+    if (peso !== 'ERR' && peso !== 'ERROR' && Number(peso) !== 0) {
+      return peso;
     }
-    return peso;
+    let lectura;
+    try {
+      lectura = await this.#json('/balanza');
+    } catch (e) {
+      if (e instanceof ErrorPlugin && e.codigo === 'agente') {
+        // An agent without /balanza: its text is all there is.
+        if (Number(peso) === 0) {
+          return peso;
+        }
+        throw errorDeBalanza(peso);
+      }
+      throw e;
+    }
+    if (lectura.estado !== 'ok') {
+      throw errorDeBalanza(lectura);
+    }
+    return lectura.peso;
   }
 
   async #lectura(ruta) {

@@ -93,6 +93,7 @@ private slots:
     void redLocal();
     void modulo_data();
     void modulo();
+    void documentoGrande_data();
     void documentoGrande();
     void unaSolaFamilia_data();
     void unaSolaFamilia();
@@ -114,6 +115,7 @@ private:
     soporte::CupsPrivado m_cups;
     QString m_sinCups;
     QProcess m_balanza;
+    QString m_dispositivo; // the simulated scale's device
     AgenteDePrueba m_agente;
     ServidorPaginas m_http;
     ServidorPaginas m_https;
@@ -246,8 +248,8 @@ void TstNavegador::initTestCase()
     while (!primera.contains('\n') && m_balanza.waitForReadyRead(15000)) {
         primera += m_balanza.readAllStandardOutput();
     }
-    const QString dispositivo = QString::fromLocal8Bit(primera.left(primera.indexOf('\n'))).trimmed();
-    QVERIFY2(!dispositivo.isEmpty(), m_balanza.readAllStandardError().constData());
+    m_dispositivo = QString::fromLocal8Bit(primera.left(primera.indexOf('\n'))).trimmed();
+    QVERIFY2(!m_dispositivo.isEmpty(), m_balanza.readAllStandardError().constData());
 
     // Qendra: a script that notes its folder and arguments.
     const QString qendra = m_datos.filePath(QStringLiteral("Qendra/Qendra"));
@@ -258,7 +260,7 @@ void TstNavegador::initTestCase()
     // The CSV folder does not exist yet: the agent makes it.
     m_agente.Configurar(QStringLiteral("MODE=PRO\r\nComportamiento=NORMAL\r\nProtocoloBalanza=Systel1\r\n"
                                        "DispositivoBalanza=%1\r\nCarpetaCSV=%2/\r\nProgramaQendra=%3\r\n")
-                            .arg(dispositivo, m_datos.filePath(QStringLiteral("csv")), qendra));
+                            .arg(m_dispositivo, m_datos.filePath(QStringLiteral("csv")), qendra));
     m_agente.Proceso().setChildProcessModifier(MorirConElPadre);
     QStringList entorno;
     if (m_sinCups.isEmpty()) {
@@ -739,12 +741,14 @@ void TstNavegador::modulo_data()
 {
     // `llamada` is JavaScript on the test bench's page, where `p` is a PluginTornavo for the agent; `esperado` is
     // {"valor": what it gives} or {"codigo", "mensaje"} of its ErrorPlugin. Both may hold %agente% (the agent's
-    // address), %libre% (a port nobody listens on), %ajena% (the foreign page's origin), %pdf% and %csv% (Base64).
+    // address), %libre% (a port nobody listens on), %ajena% (the foreign page's origin), %dispositivo% (the scale's
+    // device), %pdf% and %csv% (Base64).
     QTest::addColumn<QString>("pagina");  // http, https: the web application's; ajena: another shop's
     QTest::addColumn<QString>("balanza"); // the simulator's order first
     QTest::addColumn<QString>("llamada");
     QTest::addColumn<QString>("esperado");
-    // csv:<file> holding the CSV; impreso, nada impreso; cups (needs it); abandonada (the agent finds the page gone)
+    // csv:<file> holding the CSV; impreso, nada impreso; crudo:<hex>, the bytes of a finished job; cups (needs it);
+    // abandonada (the agent finds the page gone); un flujo (one scale stream at a time for two tabs)
     QTest::addColumn<QString>("efecto");
     const QString http = QStringLiteral("http");
     const QString csvBien = QStringLiteral(R"({"valor":{"success":true,"mensaje":"CSV recibido y ejecutado"}})");
@@ -762,6 +766,53 @@ void TstNavegador::modulo_data()
                                 << QStringLiteral("cups");
     QTest::newRow("peso") << http << QStringLiteral("peso 2.345") << QStringLiteral("await p.peso()")
                           << QStringLiteral(R"({"valor":"2.345"})") << QString();
+    QTest::newRow("peso cero") << http << QStringLiteral("peso 0") << QStringLiteral("await p.peso()")
+                               << QStringLiteral(R"({"valor":"0.000"})") << QString();
+    QTest::newRow("lectura") << http << QStringLiteral("peso 4.25")
+                             << QStringLiteral("(l => [l.peso, l.kg, l.estado, l.protocolo])(await p.balanza())")
+                             << QStringLiteral(R"({"valor":["4.250",4.25,"ok","Systel1"]})") << QString();
+    // The weight passes through other values for 1.5 s before it settles.
+    QTest::newRow("peso estable") << http << QStringLiteral("peso 6.5 1500")
+                                  << QStringLiteral("(l => [l.peso, l.kg, l.estable])(await p.pesoEstable())")
+                                  << QStringLiteral(R"({"valor":["6.500",6.5,true]})") << QString();
+    // A second tab listens first and leads; this one follows; the other stops (after GET /status, the log's mark)
+    // and this one takes the stream over.
+    QTest::newRow("escuchar en dos pestañas")
+        << QStringLiteral("https") << QStringLiteral("peso 3.75")
+        << QStringLiteral(
+               "await (async () => { const hasta = async (listo) => { const fin = performance.now() + 10000;"
+               " while (!listo() && performance.now() < fin) await new Promise((r) => setTimeout(r, 100)); };"
+               " const oir = (q) => { const o = { l: [] }; o.parar = q.escucharBalanza((l) => o.l.push(l.peso),"
+               " (e) => o.l.push(e.codigo)); return o; };"
+               " const w = open(location.href); await hasta(() => w.PluginTornavo && w.document.readyState === "
+               "'complete');"
+               " const otra = oir(new w.PluginTornavo({ url: '%agente%' })); await hasta(() => otra.l.length);"
+               " const esta = oir(p); await hasta(() => esta.l.length); await p.estado();"
+               " const n = esta.l.length; otra.parar(); await hasta(() => esta.l.length > n); esta.parar();"
+               " w.close(); return [otra.l[0], esta.l[0], esta.l[n]]; })()")
+        << QStringLiteral(R"({"valor":["3.750","3.750","3.750"]})") << QStringLiteral("un flujo");
+    QTest::newRow("detalle de impresoras")
+        << http << QString()
+        << QStringLiteral("(l => l.map((i) => [i.nombre, i.predeterminada, i.estado]).sort())("
+                          "await p.detalleImpresoras())")
+        << QStringLiteral(R"({"valor":[["Caja",true,"lista"],["Etiquetas-Año",false,"lista"]]})")
+        << QStringLiteral("cups");
+    QTest::newRow("bytes en cp850")
+        << http << QString()
+        << QStringLiteral("(r => [r.success, r.impresora])(await p.imprimirRaw('Jamón 1,250 kg ñ€', "
+                          "{ impresora: 'Etiquetas-Año', codificacion: 'cp850', nombreTrabajo: 'Etiqueta' }))")
+        << QStringLiteral(R"({"valor":[true,"Etiquetas-Año"]})")
+        << QStringLiteral("crudo:4a616da26e20312c323530206b6720a43f");
+    QTest::newRow("bytes hasta terminar")
+        << http << QString()
+        << QStringLiteral("(async (r) => (t => [t.trabajo === r.trabajo, t.impresora, t.estado])(await "
+                          "p.esperarTrabajo((await p.trabajo(r.trabajo)).trabajo, { hastaMs: 30000 })))("
+                          "await p.imprimirRaw(new Uint8Array([27, 64, 0, 255, 10]), { impresora: 'Caja' }))")
+        << QStringLiteral(R"({"valor":[true,"Caja","terminado"]})") << QStringLiteral("crudo:1b4000ff0a");
+    QTest::newRow("puertos") << http << QString()
+                             << QStringLiteral("(l => l.filter((x) => x.configurado).map((x) => x.ruta))("
+                                               "await p.puertos())")
+                             << QStringLiteral(R"({"valor":["%dispositivo%"]})") << QString();
     QTest::newRow("PDF en Uint8Array")
         << http << QString()
         << QStringLiteral("(r => [r.success, r.impresora])(await p.imprimirPdf("
@@ -829,6 +880,28 @@ void TstNavegador::modulo_data()
                                      << fallo(QStringLiteral("tiempo-agotado"),
                                               QStringLiteral("El Plugin Tornavo no respondió en 300 ms."))
                                      << QStringLiteral("abandonada");
+    QTest::newRow("trabajo desconocido") << http << QString() << QStringLiteral("p.trabajo('987654')")
+                                         << fallo(QStringLiteral("agente"),
+                                                  QStringLiteral("Trabajo no encontrado: 987654"))
+                                         << QString();
+    const QString callada = fallo(
+        QStringLiteral("balanza"),
+        QStringLiteral("La balanza no respondió: compruebe que esté encendida y conectada al puerto configurado."));
+    QTest::newRow("lectura de balanza callada")
+        << http << QStringLiteral("falla silencio") << QStringLiteral("p.balanza()") << callada << QString();
+    // /pesoBalanza answers 0.000 for it, as for an empty scale.
+    QTest::newRow("peso de balanza callada")
+        << http << QStringLiteral("falla silencio") << QStringLiteral("p.peso()") << callada << QString();
+    QTest::newRow("escuchar balanza callada")
+        << http << QStringLiteral("falla silencio")
+        << QStringLiteral("await new Promise((bien, mal) => { const parar = p.escucharBalanza(() => {}, "
+                          "(e) => { parar(); mal(e); }); })")
+        << callada << QString();
+    QTest::newRow("peso ilegible") << http << QStringLiteral("falla basura") << QStringLiteral("p.peso()")
+                                   << fallo(QStringLiteral("balanza"),
+                                            QStringLiteral("La balanza respondió, pero su respuesta no se pudo leer: "
+                                                           "compruebe su protocolo en la configuración."))
+                                   << QString();
 }
 
 void TstNavegador::modulo()
@@ -838,7 +911,8 @@ void TstNavegador::modulo()
     QFETCH(QString, llamada);
     QFETCH(QString, esperado);
     QFETCH(QString, efecto);
-    if (!m_sinCups.isEmpty() && (efecto.contains(QLatin1String("impreso")) || efecto == QLatin1String("cups"))) {
+    if (!m_sinCups.isEmpty() && (efecto.contains(QLatin1String("impreso")) || efecto == QLatin1String("cups") ||
+                                 efecto.startsWith(QLatin1String("crudo:")))) {
         QSKIP(qPrintable(m_sinCups));
     }
     QVERIFY(OrdenBalanza(QStringLiteral("falla ninguna")));
@@ -853,6 +927,7 @@ void TstNavegador::modulo()
         return texto.replace(QLatin1String("%agente%"), agente)
             .replace(QLatin1String("%puerto%"), QString::number(m_agente.Puerto()))
             .replace(QLatin1String("%ajena%"), ajena)
+            .replace(QLatin1String("%dispositivo%"), m_dispositivo)
             .replace(QLatin1String("%pdf%"), QString::fromLatin1(pdf.toBase64()))
             .replace(QLatin1String("%csv%"), QString::fromLatin1(csv.toBase64()));
     };
@@ -875,6 +950,7 @@ void TstNavegador::modulo()
     const int documentos = m_sinCups.isEmpty() ? int(m_cups.Documentos().size()) : 0;
     const QString abandono = QStringLiteral("? Error: El cliente cerró la conexión antes de recibir la respuesta.");
     const int abandonos = Contar(m_agente.LineasLog(), abandono);
+    const int lineas = int(m_agente.LineasLog().size());
 
     const QJsonObject r = Ejecutar(
         m_navegador,
@@ -892,6 +968,21 @@ void TstNavegador::modulo()
     } else if (efecto == QLatin1String("impreso")) {
         QTRY_COMPARE_WITH_TIMEOUT(int(m_cups.Documentos().size()), documentos + 1, 60000);
         QCOMPARE(soporte::LeerArchivo(m_cups.Documentos().constLast()), pdf);
+    } else if (efecto.startsWith(QLatin1String("crudo:"))) {
+        // The spooler got exactly these bytes and finished the job.
+        QTRY_COMPARE_WITH_TIMEOUT(int(m_cups.Documentos().size()), documentos + 1, 60000);
+        QCOMPARE(soporte::LeerArchivo(m_cups.Documentos().constLast()).toHex(), efecto.mid(6).toLatin1());
+        QTRY_COMPARE_WITH_TIMEOUT(m_cups.Trabajos().constLast().estado, QStringLiteral("completed"), 60000);
+    } else if (efecto == QLatin1String("un flujo")) {
+        // While both tabs listened the agent served one stream; after the mark, the one that took over.
+        const QStringList nuevas = m_agente.LineasLog().mid(lineas);
+        const auto marca = std::find_if(nuevas.cbegin(), nuevas.cend(), [](const QString& linea) {
+            return linea.contains(QLatin1String("Solicitud recibida: GET /status"));
+        });
+        QVERIFY(marca != nuevas.cend());
+        const QString abierto = QStringLiteral("Flujo de la balanza abierto");
+        QCOMPARE(Contar(nuevas.mid(0, marca - nuevas.cbegin()), abierto), 1);
+        QCOMPARE(Contar(nuevas.mid(marca - nuevas.cbegin()), abierto), 1);
     } else if (efecto == QLatin1String("nada impreso")) {
         QCOMPARE(int(m_cups.Documentos().size()), documentos);
     } else if (efecto == QLatin1String("abandonada")) {
@@ -901,10 +992,19 @@ void TstNavegador::modulo()
     }
 }
 
+void TstNavegador::documentoGrande_data()
+{
+    QTest::addColumn<QString>("documento"); // JavaScript making it of `bytes`
+    QTest::newRow("Blob") << QStringLiteral("new Blob([bytes], { type: 'application/pdf' })");
+    QTest::newRow("Uint8Array") << QStringLiteral("bytes");
+}
+
 void TstNavegador::documentoGrande()
 {
+    QFETCH(QString, documento);
     // A 40 MB document goes whole, through Base64 made a piece at a time; how long the page stops meanwhile is
-    // reported, not judged (the longest gap between two turns of a message loop, and the browser's long tasks).
+    // reported, not judged (the browser's long tasks while the Base64 is made and while it is sent, the longest gap
+    // between two turns of a message loop, and the machine's load, which lengthens them all).
     const int tamano = 40 * 1024 * 1024;
     QString error;
     QVERIFY2(AbrirBanco(m_navegador, UrlBanco(QStringLiteral("http"), kAplicacion, m_http.Puerto()), error),
@@ -912,31 +1012,43 @@ void TstNavegador::documentoGrande()
     const QString nombre = QStringLiteral("grande.pdf");
     const QString archivo = QDir(m_datos.filePath(QStringLiteral("csv"))).filePath(nombre);
     QFile::remove(archivo);
-    const QJsonObject r = Ejecutar(
-        m_navegador,
-        QStringLiteral(
-            "(async () => { const n = %1; const bytes = new Uint8Array(n);"
-            " for (let i = 0; i < n; i++) bytes[i] = (i * 7 + (i >>> 12)) & 255;"
-            " const documento = new Blob([bytes], { type: 'application/pdf' });"
-            " await new Promise((listo) => setTimeout(listo, 100));"
-            " const largas = []; const observador = new PerformanceObserver((l) => "
-            "   largas.push(...l.getEntries().map((e) => e.duration))); observador.observe({ type: 'longtask' });"
-            " let hueco = 0, antes = performance.now(), latiendo = true; const canal = new MessageChannel();"
-            " canal.port1.onmessage = () => { const t = performance.now(); hueco = Math.max(hueco, t - antes);"
-            "   antes = t; if (latiendo) canal.port2.postMessage(0); }; canal.port2.postMessage(0);"
-            " const inicio = performance.now();"
-            " const r = await new PluginTornavo({ url: %2 }).enviarCsv(documento, %3);"
-            " const ms = performance.now() - inicio; latiendo = false;"
-            " await new Promise((listo) => setTimeout(listo, 100)); observador.disconnect();"
-            " return { mensaje: r.mensaje, ms, hueco, largas: largas.length, masLarga: Math.max(0, ...largas) }; })()")
-            .arg(tamano)
-            .arg(Js(QStringLiteral("http://localhost:%1").arg(m_agente.Puerto())), Js(nombre)),
-        error);
+    const QJsonObject r =
+        Ejecutar(m_navegador,
+                 QStringLiteral(
+                     "(async () => { const n = %1; const bytes = new Uint8Array(n);"
+                     " for (let i = 0; i < n; i++) bytes[i] = (i * 7 + (i >>> 12)) & 255;"
+                     " const documento = %4;"
+                     " await new Promise((listo) => setTimeout(listo, 100));"
+                     " const largas = []; const observador = new PerformanceObserver((l) => largas.push("
+                     "   ...l.getEntries().map((e) => [e.startTime + e.duration, e.duration])));"
+                     " observador.observe({ type: 'longtask' });"
+                     " let hueco = 0, antes = performance.now(), latiendo = true; const canal = new MessageChannel();"
+                     " canal.port1.onmessage = () => { const t = performance.now(); hueco = Math.max(hueco, t - antes);"
+                     "   antes = t; if (latiendo) canal.port2.postMessage(0); }; canal.port2.postMessage(0);"
+                     // The body is ready, its Base64 made, when the module hands it to fetch.
+                     " let listo = 0; const fetchPropio = window.fetch; window.fetch = (...a) => {"
+                     "   listo = performance.now(); return fetchPropio(...a); };"
+                     " const inicio = performance.now();"
+                     " const r = await new PluginTornavo({ url: %2 }).enviarCsv(documento, %3);"
+                     " const ms = performance.now() - inicio; latiendo = false; window.fetch = fetchPropio;"
+                     " await new Promise((listo) => setTimeout(listo, 100)); observador.disconnect();"
+                     " const antesDe = largas.filter(([fin]) => fin <= listo).map(([, d]) => d);"
+                     " const despues = largas.filter(([fin]) => fin > listo).map(([, d]) => d);"
+                     " return { mensaje: r.mensaje, ms, base64: listo - inicio, hueco, largas: antesDe.length,"
+                     "   masLarga: Math.max(0, ...antesDe), largasEnvio: despues.length, masLargaEnvio: Math.max(0, "
+                     "...despues) };"
+                     " })()")
+                     .arg(tamano)
+                     .arg(Js(QStringLiteral("http://localhost:%1").arg(m_agente.Puerto())), Js(nombre), documento),
+                 error);
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QCOMPARE(r.value(QLatin1String("mensaje")).toString(), QStringLiteral("CSV recibido y ejecutado"));
-    qInfo("40 MB: %.0f ms en total; la página quedó parada como mucho %.1f ms; %d tareas largas, la mayor de %.1f ms",
-          r.value(QLatin1String("ms")).toDouble(), r.value(QLatin1String("hueco")).toDouble(),
-          r.value(QLatin1String("largas")).toInt(), r.value(QLatin1String("masLarga")).toDouble());
+    const auto n = [&r](const char* clave) { return r.value(QLatin1String(clave)).toDouble(); };
+    qInfo(
+        "40 MB: %.0f ms en total, el Base64 listo en %.0f ms; tareas largas mientras se codificaba: %.0f, la mayor de "
+        "%.1f ms; durante el envío: %.0f, la mayor de %.1f ms; el mayor hueco entre dos turnos, %.1f ms; carga: %s",
+        n("ms"), n("base64"), n("largas"), n("masLarga"), n("largasEnvio"), n("masLargaEnvio"), n("hueco"),
+        soporte::LeerArchivo(QStringLiteral("/proc/loadavg")).left(14).constData());
 
     QByteArray esperado(tamano, Qt::Uninitialized);
     for (int i = 0; i < tamano; ++i) {
@@ -991,11 +1103,21 @@ void TstNavegador::unaSolaFamilia()
                         error),
              qPrintable(error));
     const QJsonObject r = Ejecutar(m_navegador, QStringLiteral("Banco.consultarEstado()"), error);
+    // Its scale is absent: the module says so, with the system's reason.
+    const QJsonValue sinBalanza = m_navegador.Evaluar(
+        QStringLiteral("Banco.plugin().peso().then(() => 'pesó', (e) => [e.codigo, e.respuesta.estado, e.message])"));
     soporte::DetenerProceso(agente);
     QVERIFY2(error.isEmpty(), qPrintable(error));
     QVERIFY2(r.value(QLatin1String("ok")).toBool(), qPrintable(r.value(QLatin1String("error")).toString()));
     QCOMPARE(r.value(QLatin1String("json")).toObject().value(QLatin1String("puerto")).toString(),
              QString::number(puerto));
+    QCOMPARE(sinBalanza.toArray().at(0).toString(), QStringLiteral("balanza"));
+    QCOMPARE(sinBalanza.toArray().at(1).toString(), QStringLiteral("error"));
+    QCOMPARE(
+        sinBalanza.toArray().at(2).toString(),
+        QStringLiteral("El Plugin Tornavo no pudo usar el puerto de la balanza: compruebe que esté conectada y que "
+                       "el puerto configurado sea el suyo. (No such file or directory (%1/no-hay-balanza))")
+            .arg(carpeta.path()));
 }
 
 void TstNavegador::registroSinErrores()

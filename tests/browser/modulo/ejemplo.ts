@@ -54,7 +54,7 @@ export async function todo(pdf: File, etiqueta: string, csv: string): Promise<st
     const envio = await plugin.enviarCsv(new Blob([csv], { type: 'text/csv' }), 'precios.csv');
     notas.push(envio.mensaje);
     const puertos: Puerto[] = await plugin.puertos();
-    notas.push(...puertos.filter((p) => p.configurado).map((p) => p.nombre));
+    notas.push(...puertos.filter((p) => p.configurado).map((p) => `${p.nombre} (${p.ruta})`));
     const permiso: Permiso = await plugin.permiso();
     notas.push(permiso);
   } catch (e) {
