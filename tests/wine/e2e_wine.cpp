@@ -187,6 +187,15 @@ void E2eWine::pesoPorCom3_data()
     QTest::newRow("/balanza/estable tras asentarse")
         << "SYSTEL1" << 3 << "/balanza/estable" << QByteArray("peso 12.34 1200") << "^07( 07){3,}$"
         << "9600,n,8,1" << lectura.arg(QStringLiteral("true")) << "";
+    // A scale that says nothing, or nothing that reads as a weight: told apart from a real zero.
+    QTest::newRow("/balanza callada") << "SYSTEL1" << 3 << "/balanza" << QByteArray("falla silencio") << "^07( 07)*$"
+                                      << "9600,n,8,1"
+                                      << R"(^\{"peso":"0\.000","kg":null,"estado":"sin respuesta",.*\}$)"
+                                      << "";
+    QTest::newRow("/balanza ilegible") << "SYSTEL1" << 3 << "/balanza" << QByteArray("falla basura") << "^07( 07)*$"
+                                       << "9600,n,8,1"
+                                       << R"(^\{"peso":"[^"]*","kg":null,"estado":"ilegible",.*\}$)"
+                                       << "";
     // The configured port among those the system lists, marked. Wine lists the COM ports its prefix had when made
     // (COM1), not a link added later: the scale is moved to COM1 for this row.
     QTest::newRow("/puertos") << "SYSTEL1" << 1 << "/puertos" << QByteArray() << "^$"
