@@ -71,6 +71,10 @@ public:
     // A raw job (bytes sent unchanged) on a printer named exactly; null with the reason when it cannot begin.
     virtual std::unique_ptr<EnvioDirecto> AbrirDirecto(const QString& impresora, const QString& nombreTrabajo,
                                                        QString& motivo) = 0;
+    // A PDF job on a printer named exactly, handed over like a raw one, with CUPS job attributes ("copies=2", or a
+    // bare name for true). A spooler that takes no documents itself refuses it with its reason.
+    virtual std::unique_ptr<EnvioDirecto> AbrirPDF(const QString& impresora, const QString& nombreTrabajo,
+                                                   const QStringList& atributos, QString& motivo);
     // The state of a job by the spooler's id.
     virtual InfoTrabajo Consultar(const QString& impresora, const QString& id) const = 0;
     // The id of the printer's job whose document name holds `documento`, or empty when none does (or the spooler

@@ -276,15 +276,27 @@ template <typename Socket> void Vigilar(Socket* socket, EnvioCups* envio)
                      [envio, socket] { envio->Cerrada(socket->errorString()); });
 }
 
-// The IPP message that opens a raw job, as bytes.
-QByteArray PedidoDirecto(const QString& impresora, const QString& nombreTrabajo)
+// The IPP message that opens a job, as bytes: a document in `formato`, with CUPS's job attributes encoded as lp
+// encodes them.
+QByteArray PedidoDeTrabajo(const QString& impresora, const QString& nombreTrabajo, const char* formato,
+                           const QStringList& atributos = QStringList())
 {
     ipp_t* pedido = ippNewRequest(IPP_OP_PRINT_JOB);
     ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
                  UriDe("printers", impresora).constData());
     ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
     ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, nombreTrabajo.toUtf8().constData());
-    ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, CUPS_FORMAT_RAW);
+    // The format goes among the options: encoded without one, they would name a format of their own.
+    cups_option_t* opciones = nullptr;
+    int cuantas = cupsAddOption("document-format", formato, 0, &opciones);
+    for (const QString& atributo : atributos) {
+        const qsizetype igual = atributo.indexOf(u'=');
+        cuantas = cupsAddOption(atributo.left(igual).toUtf8().constData(),
+                                igual < 0 ? "true" : atributo.mid(igual + 1).toUtf8().constData(), cuantas, &opciones);
+    }
+    cupsEncodeOptions2(pedido, cuantas, opciones, IPP_TAG_OPERATION);
+    cupsEncodeOptions2(pedido, cuantas, opciones, IPP_TAG_JOB);
+    cupsFreeOptions(cuantas, opciones);
     QByteArray bytes;
     const auto escribir = [](void* contexto, ipp_uchar_t* origen, size_t cuantos) -> ssize_t {
         static_cast<QByteArray*>(contexto)->append(reinterpret_cast<const char*>(origen),
@@ -297,6 +309,39 @@ QByteArray PedidoDirecto(const QString& impresora, const QString& nombreTrabajo)
     } while (estado != IPP_STATE_DATA && estado != IPP_STATE_ERROR);
     ippDelete(pedido);
     return estado == IPP_STATE_DATA ? bytes : QByteArray();
+}
+
+// A job's Print-Job request sent over a connection of its own: pieces of two jobs may be on their way at the same
+// time. Null with the reason when it cannot begin.
+std::unique_ptr<EnvioDirecto> Abrir(const QString& impresora, const QByteArray& ipp, QString& motivo)
+{
+    if (ipp.isEmpty()) {
+        motivo = QStringLiteral("no se pudo formar el pedido IPP");
+        return nullptr;
+    }
+    const QString servidor = QString::fromUtf8(cupsServer());
+    std::unique_ptr<EnvioCups> envio;
+    if (servidor.startsWith(u'/')) {
+        auto* socket = new QLocalSocket;
+        envio = std::make_unique<EnvioCups>(socket);
+        Vigilar(socket, envio.get());
+        socket->connectToServer(servidor);
+    } else {
+        auto* socket = new QTcpSocket;
+        envio = std::make_unique<EnvioCups>(socket);
+        Vigilar(socket, envio.get());
+        socket->connectToHost(servidor, static_cast<quint16>(ippPort()));
+    }
+    const QByteArray recurso = "/printers/" + QUrl::toPercentEncoding(impresora);
+    const QByteArray anfitrion = servidor.startsWith(u'/') ? QByteArray("localhost") : servidor.toUtf8();
+    envio->Comenzar("POST " + recurso + " HTTP/1.1\r\nHost: " + anfitrion +
+                        "\r\nContent-Type: application/ipp\r\nTransfer-Encoding: chunked\r\n\r\n",
+                    ipp);
+    if (envio->Concluido()) {
+        motivo = envio->Motivo();
+        return nullptr;
+    }
+    return envio;
 }
 
 class SpoolerCups final : public Spooler
@@ -348,35 +393,13 @@ public:
     std::unique_ptr<EnvioDirecto> AbrirDirecto(const QString& impresora, const QString& nombreTrabajo,
                                                QString& motivo) override
     {
-        const QByteArray ipp = PedidoDirecto(impresora, nombreTrabajo);
-        if (ipp.isEmpty()) {
-            motivo = QStringLiteral("no se pudo formar el pedido IPP");
-            return nullptr;
-        }
-        // A connection of the job's own: pieces of two jobs may be on their way at the same time.
-        const QString servidor = QString::fromUtf8(cupsServer());
-        std::unique_ptr<EnvioCups> envio;
-        if (servidor.startsWith(u'/')) {
-            auto* socket = new QLocalSocket;
-            envio = std::make_unique<EnvioCups>(socket);
-            Vigilar(socket, envio.get());
-            socket->connectToServer(servidor);
-        } else {
-            auto* socket = new QTcpSocket;
-            envio = std::make_unique<EnvioCups>(socket);
-            Vigilar(socket, envio.get());
-            socket->connectToHost(servidor, static_cast<quint16>(ippPort()));
-        }
-        const QByteArray recurso = "/printers/" + QUrl::toPercentEncoding(impresora);
-        const QByteArray anfitrion = servidor.startsWith(u'/') ? QByteArray("localhost") : servidor.toUtf8();
-        envio->Comenzar("POST " + recurso + " HTTP/1.1\r\nHost: " + anfitrion +
-                            "\r\nContent-Type: application/ipp\r\nTransfer-Encoding: chunked\r\n\r\n",
-                        ipp);
-        if (envio->Concluido()) {
-            motivo = envio->Motivo();
-            return nullptr;
-        }
-        return envio;
+        return Abrir(impresora, PedidoDeTrabajo(impresora, nombreTrabajo, CUPS_FORMAT_RAW), motivo);
+    }
+
+    std::unique_ptr<EnvioDirecto> AbrirPDF(const QString& impresora, const QString& nombreTrabajo,
+                                           const QStringList& atributos, QString& motivo) override
+    {
+        return Abrir(impresora, PedidoDeTrabajo(impresora, nombreTrabajo, CUPS_FORMAT_PDF, atributos), motivo);
     }
 
     InfoTrabajo Consultar(const QString&, const QString& id) const override
@@ -417,7 +440,7 @@ public:
         return info;
     }
 
-    // lp tells every job's id: no CUPS job is looked for by its name.
+    // CUPS tells every job's id as it accepts it: no job is looked for by its name.
     QString BuscarPorDocumento(const QString&, const QString&) const override { return QString(); }
 };
 

@@ -137,3 +137,9 @@ QString TablaTrabajos::Respuesta(const QString& id)
            QDateTime::fromMSecsSinceEpoch(t->cambio).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
            QStringLiteral("\"}");
 }
+
+std::unique_ptr<EnvioDirecto> Spooler::AbrirPDF(const QString&, const QString&, const QStringList&, QString& motivo)
+{
+    motivo = QStringLiteral("el spooler no recibe documentos PDF");
+    return nullptr;
+}
