@@ -12,8 +12,8 @@
 struct VisorCups::Envio
 {
     QString cola;
-    QString destino;   // as logged: the queue, or the name asked for when there is none
-    QString atributos; // as logged
+    QString destino; // as logged: the queue, or the name asked for when there is none
+    QStringList atributos;
     QByteArray datos;
     qsizetype enviados = 0;
     std::unique_ptr<EnvioDirecto> envio;
@@ -24,7 +24,7 @@ struct VisorCups::Envio
 VisorCups::VisorCups(Spooler& spooler, const ListaImpresoras& impresoras)
     : m_spooler(spooler)
     , m_impresoras(impresoras)
-    , m_contexto(std::make_unique<QObject>())
+    , m_contexto(std::make_shared<QObject>())
 {
 }
 
@@ -33,7 +33,7 @@ VisorCups::VisorCups(std::unique_ptr<Spooler> spooler, std::unique_ptr<ListaImpr
     , m_propia(std::move(impresoras))
     , m_spooler(*m_spoolerPropio)
     , m_impresoras(*m_propia)
-    , m_contexto(std::make_unique<QObject>())
+    , m_contexto(std::make_shared<QObject>())
 {
 }
 
@@ -49,17 +49,33 @@ void VisorCups::ImprimirPDF(const QString& rutaPDF, const QString& impresora, co
                             const OpcionesImpresion& opciones, AlIniciar alIniciar, AlEncolar alEncolar)
 {
     auto e = std::make_shared<Envio>();
-    e->cola = EsPredeterminada(impresora) ? m_spooler.Predeterminada() : Cola(impresora, m_impresoras.Nombres());
-    e->destino = e->cola.isEmpty() ? impresora : e->cola;
-    const QStringList atributos = AtributosCups(opciones);
-    e->atributos = atributos.join(u' ');
+    e->destino = impresora;
+    e->atributos = AtributosCups(opciones);
     e->datos = contenido;
     e->alIniciar = std::move(alIniciar);
     e->alEncolar = std::move(alEncolar);
+    // The queue shows the job by the saved file's name, as it would a file handed to lp.
+    const QString documento = QFileInfo(rutaPDF).fileName();
+    if (!EsPredeterminada(impresora)) {
+        Abrir(e, Cola(impresora, m_impresoras.Nombres()), documento);
+        return;
+    }
+    m_spooler.Predeterminada([this, e, documento, vivo = std::weak_ptr<QObject>(m_contexto)](const QString& cola) {
+        if (!vivo.expired()) {
+            Abrir(e, cola, documento);
+        }
+    });
+}
+
+void VisorCups::Abrir(const std::shared_ptr<Envio>& e, const QString& cola, const QString& documento)
+{
+    e->cola = cola;
+    if (!cola.isEmpty()) {
+        e->destino = cola;
+    }
     QString motivo = QStringLiteral("no hay impresora predeterminada");
-    if (!e->cola.isEmpty()) {
-        // The queue shows the job by the saved file's name, as it would a file handed to lp.
-        e->envio = m_spooler.AbrirPDF(e->cola, QFileInfo(rutaPDF).fileName(), atributos, motivo);
+    if (!cola.isEmpty()) {
+        e->envio = m_spooler.AbrirPDF(cola, documento, e->atributos, motivo);
     }
     if (!e->envio) {
         Concluir(e, QString(), motivo);
@@ -101,8 +117,8 @@ void VisorCups::Concluir(const std::shared_ptr<Envio>& e, const QString& id, con
         e->alIniciar(false);
         return;
     }
-    EscribirLog(
-        QStringLiteral("? Impresión enviada a CUPS: cola %1, trabajo %2, %3").arg(ParaLog(e->cola), id, e->atributos));
+    EscribirLog(QStringLiteral("? Impresión enviada a CUPS: cola %1, trabajo %2, %3")
+                    .arg(ParaLog(e->cola), id, e->atributos.join(u' ')));
     e->alIniciar(true);
     if (e->alEncolar) {
         e->alEncolar(id, QString());

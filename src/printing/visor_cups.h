@@ -37,6 +37,7 @@ public:
 
 private:
     struct Envio;
+    void Abrir(const std::shared_ptr<Envio>& envio, const QString& cola, const QString& documento);
     void Seguir(const std::shared_ptr<Envio>& envio);
     // The job's end: CUPS's id, or empty and its reason.
     void Concluir(const std::shared_ptr<Envio>& envio, const QString& id, const QString& motivo);
@@ -46,6 +47,6 @@ private:
     Spooler& m_spooler;
     const ListaImpresoras& m_impresoras;
     // Context of the pieces still to send: they go with the viewer, and so do the jobs still open.
-    std::unique_ptr<QObject> m_contexto;
+    std::shared_ptr<QObject> m_contexto;
     QList<std::shared_ptr<Envio>> m_envios;
 };

@@ -101,6 +101,19 @@ RespuestaHttp E2eImpresion::PostComoPagina(const QByteArray& cuerpo)
 
 void E2eImpresion::CatalogoPorHttp()
 {
+    // The details come from CUPS while the request waits: one element per queue, the default one marked.
+    QStringList predeterminadas;
+    const QJsonArray detalle = QJsonDocument::fromJson(m_agente.Get(QStringLiteral("/impresoras/detalle")).cuerpo)
+                                   .object()
+                                   .value(QStringLiteral("impresoras"))
+                                   .toArray();
+    for (const QJsonValue& v : detalle) {
+        if (v.toObject().value(QStringLiteral("predeterminada")).toBool()) {
+            predeterminadas << v.toObject().value(QStringLiteral("nombre")).toString();
+        }
+    }
+    QCOMPARE(detalle.size(), 3);
+    QCOMPARE(predeterminadas, QStringList{"Etiquetas"});
     soporte::CompararCatalogo(m_agente, {QStringLiteral("Caja"), QStringLiteral("Etiquetas"), kAcento});
 }
 
@@ -132,6 +145,11 @@ void E2eImpresion::PaginaImprimeEnLaImpresoraPedida()
     QCOMPARE(nuevos[0].impresora, cola);
     QVERIFY(nuevos[0].ajustarPagina);
     QVERIFY(m_cups.Documento(nuevos[0].id) == pdf);
+    // The finished job's state, read from CUPS by the agent while the request waits.
+    const RespuestaHttp estado = m_agente.Get(QStringLiteral("/trabajos/") + TrabajoDe(respuesta.cuerpo));
+    QCOMPARE(estado.estado, 200);
+    QCOMPARE(QJsonDocument::fromJson(estado.cuerpo).object().value(QStringLiteral("estado")).toString(),
+             QStringLiteral("terminado"));
 
     // Each print has a file of its own in the program folder.
     const QString rutaPdf = m_agente.UltimoPdfGuardado();

@@ -96,6 +96,8 @@ private:
     QString ImprimirDirecto(const QByteArray& datos, const QString& impresora);
     // The agent's job state, asked until it is `estado` (or a minute has passed).
     QJsonObject EsperarEstado(const QString& trabajo, const QString& estado);
+    // An answer that comes through a callback, once it has come (or "<sin respuesta>").
+    static QString Esperar(const std::function<void(Responder)>& pedir);
 };
 
 void TstCups::initTestCase()
@@ -142,13 +144,23 @@ QString TstCups::ImprimirDirecto(const QByteArray& datos, const QString& impreso
     return Imprimir(QJsonDocument(cuerpo).toJson(QJsonDocument::Compact), true);
 }
 
+QString TstCups::Esperar(const std::function<void(Responder)>& pedir)
+{
+    auto respuestas = std::make_shared<QStringList>();
+    pedir([respuestas](const QString& r) { *respuestas << r; });
+    if (!QTest::qWaitFor([&] { return !respuestas->isEmpty(); }, 20000)) {
+        return QStringLiteral("<sin respuesta>");
+    }
+    return respuestas->value(0);
+}
+
 QJsonObject TstCups::EsperarEstado(const QString& trabajo, const QString& estado)
 {
     QJsonObject json;
     // The caller compares the state it got.
     static_cast<void>(QTest::qWaitFor(
         [&] {
-            json = Json(m_impresion->ConsultarTrabajo(trabajo));
+            json = Json(Esperar([&](Responder r) { m_impresion->ConsultarTrabajo(trabajo, std::move(r)); }));
             return json.value(QStringLiteral("estado")).toString() == estado;
         },
         60000));
@@ -383,7 +395,9 @@ void TstCups::EstadosDeTrabajos()
 
 void TstCups::DetalleDeLasColas()
 {
-    const QJsonArray impresoras = Json(m_impresion->DetalleImpresoras()).value(QStringLiteral("impresoras")).toArray();
+    const QJsonArray impresoras = Json(Esperar([this](Responder r) { m_impresion->DetalleImpresoras(std::move(r)); }))
+                                      .value(QStringLiteral("impresoras"))
+                                      .toArray();
     QStringList nombres;
     QHash<QString, QJsonObject> porNombre;
     for (const QJsonValue& v : impresoras) {

@@ -75,10 +75,13 @@ public:
     QByteArray recibido;         // raw jobs
     QList<Documento> documentos; // PDF jobs
 
-    QString Predeterminada() const override { return predeterminada; }
-    std::optional<DetalleImpresora> Detalle(const QString& impresora) const override
+    bool diferirConsultas = false; // the job states wait in `consultasPendientes`
+    QList<AlSaberTrabajo> consultasPendientes;
+
+    void Predeterminada(AlSaberPredeterminada alSaber) override { alSaber(predeterminada); }
+    void Detalle(const QString& impresora, AlSaberDetalle alSaber) override
     {
-        return impresora == caja.nombre ? std::optional(caja) : std::nullopt;
+        alSaber(impresora == caja.nombre ? std::optional(caja) : std::nullopt);
     }
     std::unique_ptr<EnvioDirecto> AbrirDirecto(const QString&, const QString&, QString& motivo) override
     {
@@ -131,10 +134,14 @@ public:
         };
         return std::make_unique<Envio>(*this, indice);
     }
-    InfoTrabajo Consultar(const QString&, const QString&) const override
+    void Consultar(const QString&, const QString&, AlSaberTrabajo alSaber) override
     {
         ++consultas;
-        return info;
+        if (diferirConsultas) {
+            consultasPendientes << alSaber;
+        } else {
+            alSaber(info);
+        }
     }
     QString BuscarPorDocumento(const QString&, const QString& documento) const override
     {
@@ -216,6 +223,9 @@ private:
     qint64 m_ahora = 0;
 
     QString Imprimir(const QByteArray& cuerpo);
+    // GET /trabajos/<id> and GET /impresoras/detalle, answered before they return (or "<sin respuesta>").
+    QString Trabajo(const QString& id);
+    QString Detalle();
     QString Imprimir(const QString& cuerpo) { return Imprimir(cuerpo.toUtf8()); }
 };
 
@@ -240,6 +250,20 @@ QString TstImpresion::Imprimir(const QByteArray& cuerpo)
 {
     QStringList respuestas;
     m_impresion->Imprimir(cuerpo, nullptr, [&respuestas](const QString& r) { respuestas << r; });
+    return respuestas.size() == 1 ? respuestas.first() : QStringLiteral("<%1 respuestas>").arg(respuestas.size());
+}
+
+QString TstImpresion::Trabajo(const QString& id)
+{
+    QStringList respuestas;
+    m_impresion->ConsultarTrabajo(id, [&respuestas](const QString& r) { respuestas << r; });
+    return respuestas.size() == 1 ? respuestas.first() : QStringLiteral("<%1 respuestas>").arg(respuestas.size());
+}
+
+QString TstImpresion::Detalle()
+{
+    QStringList respuestas;
+    m_impresion->DetalleImpresoras([&respuestas](const QString& r) { respuestas << r; });
     return respuestas.size() == 1 ? respuestas.first() : QStringLiteral("<%1 respuestas>").arg(respuestas.size());
 }
 
@@ -905,7 +929,7 @@ void TstImpresion::ImpresionDirecta()
     QCOMPARE(QDir(m_tmp->path()).entryList(QDir::Files), QStringList());
     if (respuesta.contains(QLatin1String("true"))) {
         QCOMPARE(
-            m_impresion->ConsultarTrabajo(QStringLiteral("1")),
+            Trabajo(QStringLiteral("1")),
             QStringLiteral("{\"trabajo\":\"1\",\"impresora\":\"%1\",\"estado\":\"en cola\",\"detalle\":\"media-empty\","
                            "\"hora\":\"%2\"}")
                 .arg(QJsonDocument::fromJson(respuesta.toUtf8()).object().value("impresora").toString(),
@@ -921,7 +945,7 @@ void TstImpresion::TrabajoBuscadoPorSuDocumento()
     QCOMPARE(Imprimir(CuerpoImpresion("%PDF", QStringLiteral("Caja"))), ExitoCaja(1));
     QCOMPARE(Imprimir(CuerpoImpresion("%PDF", QStringLiteral("Caja"))), ExitoCaja(2));
     const auto estado = [this](const char* id) {
-        return QJsonDocument::fromJson(m_impresion->ConsultarTrabajo(QString::fromLatin1(id)).toUtf8())
+        return QJsonDocument::fromJson(Trabajo(QString::fromLatin1(id)).toUtf8())
             .object()
             .value(QStringLiteral("estado"))
             .toString();
@@ -952,18 +976,32 @@ void TstImpresion::UnaConsultaPorMedioSegundo()
     QCOMPARE(Directo(QJsonDocument(QJsonObject{{"base64", "aG9sYQ=="}, {"nombreImpresora", "Caja"}}).toJson()),
              ExitoCaja(1));
     for (int i = 0; i < 50; ++i) {
-        m_impresion->ConsultarTrabajo(QStringLiteral("1"));
+        Trabajo(QStringLiteral("1"));
         m_ahora += 9;
     }
     QCOMPARE(m_spooler->consultas, 1);
     m_ahora = 500;
     m_spooler->info = {EstadoTrabajo::Terminado, QStringLiteral("job-completed")};
-    QVERIFY(m_impresion->ConsultarTrabajo(QStringLiteral("1"))
-                .contains(QLatin1String("\"estado\":\"terminado\",\"detalle\":\"\"")));
+    QVERIFY(Trabajo(QStringLiteral("1")).contains(QLatin1String("\"estado\":\"terminado\",\"detalle\":\"\"")));
     // A finished job is not asked about again.
     m_ahora = 5000;
-    m_impresion->ConsultarTrabajo(QStringLiteral("1"));
+    Trabajo(QStringLiteral("1"));
     QCOMPARE(m_spooler->consultas, 2);
+
+    // Pages asking while the spooler's answer is on its way all get that answer.
+    QCOMPARE(Directo(QJsonDocument(QJsonObject{{"base64", "aG9sYQ=="}, {"nombreImpresora", "Caja"}}).toJson()),
+             ExitoCaja(2));
+    m_spooler->diferirConsultas = true;
+    QStringList respuestas;
+    for (int i = 0; i < 3; ++i) {
+        m_impresion->ConsultarTrabajo(QStringLiteral("2"), [&respuestas](const QString& r) { respuestas << r; });
+    }
+    QCOMPARE(m_spooler->consultas, 3);
+    QVERIFY(respuestas.isEmpty());
+    m_spooler->info = {EstadoTrabajo::Imprimiendo, QString()};
+    m_spooler->consultasPendientes.takeFirst()(m_spooler->info);
+    QCOMPARE(respuestas.size(), 3);
+    QVERIFY(respuestas.filter(QStringLiteral("\"estado\":\"imprimiendo\"")).size() == 3);
 }
 
 void TstImpresion::TablaLimitada()
@@ -991,7 +1029,7 @@ void TstImpresion::DetalleDeImpresoras()
     ConSpooler();
     m_lista.nombres = QStringList{"Caja", "Co\"mi"};
     QCOMPARE(
-        m_impresion->DetalleImpresoras(),
+        Detalle(),
         QStringLiteral("{\"impresoras\":[{\"nombre\":\"Caja\",\"predeterminada\":true,\"estado\":\"lista\",\"motivo\":"
                        "\"\",\"papeles\":[\"A4\",\"Letter\"],\"bandejas\":[\"Auto\"],\"duplex\":true,\"color\":false},"
                        "{\"nombre\":\"Co\\\"mi\",\"predeterminada\":false,\"estado\":\"desconocido\",\"motivo\":\"\","
