@@ -145,31 +145,51 @@ void Impresion::Imprimir(QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> le
         responder(kRespuestaJsonInvalido);
         return;
     }
-    const QString nombre = LeerTexto(*objeto, QStringLiteral("nombreImpresora"));
-
-    // The exact keyword needs no printer at all; any other name must be installed. One reading of the list serves
-    // both the check and the catalogue of the refusal.
-    QStringList instaladas;
-    if (nombre != kPredeterminada) {
-        instaladas = m_impresoras.Nombres();
-        if (!ExisteImpresoraEn(instaladas, nombre)) {
-            EscribirLog(QStringLiteral("? Impresora no encontrada: ") + ParaLog(nombre));
-            responder(QStringLiteral("{\"success\":false,\"error\":\"Impresora no encontrada: ") + EscaparJSON(nombre) +
-                      QStringLiteral("\",\"impresorasDisponibles\":") + CatalogoImpresoras(instaladas) + u'}');
-            return;
-        }
-    }
-
     auto pedido = std::make_shared<Pedido>();
-    pedido->nombre = nombre;
+    pedido->nombre = LeerTexto(*objeto, QStringLiteral("nombreImpresora"));
     pedido->objeto = std::move(*objeto);
     objeto.reset();
     pedido->lector = std::move(lector);
     pedido->responder = std::move(responder);
+    // The exact keyword needs no printer at all; any other name must be installed. One reading of the list serves
+    // both the check and the catalogue of the refusal.
+    if (pedido->nombre == kPredeterminada) {
+        Comprobada(pedido, QStringList());
+        return;
+    }
+    LeerImpresoras([this, pedido](const QStringList& instaladas) {
+        if (!ExisteImpresoraEn(instaladas, pedido->nombre)) {
+            Desconocida(pedido->nombre, instaladas, pedido->responder);
+            return;
+        }
+        Comprobada(pedido, instaladas);
+    });
+}
+
+void Impresion::LeerImpresoras(std::function<void(const QStringList&)> alLeer)
+{
+    if (!m_spooler) {
+        alLeer(m_impresoras.Nombres());
+        return;
+    }
+    m_spooler->Impresoras([this, alLeer = std::move(alLeer)](const std::optional<QStringList>& nombres) {
+        alLeer(nombres ? *nombres : m_impresoras.Nombres());
+    });
+}
+
+void Impresion::Desconocida(const QString& nombre, const QStringList& instaladas, const Responder& responder)
+{
+    EscribirLog(QStringLiteral("? Impresora no encontrada: ") + ParaLog(nombre));
+    responder(QStringLiteral("{\"success\":false,\"error\":\"Impresora no encontrada: ") + EscaparJSON(nombre) +
+              QStringLiteral("\",\"impresorasDisponibles\":") + CatalogoImpresoras(instaladas) + u'}');
+}
+
+void Impresion::Comprobada(const std::shared_ptr<Pedido>& pedido, const QStringList& instaladas)
+{
     // The printer's papers and trays are asked of the spooler only when the request names one.
     const bool conDetalle =
         pedido->objeto.contains(QStringLiteral("papel")) || pedido->objeto.contains(QStringLiteral("bandeja"));
-    Cola(nombre, instaladas, [this, pedido, conDetalle](const QString& cola) {
+    Cola(pedido->nombre, instaladas, [this, pedido, conDetalle](const QString& cola) {
         pedido->cola = cola;
         if (!conDetalle || !m_spooler || cola.isEmpty()) {
             ImprimirEn(pedido, std::nullopt);
@@ -258,30 +278,29 @@ void Impresion::ImprimirDirecto(QByteArray cuerpo, Responder responder)
         responder(kRespuestaJsonInvalido);
         return;
     }
-    const QString nombre = LeerTexto(*objeto, QStringLiteral("nombreImpresora"));
-    const QStringList instaladas = m_impresoras.Nombres();
-    if (nombre != kPredeterminada && !ExisteImpresoraEn(instaladas, nombre)) {
-        EscribirLog(QStringLiteral("? Impresora no encontrada: ") + ParaLog(nombre));
-        responder(QStringLiteral("{\"success\":false,\"error\":\"Impresora no encontrada: ") + EscaparJSON(nombre) +
-                  QStringLiteral("\",\"impresorasDisponibles\":") + CatalogoImpresoras(instaladas) + u'}');
-        return;
-    }
-    auto directo = std::make_shared<Directo>();
-    if (!DecodificarBase64(LeerTexto(*objeto, QStringLiteral("base64")).toLatin1(), directo->datos) ||
-        directo->datos.isEmpty()) {
-        EscribirLog(QStringLiteral("? Datos de impresión inválidos para: ") + ParaLog(nombre));
-        responder(kDatosInvalidos);
-        return;
-    }
-    directo->nombre = nombre;
-    directo->responder = std::move(responder);
-    QString titulo = LeerTexto(*objeto, QStringLiteral("nombreTrabajo"));
-    if (titulo.isEmpty()) {
-        titulo = QStringLiteral("Plugin Tornavo");
-    }
-    Cola(nombre, instaladas, [this, directo, titulo](const QString& cola) {
-        directo->cola = cola;
-        AbrirDirecto(directo, titulo);
+    LeerImpresoras([this, objeto = *objeto, responder = std::move(responder)](const QStringList& instaladas) {
+        const QString nombre = LeerTexto(objeto, QStringLiteral("nombreImpresora"));
+        if (nombre != kPredeterminada && !ExisteImpresoraEn(instaladas, nombre)) {
+            Desconocida(nombre, instaladas, responder);
+            return;
+        }
+        auto directo = std::make_shared<Directo>();
+        if (!DecodificarBase64(LeerTexto(objeto, QStringLiteral("base64")).toLatin1(), directo->datos) ||
+            directo->datos.isEmpty()) {
+            EscribirLog(QStringLiteral("? Datos de impresión inválidos para: ") + ParaLog(nombre));
+            responder(kDatosInvalidos);
+            return;
+        }
+        directo->nombre = nombre;
+        directo->responder = responder;
+        QString titulo = LeerTexto(objeto, QStringLiteral("nombreTrabajo"));
+        if (titulo.isEmpty()) {
+            titulo = QStringLiteral("Plugin Tornavo");
+        }
+        Cola(nombre, instaladas, [this, directo, titulo](const QString& cola) {
+            directo->cola = cola;
+            AbrirDirecto(directo, titulo);
+        });
     });
 }
 
@@ -348,22 +367,30 @@ void Impresion::ConsultarTrabajo(const QString& id, Responder responder)
     m_trabajos->Consultar(id, std::move(responder));
 }
 
+// Every printer is asked at once; the answer goes when the last has answered.
+struct Impresion::Reunion
+{
+    QStringList nombres;
+    QList<DetalleImpresora> detalles;
+    QString predeterminada;
+    qsizetype faltan = 0;
+    Responder responder;
+};
+
 void Impresion::DetalleImpresoras(Responder responder)
 {
-    // Every printer is asked at once; the answer goes when the last has answered.
-    struct Reunion
-    {
-        QStringList nombres;
-        QList<DetalleImpresora> detalles;
-        QString predeterminada;
-        qsizetype faltan = 0;
-        Responder responder;
-    };
     auto r = std::make_shared<Reunion>();
-    r->nombres = m_impresoras.Nombres();
-    r->detalles.resize(r->nombres.size());
-    r->faltan = r->nombres.size() + 1;
     r->responder = std::move(responder);
+    LeerImpresoras([this, r](const QStringList& nombres) {
+        r->nombres = nombres;
+        r->detalles.resize(nombres.size());
+        r->faltan = nombres.size() + 1;
+        Reunir(r);
+    });
+}
+
+void Impresion::Reunir(const std::shared_ptr<Reunion>& r)
+{
     const auto reunido = [r] {
         if (--r->faltan > 0) {
             return;

@@ -55,6 +55,7 @@ public:
 private:
     struct Directo;
     struct Pedido;
+    struct Reunion;
     struct Guardado
     {
         QString ruta;
@@ -66,8 +67,14 @@ private:
     void RetirarTerminados();
     // The spooler's name of the printer asked for (the default printer for the keyword), or empty, to `alSaber`.
     void Cola(const QString& nombre, const QStringList& instaladas, std::function<void(const QString&)> alSaber);
+    // The installed printers, from the spooler when it lists them without waiting, else from the printer list.
+    void LeerImpresoras(std::function<void(const QStringList&)> alLeer);
+    static void Desconocida(const QString& nombre, const QStringList& instaladas, const Responder& responder);
+    // Goes on with a PDF request whose printer is known to be installed (or is the keyword).
+    void Comprobada(const std::shared_ptr<Pedido>& pedido, const QStringList& instaladas);
     // Goes on with a PDF request once its printer's queue (and, when an option needs them, its details) is known.
     void ImprimirEn(const std::shared_ptr<Pedido>& pedido, const std::optional<DetalleImpresora>& detalle);
+    void Reunir(const std::shared_ptr<Reunion>& reunion);
     void AbrirDirecto(const std::shared_ptr<Directo>& directo, const QString& titulo);
     void SeguirDirecto(const std::shared_ptr<Directo>& directo);
     // A raw job's end: the spooler's id, or empty and its reason.

@@ -66,9 +66,13 @@ public:
     using AlSaberPredeterminada = std::function<void(const QString& nombre)>;
     using AlSaberDetalle = std::function<void(const std::optional<DetalleImpresora>& detalle)>;
     using AlSaberTrabajo = std::function<void(const InfoTrabajo& info)>;
+    // The printers' names, or nothing when the spooler leaves them to the system's printer list.
+    using AlSaberImpresoras = std::function<void(const std::optional<QStringList>& nombres)>;
 
     virtual ~Spooler() = default;
 
+    // The installed printers, in the order the system's printer list gives them, for the check before a print.
+    virtual void Impresoras(AlSaberImpresoras alSaber);
     // The default printer's name, or empty when there is none.
     virtual void Predeterminada(AlSaberPredeterminada alSaber) = 0;
     // What the spooler says of a printer by its exact name; nothing when it does not know it.

@@ -479,6 +479,22 @@ public:
                   });
     }
 
+    // The queues and classes as CUPS-Get-Printers lists them: the order and names Qt's printer list shows, read
+    // without waiting.
+    void Impresoras(AlSaberImpresoras alSaber) override
+    {
+        Preguntar(Pedido(IPP_OP_CUPS_GET_PRINTERS, nullptr, QByteArray(), {"printer-name"}),
+                  [alSaber = std::move(alSaber)](ipp_t* r) {
+                      QStringList nombres;
+                      for (ipp_attribute_t* a = r != nullptr ? ippFindAttribute(r, "printer-name", IPP_TAG_NAME)
+                                                             : nullptr;
+                           a != nullptr; a = ippFindNextAttribute(r, "printer-name", IPP_TAG_NAME)) {
+                          nombres << QString::fromUtf8(ippGetString(a, 0, nullptr));
+                      }
+                      alSaber(nombres);
+                  });
+    }
+
     void Detalle(const QString& impresora, AlSaberDetalle alSaber) override
     {
         Preguntar(Pedido(IPP_OP_GET_PRINTER_ATTRIBUTES, "printer-uri", UriDe("printers", impresora),

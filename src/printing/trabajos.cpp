@@ -167,6 +167,11 @@ QString TablaTrabajos::Respuesta(const QString& id)
            QStringLiteral("\"}");
 }
 
+void Spooler::Impresoras(AlSaberImpresoras alSaber)
+{
+    alSaber(std::nullopt);
+}
+
 std::unique_ptr<EnvioDirecto> Spooler::AbrirPDF(const QString&, const QString&, const QStringList&, QString& motivo)
 {
     motivo = QStringLiteral("el spooler no recibe documentos PDF");

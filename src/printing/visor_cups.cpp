@@ -56,11 +56,16 @@ void VisorCups::ImprimirPDF(const QString& rutaPDF, const QString& impresora, co
     e->alEncolar = std::move(alEncolar);
     // The queue shows the job by the saved file's name, as it would a file handed to lp.
     const QString documento = QFileInfo(rutaPDF).fileName();
+    const std::weak_ptr<QObject> vivo = m_contexto;
     if (!EsPredeterminada(impresora)) {
-        Abrir(e, Cola(impresora, m_impresoras.Nombres()), documento);
+        m_spooler.Impresoras([this, e, documento, impresora, vivo](const std::optional<QStringList>& nombres) {
+            if (!vivo.expired()) {
+                Abrir(e, Cola(impresora, nombres ? *nombres : m_impresoras.Nombres()), documento);
+            }
+        });
         return;
     }
-    m_spooler.Predeterminada([this, e, documento, vivo = std::weak_ptr<QObject>(m_contexto)](const QString& cola) {
+    m_spooler.Predeterminada([this, e, documento, vivo](const QString& cola) {
         if (!vivo.expired()) {
             Abrir(e, cola, documento);
         }

@@ -198,6 +198,13 @@ void TstCups::CatalogoDelSistema()
     // Read afresh: a queue added now is listed at once.
     QVERIFY(m_cups.AgregarCola(QStringLiteral("Nueva")));
     QVERIFY(m_impresion->ListarImpresoras().contains(QLatin1String("\"Nueva\"")));
+    // The check before a print reads the queues from CUPS itself; its refusal shows the catalogue byte for byte.
+    QCOMPARE(Imprimir(CuerpoImpresion(PdfDePrueba("ninguna"), QStringLiteral("Caj"))),
+             "{\"success\":false,\"error\":\"Impresora no encontrada: Caj\",\"impresorasDisponibles\":" +
+                 m_impresion->ListarImpresoras() + u'}');
+    QCOMPARE(ImprimirDirecto("^XA^XZ", QStringLiteral("Nuev")),
+             "{\"success\":false,\"error\":\"Impresora no encontrada: Nuev\",\"impresorasDisponibles\":" +
+                 m_impresion->ListarImpresoras() + u'}');
 }
 
 void TstCups::ImprimeEnLaImpresoraPedida_data()
