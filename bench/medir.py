@@ -7,6 +7,8 @@ bench/ejecutar.sh, which builds the Release agent and the scale simulator first.
 
 import argparse
 import base64
+import ctypes
+import ctypes.util
 import json
 import multiprocessing
 import os
@@ -413,7 +415,8 @@ def medir_documentos(binario, repeticiones):
 
 class Cups:
     """A CUPS scheduler of the bench's own (never the system's), with one raw queue on a socket:// device whose
-    listener drains every job, as a network label printer on port 9100 would."""
+    listener drains every job, as a network label printer on port 9100 would, and one queue that takes PDFs and
+    throws them away."""
 
     def __init__(self):
         self.dir = tempfile.mkdtemp(prefix="tornavo-cups-")
@@ -447,6 +450,7 @@ class Cups:
             time.sleep(0.01)
         subprocess.run(["lpadmin", "-p", "Etiquetas", "-E", "-v",
                         f"socket://127.0.0.1:{self.oyente.getsockname()[1]}"], env=self.entorno, check=True)
+        subprocess.run(["lpadmin", "-p", "Tickets", "-E", "-v", "file:///dev/null"], env=self.entorno, check=True)
 
     def _drenar(self):
         while True:
@@ -462,7 +466,8 @@ class Cups:
 
 
 def medir_impresion(binario, repeticiones):
-    print("Raw printing and job status (private CUPS scheduler, raw queue on a socket:// device)", flush=True)
+    print("Raw printing, job status and a ticket PDF (private CUPS scheduler, raw queue on a socket:// device)",
+          flush=True)
     cups = Cups()
     os.environ["CUPS_SERVER"] = cups.socket
     agente = Agente(binario)
@@ -501,6 +506,49 @@ def medir_impresion(binario, repeticiones):
         fila("agente /status, 100 trabajos recordados", estado, "req/s", "referencia", True)
         fila("agente /trabajos/<id>", trabajos, "req/s", "", True)
         fila("/trabajos/<id> / /status", cocientes, "×", "≥ 0.5", statistics.median(cocientes) >= 0.5)
+
+        # A ticket PDF: the agent answers once CUPS has accepted the whole document and told the job's number.
+        ticket = os.path.join(carpeta, "ticket.json")
+        with open(ticket, "wb") as f:
+            f.write(b'{"base64":"' + base64.b64encode(pdf_de(100 * 1000)) + b'","nombreImpresora":"Tickets"}')
+        prueba = subprocess.run(["curl", "-s", "-H", f"Origin: {ORIGEN}", "-H", "Content-Type: application/json",
+                                 "--data-binary", f"@{ticket}", f"http://127.0.0.1:{agente.puerto}/print-base64"],
+                                capture_output=True, check=True).stdout
+        if b'"success":true' not in prueba:
+            raise RuntimeError(prueba)
+        nginx = Nginx("ok")
+        try:
+            propios, ajenos = [], []
+            for _ in range(repeticiones * 10):
+                t, _, _ = curl_post(f"http://127.0.0.1:{nginx.puerto}/descartar", ticket)
+                ajenos.append(t * 1000)
+                t, _, codigo = curl_post(f"http://127.0.0.1:{agente.puerto}/print-base64", ticket)
+                if codigo != "200":
+                    raise RuntimeError(codigo)
+                propios.append(t * 1000)
+        finally:
+            nginx.detener()
+        # What CUPS itself takes to accept the same document from libcups in this process (no HTTP, no Base64):
+        # the part of the agent's answer that waits for the scheduler.
+        libcups = ctypes.CDLL(ctypes.util.find_library("cups"))
+        libcups.cupsPrintFile.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int,
+                                          ctypes.c_void_p]
+        documento = os.path.join(carpeta, "ticket.pdf")
+        with open(documento, "wb") as f:
+            f.write(pdf_de(100 * 1000))
+        directos = []
+        for _ in range(repeticiones * 10):
+            inicio = time.perf_counter()
+            if libcups.cupsPrintFile(b"Tickets", documento.encode(), b"ticket", 0, None) <= 0:
+                raise RuntimeError("cupsPrintFile")
+            directos.append((time.perf_counter() - inicio) * 1000)
+        fila("ticket PDF de 100 KB: nginx recibe el cuerpo (curl)", ajenos, "ms", "referencia", True)
+        fila("ticket PDF de 100 KB: CUPS lo acepta de libcups (cupsPrintFile)", directos, "ms", "", True)
+        fila("ticket PDF de 100 KB: respuesta de /print-base64 (curl)", propios, "ms", "", True)
+        cociente = statistics.median(propios) / statistics.median(ajenos)
+        fila("/print-base64 / nginx (medianas)", cociente, "×", "≤ 1.5", cociente <= 1.5)
+        cociente = statistics.median(propios) / statistics.median(directos)
+        fila("/print-base64 / cupsPrintFile (medianas)", cociente, "×", "", True)
     finally:
         agente.detener()
         cups.detener()

@@ -111,8 +111,10 @@ Endpoints Agente::CrearEndpoints()
         m_impresion->Imprimir(std::move(cuerpo), std::move(lector), std::move(responder));
     };
     endpoints.csv = [this](QByteArray cuerpo) { return m_csv->RecibirCSV(std::move(cuerpo)); };
-    endpoints.detalleImpresoras = [this] { return m_impresion->DetalleImpresoras(); };
-    endpoints.trabajo = [this](const QString& id) { return m_impresion->ConsultarTrabajo(id); };
+    endpoints.detalleImpresoras = [this](Responder responder) { m_impresion->DetalleImpresoras(std::move(responder)); };
+    endpoints.trabajo = [this](const QString& id, Responder responder) {
+        m_impresion->ConsultarTrabajo(id, std::move(responder));
+    };
     endpoints.imprimirDirecto = [this](QByteArray cuerpo, Responder responder) {
         m_impresion->ImprimirDirecto(std::move(cuerpo), std::move(responder));
     };

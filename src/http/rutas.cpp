@@ -43,9 +43,9 @@ void Enrutar(const Endpoints& endpoints, const QString& metodo, const QString& r
         } else if (ruta == QLatin1String("/puertos") && endpoints.puertos) {
             responder(endpoints.puertos());
         } else if (ruta == QLatin1String("/impresoras/detalle") && endpoints.detalleImpresoras) {
-            responder(endpoints.detalleImpresoras());
+            endpoints.detalleImpresoras(responder);
         } else if (ruta.startsWith(kPrefijoTrabajos) && ruta.size() > kPrefijoTrabajos.size() && endpoints.trabajo) {
-            responder(endpoints.trabajo(ruta.mid(kPrefijoTrabajos.size())));
+            endpoints.trabajo(ruta.mid(kPrefijoTrabajos.size()), responder);
         } else {
             responder(kRutaNoValida);
         }

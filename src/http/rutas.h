@@ -27,9 +27,10 @@ struct Endpoints
     // POST /print-base64; answers once printing started. The reader, when there is one, has decoded the document
     // while the body arrived (see LectorAnticipado).
     std::function<void(QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> lector, Responder)> imprimir;
-    std::function<QString(QByteArray cuerpo)> csv;     // POST /csv-base64
-    std::function<QString()> detalleImpresoras;        // GET /impresoras/detalle
-    std::function<QString(const QString& id)> trabajo; // GET /trabajos/<id>
+    std::function<QString(QByteArray cuerpo)> csv; // POST /csv-base64
+    // GET /impresoras/detalle and GET /trabajos/<id>; each answers once the spooler has told what it asked.
+    std::function<void(Responder)> detalleImpresoras;
+    std::function<void(const QString& id, Responder)> trabajo;
     // POST /print-raw; answers once the spooler has taken every byte.
     std::function<void(QByteArray cuerpo, Responder)> imprimirDirecto;
 };
@@ -38,8 +39,8 @@ inline const QString kRutaNoValida = QStringLiteral("Ruta no válida");
 inline const QString kMetodoORutaNoValida = QStringLiteral("{\"success\":false,\"error\":\"Método o ruta no válida\"}");
 
 // Chooses the answer body for a request that passed the origin check and is not a preflight. `responder` is called
-// exactly once: at once, or later for the weight (when its reading ends) and printing (when the print
-// program has started).
+// exactly once: at once, or later for the weight (when its reading ends), printing (when the print
+// program has started) and what is asked of the spooler (job states, printer details).
 // The body is moved on to the endpoint that takes it, so a large one is not kept twice, and so is the reader that
 // LectorAnticipado gave for the same request (or none).
 void Enrutar(const Endpoints& endpoints, const QString& metodo, const QString& ruta, QByteArray cuerpo,

@@ -60,6 +60,15 @@ const QString& Booleano(bool valor)
 
 } // namespace
 
+struct Impresion::Pedido
+{
+    QString nombre; // as received
+    QString cola;
+    QJsonObject objeto;
+    std::unique_ptr<LectorBase64JSON> lector;
+    Responder responder;
+};
+
 struct Impresion::Directo
 {
     QString nombre; // as received
@@ -136,22 +145,67 @@ void Impresion::Imprimir(QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> le
         responder(kRespuestaJsonInvalido);
         return;
     }
-    const QString nombre = LeerTexto(*objeto, QStringLiteral("nombreImpresora"));
-
+    auto pedido = std::make_shared<Pedido>();
+    pedido->nombre = LeerTexto(*objeto, QStringLiteral("nombreImpresora"));
+    pedido->objeto = std::move(*objeto);
+    objeto.reset();
+    pedido->lector = std::move(lector);
+    pedido->responder = std::move(responder);
     // The exact keyword needs no printer at all; any other name must be installed. One reading of the list serves
     // both the check and the catalogue of the refusal.
-    if (nombre != kPredeterminada) {
-        const QStringList instaladas = m_impresoras.Nombres();
-        if (!ExisteImpresoraEn(instaladas, nombre)) {
-            EscribirLog(QStringLiteral("? Impresora no encontrada: ") + ParaLog(nombre));
-            responder(QStringLiteral("{\"success\":false,\"error\":\"Impresora no encontrada: ") + EscaparJSON(nombre) +
-                      QStringLiteral("\",\"impresorasDisponibles\":") + CatalogoImpresoras(instaladas) + u'}');
+    if (pedido->nombre == kPredeterminada) {
+        Comprobada(pedido, QStringList());
+        return;
+    }
+    LeerImpresoras([this, pedido](const QStringList& instaladas) {
+        if (!ExisteImpresoraEn(instaladas, pedido->nombre)) {
+            Desconocida(pedido->nombre, instaladas, pedido->responder);
             return;
         }
-    }
+        Comprobada(pedido, instaladas);
+    });
+}
 
+void Impresion::LeerImpresoras(std::function<void(const QStringList&)> alLeer)
+{
+    if (!m_spooler) {
+        alLeer(m_impresoras.Nombres());
+        return;
+    }
+    m_spooler->Impresoras([this, alLeer = std::move(alLeer)](const std::optional<QStringList>& nombres) {
+        alLeer(nombres ? *nombres : m_impresoras.Nombres());
+    });
+}
+
+void Impresion::Desconocida(const QString& nombre, const QStringList& instaladas, const Responder& responder)
+{
+    EscribirLog(QStringLiteral("? Impresora no encontrada: ") + ParaLog(nombre));
+    responder(QStringLiteral("{\"success\":false,\"error\":\"Impresora no encontrada: ") + EscaparJSON(nombre) +
+              QStringLiteral("\",\"impresorasDisponibles\":") + CatalogoImpresoras(instaladas) + u'}');
+}
+
+void Impresion::Comprobada(const std::shared_ptr<Pedido>& pedido, const QStringList& instaladas)
+{
+    // The printer's papers and trays are asked of the spooler only when the request names one.
+    const bool conDetalle =
+        pedido->objeto.contains(QStringLiteral("papel")) || pedido->objeto.contains(QStringLiteral("bandeja"));
+    Cola(pedido->nombre, instaladas, [this, pedido, conDetalle](const QString& cola) {
+        pedido->cola = cola;
+        if (!conDetalle || !m_spooler || cola.isEmpty()) {
+            ImprimirEn(pedido, std::nullopt);
+            return;
+        }
+        m_spooler->Detalle(
+            cola, [this, pedido](const std::optional<DetalleImpresora>& detalle) { ImprimirEn(pedido, detalle); });
+    });
+}
+
+void Impresion::ImprimirEn(const std::shared_ptr<Pedido>& p, const std::optional<DetalleImpresora>& detalle)
+{
+    const QString nombre = p->nombre;
+    Responder responder = std::move(p->responder);
     OpcionesImpresion opciones;
-    if (const auto invalida = LeerOpcionesDe(*objeto, nombre, opciones)) {
+    if (const auto invalida = LeerOpciones(p->objeto, detalle ? &*detalle : nullptr, opciones)) {
         EscribirLog(QStringLiteral("? Opción de impresión inválida: ") + invalida->miembro + QStringLiteral(" = ") +
                     ParaLog(invalida->valor));
         responder(QStringLiteral("{\"success\":false,\"error\":\"Opción de impresión inválida: ") + invalida->miembro +
@@ -160,9 +214,9 @@ void Impresion::Imprimir(QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> le
     }
 
     QByteArray contenido;
-    const bool decodificado = lector->TomarBase64(*objeto, contenido);
-    objeto.reset();
-    lector.reset();
+    const bool decodificado = p->lector->TomarBase64(p->objeto, contenido);
+    p->objeto = QJsonObject();
+    p->lector.reset();
     QString motivo;
     const QString ruta = decodificado ? NuevoPDF(contenido, motivo) : QString();
     if (ruta.isEmpty()) {
@@ -175,8 +229,7 @@ void Impresion::Imprimir(QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> le
     }
     EscribirLog(QStringLiteral("PDF guardado: ") + QDir::toNativeSeparators(ruta));
 
-    const QString cola =
-        EsPredeterminada(nombre) && m_spooler ? m_spooler->Predeterminada() : Cola(nombre, m_impresoras.Nombres());
+    const QString cola = p->cola;
     const QString documento = m_visor->BuscaPorDocumento() ? QFileInfo(ruta).fileName() : QString();
     // The job is known from the moment the program starts; the spooler's id of it may come later.
     auto id = std::make_shared<QString>();
@@ -202,32 +255,18 @@ void Impresion::Imprimir(QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> le
         });
 }
 
-std::optional<OpcionInvalida> Impresion::LeerOpcionesDe(const QJsonObject& objeto, const QString& nombre,
-                                                        OpcionesImpresion& opciones) const
-{
-    // The printer's papers and trays are asked of the spooler only when the request names one.
-    std::optional<DetalleImpresora> detalle;
-    if (objeto.contains(QStringLiteral("papel")) || objeto.contains(QStringLiteral("bandeja"))) {
-        detalle = Detalle(Cola(nombre, m_impresoras.Nombres()));
-    }
-    return LeerOpciones(objeto, detalle ? &*detalle : nullptr, opciones);
-}
-
-QString Impresion::Cola(const QString& nombre, const QStringList& instaladas) const
+void Impresion::Cola(const QString& nombre, const QStringList& instaladas, std::function<void(const QString&)> alSaber)
 {
     if (EsPredeterminada(nombre)) {
-        return m_spooler ? m_spooler->Predeterminada() : QString();
+        if (m_spooler) {
+            m_spooler->Predeterminada(std::move(alSaber));
+        } else {
+            alSaber(QString());
+        }
+        return;
     }
     const qsizetype indice = IndiceImpresora(instaladas, nombre);
-    return indice >= 0 ? instaladas[indice] : QString();
-}
-
-std::optional<DetalleImpresora> Impresion::Detalle(const QString& cola) const
-{
-    if (!m_spooler || cola.isEmpty()) {
-        return std::nullopt;
-    }
-    return m_spooler->Detalle(cola);
+    alSaber(indice >= 0 ? instaladas[indice] : QString());
 }
 
 void Impresion::ImprimirDirecto(QByteArray cuerpo, Responder responder)
@@ -239,28 +278,35 @@ void Impresion::ImprimirDirecto(QByteArray cuerpo, Responder responder)
         responder(kRespuestaJsonInvalido);
         return;
     }
-    const QString nombre = LeerTexto(*objeto, QStringLiteral("nombreImpresora"));
-    const QStringList instaladas = m_impresoras.Nombres();
-    if (nombre != kPredeterminada && !ExisteImpresoraEn(instaladas, nombre)) {
-        EscribirLog(QStringLiteral("? Impresora no encontrada: ") + ParaLog(nombre));
-        responder(QStringLiteral("{\"success\":false,\"error\":\"Impresora no encontrada: ") + EscaparJSON(nombre) +
-                  QStringLiteral("\",\"impresorasDisponibles\":") + CatalogoImpresoras(instaladas) + u'}');
-        return;
-    }
-    auto directo = std::make_shared<Directo>();
-    if (!DecodificarBase64(LeerTexto(*objeto, QStringLiteral("base64")).toLatin1(), directo->datos) ||
-        directo->datos.isEmpty()) {
-        EscribirLog(QStringLiteral("? Datos de impresión inválidos para: ") + ParaLog(nombre));
-        responder(kDatosInvalidos);
-        return;
-    }
-    directo->nombre = nombre;
-    directo->cola = Cola(nombre, instaladas);
-    directo->responder = std::move(responder);
-    QString titulo = LeerTexto(*objeto, QStringLiteral("nombreTrabajo"));
-    if (titulo.isEmpty()) {
-        titulo = QStringLiteral("Plugin Tornavo");
-    }
+    LeerImpresoras([this, objeto = *objeto, responder = std::move(responder)](const QStringList& instaladas) {
+        const QString nombre = LeerTexto(objeto, QStringLiteral("nombreImpresora"));
+        if (nombre != kPredeterminada && !ExisteImpresoraEn(instaladas, nombre)) {
+            Desconocida(nombre, instaladas, responder);
+            return;
+        }
+        auto directo = std::make_shared<Directo>();
+        if (!DecodificarBase64(LeerTexto(objeto, QStringLiteral("base64")).toLatin1(), directo->datos) ||
+            directo->datos.isEmpty()) {
+            EscribirLog(QStringLiteral("? Datos de impresión inválidos para: ") + ParaLog(nombre));
+            responder(kDatosInvalidos);
+            return;
+        }
+        directo->nombre = nombre;
+        directo->responder = responder;
+        QString titulo = LeerTexto(objeto, QStringLiteral("nombreTrabajo"));
+        if (titulo.isEmpty()) {
+            titulo = QStringLiteral("Plugin Tornavo");
+        }
+        Cola(nombre, instaladas, [this, directo, titulo](const QString& cola) {
+            directo->cola = cola;
+            AbrirDirecto(directo, titulo);
+        });
+    });
+}
+
+void Impresion::AbrirDirecto(const std::shared_ptr<Directo>& directo, const QString& titulo)
+{
+    const QString& nombre = directo->nombre;
     QString motivo;
     if (!m_spooler) {
         motivo = QStringLiteral("no hay acceso al spooler");
@@ -316,25 +362,67 @@ void Impresion::Concluir(const std::shared_ptr<Directo>& d, const QString& idSpo
     d->responder(Exito(d->nombre, id));
 }
 
-QString Impresion::ConsultarTrabajo(const QString& id)
+void Impresion::ConsultarTrabajo(const QString& id, Responder responder)
 {
-    return m_trabajos->Respuesta(id);
+    m_trabajos->Consultar(id, std::move(responder));
 }
 
-QString Impresion::DetalleImpresoras() const
+// Every printer is asked at once; the answer goes when the last has answered.
+struct Impresion::Reunion
 {
-    const QString predeterminada = m_spooler ? m_spooler->Predeterminada() : QString();
-    QString json = QStringLiteral("{\"impresoras\":[");
-    bool primera = true;
-    for (const QString& nombre : m_impresoras.Nombres()) {
-        DetalleImpresora d = Detalle(nombre).value_or(DetalleImpresora());
-        json += (primera ? QString() : QStringLiteral(",")) + QStringLiteral("{\"nombre\":\"") + EscaparJSON(nombre) +
-                QStringLiteral("\",\"predeterminada\":") + Booleano(nombre == predeterminada) +
-                QStringLiteral(",\"estado\":\"") + d.estado + QStringLiteral("\",\"motivo\":\"") +
-                EscaparJSON(d.motivo) + QStringLiteral("\",\"papeles\":") + ListaJSON(d.papeles) +
-                QStringLiteral(",\"bandejas\":") + ListaJSON(d.bandejas) + QStringLiteral(",\"duplex\":") +
-                Booleano(d.duplex) + QStringLiteral(",\"color\":") + Booleano(d.color) + u'}';
-        primera = false;
+    QStringList nombres;
+    QList<DetalleImpresora> detalles;
+    QString predeterminada;
+    qsizetype faltan = 0;
+    Responder responder;
+};
+
+void Impresion::DetalleImpresoras(Responder responder)
+{
+    auto r = std::make_shared<Reunion>();
+    r->responder = std::move(responder);
+    LeerImpresoras([this, r](const QStringList& nombres) {
+        r->nombres = nombres;
+        r->detalles.resize(nombres.size());
+        r->faltan = nombres.size() + 1;
+        Reunir(r);
+    });
+}
+
+void Impresion::Reunir(const std::shared_ptr<Reunion>& r)
+{
+    const auto reunido = [r] {
+        if (--r->faltan > 0) {
+            return;
+        }
+        QString json = QStringLiteral("{\"impresoras\":[");
+        for (qsizetype i = 0; i < r->nombres.size(); ++i) {
+            const QString& nombre = r->nombres[i];
+            const DetalleImpresora& d = r->detalles[i];
+            json += (i == 0 ? QString() : QStringLiteral(",")) + QStringLiteral("{\"nombre\":\"") +
+                    EscaparJSON(nombre) + QStringLiteral("\",\"predeterminada\":") +
+                    Booleano(nombre == r->predeterminada) + QStringLiteral(",\"estado\":\"") + d.estado +
+                    QStringLiteral("\",\"motivo\":\"") + EscaparJSON(d.motivo) + QStringLiteral("\",\"papeles\":") +
+                    ListaJSON(d.papeles) + QStringLiteral(",\"bandejas\":") + ListaJSON(d.bandejas) +
+                    QStringLiteral(",\"duplex\":") + Booleano(d.duplex) + QStringLiteral(",\"color\":") +
+                    Booleano(d.color) + u'}';
+        }
+        const Responder responder = std::move(r->responder);
+        responder(json + QStringLiteral("]}"));
+    };
+    if (!m_spooler) {
+        r->faltan = 1;
+        reunido();
+        return;
     }
-    return json + QStringLiteral("]}");
+    m_spooler->Predeterminada([r, reunido](const QString& nombre) {
+        r->predeterminada = nombre;
+        reunido();
+    });
+    for (qsizetype i = 0; i < r->nombres.size(); ++i) {
+        m_spooler->Detalle(r->nombres[i], [r, i, reunido](const std::optional<DetalleImpresora>& d) {
+            r->detalles[i] = d.value_or(DetalleImpresora());
+            reunido();
+        });
+    }
 }

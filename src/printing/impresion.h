@@ -47,13 +47,15 @@ public:
     // Bytes handed to the spooler in one turn of the event loop.
     static constexpr qsizetype kTrozoDirecto = 64 * 1024;
 
-    // GET /trabajos/<id>.
-    QString ConsultarTrabajo(const QString& id);
-    // GET /impresoras/detalle.
-    QString DetalleImpresoras() const;
+    // GET /trabajos/<id>, answered through `responder` once the spooler has told the job's state (or at once).
+    void ConsultarTrabajo(const QString& id, Responder responder);
+    // GET /impresoras/detalle, answered through `responder` once the spooler has told of every printer.
+    void DetalleImpresoras(Responder responder);
 
 private:
     struct Directo;
+    struct Pedido;
+    struct Reunion;
     struct Guardado
     {
         QString ruta;
@@ -63,11 +65,17 @@ private:
     // The new print's file, or empty with `motivo` saying why (when anything can).
     QString NuevoPDF(const QByteArray& contenido, QString& motivo);
     void RetirarTerminados();
-    // The spooler's name of the printer asked for (the default printer for the keyword), or empty.
-    QString Cola(const QString& nombre, const QStringList& instaladas) const;
-    std::optional<DetalleImpresora> Detalle(const QString& cola) const;
-    std::optional<OpcionInvalida> LeerOpcionesDe(const QJsonObject& objeto, const QString& nombre,
-                                                 OpcionesImpresion& opciones) const;
+    // The spooler's name of the printer asked for (the default printer for the keyword), or empty, to `alSaber`.
+    void Cola(const QString& nombre, const QStringList& instaladas, std::function<void(const QString&)> alSaber);
+    // The installed printers, from the spooler when it lists them without waiting, else from the printer list.
+    void LeerImpresoras(std::function<void(const QStringList&)> alLeer);
+    static void Desconocida(const QString& nombre, const QStringList& instaladas, const Responder& responder);
+    // Goes on with a PDF request whose printer is known to be installed (or is the keyword).
+    void Comprobada(const std::shared_ptr<Pedido>& pedido, const QStringList& instaladas);
+    // Goes on with a PDF request once its printer's queue (and, when an option needs them, its details) is known.
+    void ImprimirEn(const std::shared_ptr<Pedido>& pedido, const std::optional<DetalleImpresora>& detalle);
+    void Reunir(const std::shared_ptr<Reunion>& reunion);
+    void AbrirDirecto(const std::shared_ptr<Directo>& directo, const QString& titulo);
     void SeguirDirecto(const std::shared_ptr<Directo>& directo);
     // A raw job's end: the spooler's id, or empty and its reason.
     void Concluir(const std::shared_ptr<Directo>& directo, const QString& idSpooler, const QString& motivo);

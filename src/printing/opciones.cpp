@@ -106,7 +106,7 @@ std::optional<OpcionInvalida> LeerOpciones(const QJsonObject& objeto, const Deta
     return std::nullopt;
 }
 
-QStringList ArgumentosCups(const OpcionesImpresion& o)
+QStringList AtributosCups(const OpcionesImpresion& o)
 {
     QStringList atributos;
     if (o.escala == QLatin1String("reducir")) {
@@ -141,8 +141,13 @@ QStringList ArgumentosCups(const OpcionesImpresion& o)
     if (!o.bandeja.isEmpty()) {
         atributos << QStringLiteral("media-source=") + o.bandeja;
     }
+    return atributos;
+}
+
+QStringList ArgumentosCups(const OpcionesImpresion& o)
+{
     QStringList argumentos;
-    for (const QString& a : atributos) {
+    for (const QString& a : AtributosCups(o)) {
         argumentos << QStringLiteral("-o") << a;
     }
     return argumentos;

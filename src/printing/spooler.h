@@ -57,24 +57,37 @@ public:
     virtual void Terminar(AlTerminar alTerminar) = 0;
 };
 
-// The system's print spooler: CUPS through libcups, or the Windows spooler. Every call returns within a few
-// milliseconds on a local spooler; none waits for a printer, and a raw job waits for nothing at all.
+// The system's print spooler: CUPS through its own protocol, or the Windows spooler. No call waits for the spooler:
+// an answer comes through its callback, once, before the call returns or later from the event loop, and never after
+// the spooler is gone. A local spooler answers within milliseconds; none waits for a printer.
 class Spooler
 {
 public:
+    using AlSaberPredeterminada = std::function<void(const QString& nombre)>;
+    using AlSaberDetalle = std::function<void(const std::optional<DetalleImpresora>& detalle)>;
+    using AlSaberTrabajo = std::function<void(const InfoTrabajo& info)>;
+    // The printers' names, or nothing when the spooler leaves them to the system's printer list.
+    using AlSaberImpresoras = std::function<void(const std::optional<QStringList>& nombres)>;
+
     virtual ~Spooler() = default;
 
+    // The installed printers, in the order the system's printer list gives them, for the check before a print.
+    virtual void Impresoras(AlSaberImpresoras alSaber);
     // The default printer's name, or empty when there is none.
-    virtual QString Predeterminada() const = 0;
+    virtual void Predeterminada(AlSaberPredeterminada alSaber) = 0;
     // What the spooler says of a printer by its exact name; nothing when it does not know it.
-    virtual std::optional<DetalleImpresora> Detalle(const QString& impresora) const = 0;
+    virtual void Detalle(const QString& impresora, AlSaberDetalle alSaber) = 0;
     // A raw job (bytes sent unchanged) on a printer named exactly; null with the reason when it cannot begin.
     virtual std::unique_ptr<EnvioDirecto> AbrirDirecto(const QString& impresora, const QString& nombreTrabajo,
                                                        QString& motivo) = 0;
+    // A PDF job on a printer named exactly, handed over like a raw one, with CUPS job attributes ("copies=2", or a
+    // bare name for true). A spooler that takes no documents itself refuses it with its reason.
+    virtual std::unique_ptr<EnvioDirecto> AbrirPDF(const QString& impresora, const QString& nombreTrabajo,
+                                                   const QStringList& atributos, QString& motivo);
     // The state of a job by the spooler's id.
-    virtual InfoTrabajo Consultar(const QString& impresora, const QString& id) const = 0;
+    virtual void Consultar(const QString& impresora, const QString& id, AlSaberTrabajo alSaber) = 0;
     // The id of the printer's job whose document name holds `documento`, or empty when none does (or the spooler
-    // cannot list its jobs).
+    // cannot list its jobs). Only a spooler that answers at once is asked.
     virtual QString BuscarPorDocumento(const QString& impresora, const QString& documento) const = 0;
 };
 

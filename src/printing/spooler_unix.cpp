@@ -2,6 +2,8 @@
 
 #include <cups/cups.h>
 
+#include <QDir>
+#include <QFile>
 #include <QLocalSocket>
 #include <QSet>
 #include <QTcpSocket>
@@ -9,6 +11,7 @@
 #include <QUrl>
 
 #include <cstring>
+#include <list>
 #include <utility>
 
 namespace {
@@ -50,33 +53,21 @@ QString Motivos(ipp_t* respuesta, const char* atributo)
     return motivos.join(QStringLiteral(", "));
 }
 
-ipp_t* Pedir(ipp_op_t operacion, const char* atributoUri, const QByteArray& uri,
-             std::initializer_list<const char*> atributos)
-{
-    ipp_t* pedido = ippNewRequest(operacion);
-    ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_URI, atributoUri, nullptr, uri.constData());
-    ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
-    const std::vector<const char*> lista(atributos);
-    ippAddStrings(pedido, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", static_cast<int>(lista.size()),
-                  nullptr, lista.data());
-    ipp_t* respuesta = cupsDoRequest(CUPS_HTTP_DEFAULT, pedido, "/");
-    if (respuesta != nullptr && ippGetStatusCode(respuesta) > IPP_STATUS_OK_CONFLICTING) {
-        ippDelete(respuesta);
-        return nullptr;
-    }
-    return respuesta;
-}
-
-// A raw job is one Print-Job request whose document follows in chunks as it is written. libcups builds and reads
-// the IPP messages and Qt's sockets carry them: nothing waits for the scheduler, whose reply (tens of milliseconds
-// on a busy machine) is read when it comes.
+// A raw job is one Print-Job request whose document follows in chunks as it is written; a query is a request alone.
+// libcups builds and reads the IPP messages and Qt's sockets carry them: nothing waits for the scheduler, whose
+// reply (tens of milliseconds on a busy machine) is read when it comes.
 class EnvioCups final : public EnvioDirecto
 {
 public:
     static constexpr int kEsperaMs = 60000;
+    // A page waits for a query's answer: a scheduler that has not answered by then will not.
+    static constexpr int kEsperaConsultaMs = 5000;
+    // Gets a query's answer, or null when there is none (the scheduler unreachable, or refusing the request).
+    using AlLeer = std::function<void(ipp_t* respuesta)>;
 
-    explicit EnvioCups(QIODevice* conexion)
+    explicit EnvioCups(QIODevice* conexion, AlLeer alLeer = nullptr)
         : m_conexion(conexion)
+        , m_alLeer(std::move(alLeer))
     {
         QObject::connect(m_conexion, &QIODevice::readyRead, m_conexion, [this] { Leer(); });
         QObject::connect(&m_espera, &QTimer::timeout, m_conexion,
@@ -127,7 +118,7 @@ public:
             return;
         }
         m_conexion->write("0\r\n\r\n");
-        m_espera.start(kEsperaMs);
+        m_espera.start(m_alLeer ? kEsperaConsultaMs : kEsperaMs);
     }
 
     bool Concluido() const { return m_concluido; }
@@ -225,6 +216,13 @@ private:
             estado = ippReadIO(&lectura, leer, 1, nullptr, r);
         } while (estado != IPP_STATE_DATA && estado != IPP_STATE_ERROR);
         const ipp_status_t codigo = ippGetStatusCode(r);
+        if (m_alLeer) {
+            const AlLeer alLeer = std::exchange(m_alLeer, nullptr);
+            alLeer(estado == IPP_STATE_ERROR || codigo > IPP_STATUS_OK_CONFLICTING ? nullptr : r);
+            ippDelete(r);
+            Concluir(QString(), QString());
+            return;
+        }
         const int trabajo = ippGetInteger(ippFindAttribute(r, "job-id", IPP_TAG_INTEGER), 0);
         QString motivo;
         if (estado == IPP_STATE_ERROR) {
@@ -246,6 +244,9 @@ private:
         m_espera.stop();
         m_id = id;
         m_motivo = motivo;
+        if (m_alLeer) {
+            std::exchange(m_alLeer, nullptr)(nullptr);
+        }
         if (m_alTerminar) {
             Avisar();
         }
@@ -266,6 +267,7 @@ private:
     bool m_concluido = false;
     QString m_id;
     QString m_motivo;
+    AlLeer m_alLeer;
     AlTerminar m_alTerminar;
 };
 
@@ -276,15 +278,35 @@ template <typename Socket> void Vigilar(Socket* socket, EnvioCups* envio)
                      [envio, socket] { envio->Cerrada(socket->errorString()); });
 }
 
-// The IPP message that opens a raw job, as bytes.
-QByteArray PedidoDirecto(const QString& impresora, const QString& nombreTrabajo)
+QByteArray EnBytes(ipp_t* pedido);
+
+// The IPP message that opens a job, as bytes: a document in `formato`, with CUPS's job attributes encoded as lp
+// encodes them.
+QByteArray PedidoDeTrabajo(const QString& impresora, const QString& nombreTrabajo, const char* formato,
+                           const QStringList& atributos = QStringList())
 {
     ipp_t* pedido = ippNewRequest(IPP_OP_PRINT_JOB);
     ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
                  UriDe("printers", impresora).constData());
     ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
     ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, nombreTrabajo.toUtf8().constData());
-    ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_MIMETYPE, "document-format", nullptr, CUPS_FORMAT_RAW);
+    // The format goes among the options: encoded without one, they would name a format of their own.
+    cups_option_t* opciones = nullptr;
+    int cuantas = cupsAddOption("document-format", formato, 0, &opciones);
+    for (const QString& atributo : atributos) {
+        const qsizetype igual = atributo.indexOf(u'=');
+        cuantas = cupsAddOption(atributo.left(igual).toUtf8().constData(),
+                                igual < 0 ? "true" : atributo.mid(igual + 1).toUtf8().constData(), cuantas, &opciones);
+    }
+    cupsEncodeOptions2(pedido, cuantas, opciones, IPP_TAG_OPERATION);
+    cupsEncodeOptions2(pedido, cuantas, opciones, IPP_TAG_JOB);
+    cupsFreeOptions(cuantas, opciones);
+    return EnBytes(pedido);
+}
+
+// An IPP message as bytes; the message is let go.
+QByteArray EnBytes(ipp_t* pedido)
+{
     QByteArray bytes;
     const auto escribir = [](void* contexto, ipp_uchar_t* origen, size_t cuantos) -> ssize_t {
         static_cast<QByteArray*>(contexto)->append(reinterpret_cast<const char*>(origen),
@@ -299,126 +321,240 @@ QByteArray PedidoDirecto(const QString& impresora, const QString& nombreTrabajo)
     return estado == IPP_STATE_DATA ? bytes : QByteArray();
 }
 
+// A job's Print-Job request sent over a connection of its own: pieces of two jobs may be on their way at the same
+// time. Null with the reason when it cannot begin.
+std::unique_ptr<EnvioCups> Abrir(const QByteArray& recurso, const QByteArray& ipp, QString& motivo,
+                                 EnvioCups::AlLeer alLeer = nullptr)
+{
+    if (ipp.isEmpty()) {
+        motivo = QStringLiteral("no se pudo formar el pedido IPP");
+        return nullptr;
+    }
+    const QString servidor = QString::fromUtf8(cupsServer());
+    std::unique_ptr<EnvioCups> envio;
+    if (servidor.startsWith(u'/')) {
+        auto* socket = new QLocalSocket;
+        envio = std::make_unique<EnvioCups>(socket, std::move(alLeer));
+        Vigilar(socket, envio.get());
+        socket->connectToServer(servidor);
+    } else {
+        auto* socket = new QTcpSocket;
+        envio = std::make_unique<EnvioCups>(socket, std::move(alLeer));
+        Vigilar(socket, envio.get());
+        socket->connectToHost(servidor, static_cast<quint16>(ippPort()));
+    }
+    const QByteArray anfitrion = servidor.startsWith(u'/') ? QByteArray("localhost") : servidor.toUtf8();
+    envio->Comenzar("POST " + recurso + " HTTP/1.1\r\nHost: " + anfitrion +
+                        "\r\nContent-Type: application/ipp\r\nTransfer-Encoding: chunked\r\n\r\n",
+                    ipp);
+    if (envio->Concluido()) {
+        motivo = envio->Motivo();
+        return nullptr;
+    }
+    return envio;
+}
+
+// A query's request: the operation, the URI it is about, and the attributes wanted back.
+ipp_t* Pedido(ipp_op_t operacion, const char* atributoUri, const QByteArray& uri,
+              std::initializer_list<const char*> atributos)
+{
+    ipp_t* pedido = ippNewRequest(operacion);
+    if (atributoUri != nullptr) {
+        ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_URI, atributoUri, nullptr, uri.constData());
+    }
+    ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    const std::vector<const char*> lista(atributos);
+    ippAddStrings(pedido, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", static_cast<int>(lista.size()),
+                  nullptr, lista.data());
+    return pedido;
+}
+
+// The default a user or the system chose in an lpoptions file ("Default Caja/instancia opciones..."), or empty.
+QString PredeterminadaEn(const QString& ruta)
+{
+    QFile archivo(ruta);
+    if (!archivo.open(QIODevice::ReadOnly)) {
+        return QString();
+    }
+    for (const QByteArray& linea : archivo.readAll().split('\n')) {
+        const QList<QByteArray> palabras = linea.simplified().split(' ');
+        if (palabras.size() >= 2 && palabras[0].toLower() == "default") {
+            return QString::fromUtf8(palabras[1].split('/').first());
+        }
+    }
+    return QString();
+}
+
+DetalleImpresora DetalleDe(const QString& impresora, ipp_t* r)
+{
+    DetalleImpresora d;
+    d.nombre = impresora;
+    switch (ippGetInteger(ippFindAttribute(r, "printer-state", IPP_TAG_ENUM), 0)) {
+    case IPP_PSTATE_IDLE:
+        d.estado = QStringLiteral("lista");
+        break;
+    case IPP_PSTATE_PROCESSING:
+        d.estado = QStringLiteral("imprimiendo");
+        break;
+    case IPP_PSTATE_STOPPED:
+        d.estado = QStringLiteral("detenida");
+        break;
+    default:
+        break;
+    }
+    d.motivo = Motivos(r, "printer-state-reasons");
+    // The names people know ("A4", "Letter"), which CUPS takes back as media as well as its own.
+    for (const QString& medio : Textos(r, "media-supported")) {
+        const pwg_media_t* pwg = pwgMediaForPWG(medio.toUtf8().constData());
+        const QString nombre = pwg && pwg->ppd ? QString::fromUtf8(pwg->ppd) : medio;
+        if (!d.papeles.contains(nombre)) {
+            d.papeles << nombre;
+        }
+    }
+    d.bandejas = Textos(r, "media-source-supported");
+    for (const QString& lados : Textos(r, "sides-supported")) {
+        d.duplex = d.duplex || lados.startsWith(QLatin1String("two-sided"));
+    }
+    d.color = ippGetBoolean(ippFindAttribute(r, "color-supported", IPP_TAG_BOOLEAN), 0) != 0;
+    return d;
+}
+
+InfoTrabajo InfoDe(ipp_t* r)
+{
+    InfoTrabajo info;
+    switch (ippGetInteger(ippFindAttribute(r, "job-state", IPP_TAG_ENUM), 0)) {
+    case IPP_JSTATE_PENDING:
+    case IPP_JSTATE_HELD:
+    case IPP_JSTATE_STOPPED:
+        info.estado = EstadoTrabajo::EnCola;
+        break;
+    case IPP_JSTATE_PROCESSING:
+        info.estado = EstadoTrabajo::Imprimiendo;
+        break;
+    case IPP_JSTATE_CANCELED:
+        info.estado = EstadoTrabajo::Cancelado;
+        break;
+    case IPP_JSTATE_ABORTED:
+        info.estado = EstadoTrabajo::Fallido;
+        break;
+    case IPP_JSTATE_COMPLETED:
+        info.estado = EstadoTrabajo::Terminado;
+        break;
+    default:
+        break;
+    }
+    // The printer's own words say most ("Unable to open serial port..."); the reasons when it says nothing.
+    info.detalle = Textos(r, "job-printer-state-message").value(0).trimmed();
+    if (info.detalle.isEmpty()) {
+        info.detalle = Motivos(r, "job-state-reasons");
+    }
+    return info;
+}
+
 class SpoolerCups final : public Spooler
 {
 public:
-    QString Predeterminada() const override { return QString::fromUtf8(cupsGetDefault2(CUPS_HTTP_DEFAULT)); }
-
-    std::optional<DetalleImpresora> Detalle(const QString& impresora) const override
+    // As CUPS's own clients choose it: LPDEST or PRINTER, then the user's and the system's lpoptions, then the
+    // scheduler's default.
+    void Predeterminada(AlSaberPredeterminada alSaber) override
     {
-        ipp_t* r = Pedir(IPP_OP_GET_PRINTER_ATTRIBUTES, "printer-uri", UriDe("printers", impresora),
+        QString nombre = qEnvironmentVariable("LPDEST");
+        if (nombre.isEmpty() && qEnvironmentVariable("PRINTER") != QLatin1String("lp")) {
+            nombre = qEnvironmentVariable("PRINTER");
+        }
+        if (nombre.isEmpty()) {
+            nombre = PredeterminadaEn(QDir::homePath() + QStringLiteral("/.cups/lpoptions"));
+        }
+        if (nombre.isEmpty()) {
+            const QString raiz = qEnvironmentVariable("CUPS_SERVERROOT", QStringLiteral("/etc/cups"));
+            nombre = PredeterminadaEn(raiz + QStringLiteral("/lpoptions"));
+        }
+        if (!nombre.isEmpty()) {
+            alSaber(nombre);
+            return;
+        }
+        Preguntar(Pedido(IPP_OP_CUPS_GET_DEFAULT, nullptr, QByteArray(), {"printer-name"}),
+                  [alSaber = std::move(alSaber)](ipp_t* r) {
+                      alSaber(r != nullptr ? Textos(r, "printer-name").value(0) : QString());
+                  });
+    }
+
+    // The queues and classes as CUPS-Get-Printers lists them: the order and names Qt's printer list shows, read
+    // without waiting.
+    void Impresoras(AlSaberImpresoras alSaber) override
+    {
+        Preguntar(Pedido(IPP_OP_CUPS_GET_PRINTERS, nullptr, QByteArray(), {"printer-name"}),
+                  [alSaber = std::move(alSaber)](ipp_t* r) {
+                      QStringList nombres;
+                      for (ipp_attribute_t* a = r != nullptr ? ippFindAttribute(r, "printer-name", IPP_TAG_NAME)
+                                                             : nullptr;
+                           a != nullptr; a = ippFindNextAttribute(r, "printer-name", IPP_TAG_NAME)) {
+                          nombres << QString::fromUtf8(ippGetString(a, 0, nullptr));
+                      }
+                      alSaber(nombres);
+                  });
+    }
+
+    void Detalle(const QString& impresora, AlSaberDetalle alSaber) override
+    {
+        Preguntar(Pedido(IPP_OP_GET_PRINTER_ATTRIBUTES, "printer-uri", UriDe("printers", impresora),
                          {"printer-state", "printer-state-reasons", "media-supported", "media-source-supported",
-                          "sides-supported", "color-supported"});
-        if (r == nullptr) {
-            return std::nullopt;
-        }
-        DetalleImpresora d;
-        d.nombre = impresora;
-        switch (ippGetInteger(ippFindAttribute(r, "printer-state", IPP_TAG_ENUM), 0)) {
-        case IPP_PSTATE_IDLE:
-            d.estado = QStringLiteral("lista");
-            break;
-        case IPP_PSTATE_PROCESSING:
-            d.estado = QStringLiteral("imprimiendo");
-            break;
-        case IPP_PSTATE_STOPPED:
-            d.estado = QStringLiteral("detenida");
-            break;
-        default:
-            break;
-        }
-        d.motivo = Motivos(r, "printer-state-reasons");
-        // The names people know ("A4", "Letter"), which CUPS takes back as media as well as its own.
-        for (const QString& medio : Textos(r, "media-supported")) {
-            const pwg_media_t* pwg = pwgMediaForPWG(medio.toUtf8().constData());
-            const QString nombre = pwg && pwg->ppd ? QString::fromUtf8(pwg->ppd) : medio;
-            if (!d.papeles.contains(nombre)) {
-                d.papeles << nombre;
-            }
-        }
-        d.bandejas = Textos(r, "media-source-supported");
-        for (const QString& lados : Textos(r, "sides-supported")) {
-            d.duplex = d.duplex || lados.startsWith(QLatin1String("two-sided"));
-        }
-        d.color = ippGetBoolean(ippFindAttribute(r, "color-supported", IPP_TAG_BOOLEAN), 0) != 0;
-        ippDelete(r);
-        return d;
+                          "sides-supported", "color-supported"}),
+                  [impresora, alSaber = std::move(alSaber)](ipp_t* r) {
+                      alSaber(r != nullptr ? std::optional(DetalleDe(impresora, r)) : std::nullopt);
+                  });
     }
 
     std::unique_ptr<EnvioDirecto> AbrirDirecto(const QString& impresora, const QString& nombreTrabajo,
                                                QString& motivo) override
     {
-        const QByteArray ipp = PedidoDirecto(impresora, nombreTrabajo);
-        if (ipp.isEmpty()) {
-            motivo = QStringLiteral("no se pudo formar el pedido IPP");
-            return nullptr;
-        }
-        // A connection of the job's own: pieces of two jobs may be on their way at the same time.
-        const QString servidor = QString::fromUtf8(cupsServer());
-        std::unique_ptr<EnvioCups> envio;
-        if (servidor.startsWith(u'/')) {
-            auto* socket = new QLocalSocket;
-            envio = std::make_unique<EnvioCups>(socket);
-            Vigilar(socket, envio.get());
-            socket->connectToServer(servidor);
-        } else {
-            auto* socket = new QTcpSocket;
-            envio = std::make_unique<EnvioCups>(socket);
-            Vigilar(socket, envio.get());
-            socket->connectToHost(servidor, static_cast<quint16>(ippPort()));
-        }
-        const QByteArray recurso = "/printers/" + QUrl::toPercentEncoding(impresora);
-        const QByteArray anfitrion = servidor.startsWith(u'/') ? QByteArray("localhost") : servidor.toUtf8();
-        envio->Comenzar("POST " + recurso + " HTTP/1.1\r\nHost: " + anfitrion +
-                            "\r\nContent-Type: application/ipp\r\nTransfer-Encoding: chunked\r\n\r\n",
-                        ipp);
-        if (envio->Concluido()) {
-            motivo = envio->Motivo();
-            return nullptr;
-        }
-        return envio;
+        return Abrir(Recurso(impresora), PedidoDeTrabajo(impresora, nombreTrabajo, CUPS_FORMAT_RAW), motivo);
     }
 
-    InfoTrabajo Consultar(const QString&, const QString& id) const override
+    std::unique_ptr<EnvioDirecto> AbrirPDF(const QString& impresora, const QString& nombreTrabajo,
+                                           const QStringList& atributos, QString& motivo) override
     {
-        ipp_t* r = Pedir(IPP_OP_GET_JOB_ATTRIBUTES, "job-uri", UriDe("jobs", id),
-                         {"job-state", "job-state-reasons", "job-printer-state-message"});
-        InfoTrabajo info;
-        if (r == nullptr) {
-            return info;
-        }
-        switch (ippGetInteger(ippFindAttribute(r, "job-state", IPP_TAG_ENUM), 0)) {
-        case IPP_JSTATE_PENDING:
-        case IPP_JSTATE_HELD:
-        case IPP_JSTATE_STOPPED:
-            info.estado = EstadoTrabajo::EnCola;
-            break;
-        case IPP_JSTATE_PROCESSING:
-            info.estado = EstadoTrabajo::Imprimiendo;
-            break;
-        case IPP_JSTATE_CANCELED:
-            info.estado = EstadoTrabajo::Cancelado;
-            break;
-        case IPP_JSTATE_ABORTED:
-            info.estado = EstadoTrabajo::Fallido;
-            break;
-        case IPP_JSTATE_COMPLETED:
-            info.estado = EstadoTrabajo::Terminado;
-            break;
-        default:
-            break;
-        }
-        // The printer's own words say most ("Unable to open serial port..."); the reasons when it says nothing.
-        info.detalle = Textos(r, "job-printer-state-message").value(0).trimmed();
-        if (info.detalle.isEmpty()) {
-            info.detalle = Motivos(r, "job-state-reasons");
-        }
-        ippDelete(r);
-        return info;
+        return Abrir(Recurso(impresora), PedidoDeTrabajo(impresora, nombreTrabajo, CUPS_FORMAT_PDF, atributos), motivo);
     }
 
-    // lp tells every job's id: no CUPS job is looked for by its name.
+    void Consultar(const QString&, const QString& id, AlSaberTrabajo alSaber) override
+    {
+        Preguntar(Pedido(IPP_OP_GET_JOB_ATTRIBUTES, "job-uri", UriDe("jobs", id),
+                         {"job-state", "job-state-reasons", "job-printer-state-message"}),
+                  [alSaber = std::move(alSaber)](ipp_t* r) { alSaber(r != nullptr ? InfoDe(r) : InfoTrabajo()); });
+    }
+
+    // CUPS tells every job's id as it accepts it: no job is looked for by its name.
     QString BuscarPorDocumento(const QString&, const QString&) const override { return QString(); }
+
+private:
+    static QByteArray Recurso(const QString& impresora) { return "/printers/" + QUrl::toPercentEncoding(impresora); }
+
+    // One request over a connection of its own; `alLeer` gets its answer (null when there is none) once.
+    void Preguntar(ipp_t* pedido, EnvioCups::AlLeer alLeer)
+    {
+        auto pendiente = std::make_shared<EnvioCups::AlLeer>(std::move(alLeer));
+        const auto responder = [pendiente](ipp_t* r) {
+            if (*pendiente) {
+                std::exchange(*pendiente, nullptr)(r);
+            }
+        };
+        QString motivo;
+        std::unique_ptr<EnvioCups> envio = Abrir("/", EnBytes(pedido), motivo, responder);
+        if (!envio) {
+            responder(nullptr);
+            return;
+        }
+        EnvioCups* consulta = envio.get();
+        m_consultas.push_back(std::move(envio));
+        // Heard as the connection's last act: it may go then.
+        consulta->Terminar([this, consulta](const QString&, const QString&) {
+            m_consultas.remove_if([consulta](const std::unique_ptr<EnvioCups>& e) { return e.get() == consulta; });
+        });
+    }
+
+    // Queries waiting for their answers: dropped with the spooler, they never answer.
+    std::list<std::unique_ptr<EnvioCups>> m_consultas;
 };
 
 } // namespace

@@ -196,10 +196,18 @@ private:
     bool m_terminado = false;
 };
 
+// The Windows spooler is a local service whose calls return at once: each answer is given before the call returns.
 class SpoolerWindows final : public Spooler
 {
 public:
-    QString Predeterminada() const override
+    void Predeterminada(AlSaberPredeterminada alSaber) override { alSaber(LeerPredeterminada()); }
+    void Detalle(const QString& impresora, AlSaberDetalle alSaber) override { alSaber(LeerDetalle(impresora)); }
+    void Consultar(const QString& impresora, const QString& id, AlSaberTrabajo alSaber) override
+    {
+        alSaber(LeerTrabajo(impresora, id));
+    }
+
+    static QString LeerPredeterminada()
     {
         DWORD largo = 0;
         GetDefaultPrinterW(nullptr, &largo);
@@ -213,7 +221,7 @@ public:
         return QString::fromWCharArray(nombre.data());
     }
 
-    std::optional<DetalleImpresora> Detalle(const QString& impresora) const override
+    static std::optional<DetalleImpresora> LeerDetalle(const QString& impresora)
     {
         Abierta p(impresora);
         if (p.h() == nullptr) {
@@ -277,7 +285,7 @@ public:
         return std::make_unique<EnvioWindows>(p.Soltar(), trabajo);
     }
 
-    InfoTrabajo Consultar(const QString& impresora, const QString& id) const override
+    static InfoTrabajo LeerTrabajo(const QString& impresora, const QString& id)
     {
         Abierta p(impresora);
         if (p.h() == nullptr) {

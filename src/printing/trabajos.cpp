@@ -31,7 +31,7 @@ bool EsEstadoFinal(EstadoTrabajo estado)
     return estado == EstadoTrabajo::Terminado || estado == EstadoTrabajo::Fallido || estado == EstadoTrabajo::Cancelado;
 }
 
-TablaTrabajos::TablaTrabajos(const Spooler* spooler, Reloj reloj)
+TablaTrabajos::TablaTrabajos(Spooler* spooler, Reloj reloj)
     : m_spooler(spooler)
     , m_reloj(std::move(reloj))
 {
@@ -93,47 +93,87 @@ void TablaTrabajos::Cambiar(Trabajo& t, EstadoTrabajo estado, const QString& det
     }
 }
 
-void TablaTrabajos::Actualizar(Trabajo& t, qint64 ahora)
+bool TablaTrabajos::Actualizar(const QString& id, Trabajo& t, qint64 ahora, Responder& responder)
 {
     if (m_spooler == nullptr || EsEstadoFinal(t.estado) || t.esperaId ||
         (t.consultadoAlgunaVez && ahora - t.consultado < kIntervaloMs)) {
-        return;
+        return false;
     }
     if (t.idSpooler.isEmpty()) {
         if (t.documento.isEmpty()) {
-            return;
+            return false;
         }
         if (ahora - t.creado > kBusquedaMs) {
             t.documento.clear();
             Cambiar(t, EstadoTrabajo::Desconocido, QString(), ahora);
-            return;
+            return false;
         }
         // One query a round: the job found now is asked for its state the next time.
         t.consultado = ahora;
         t.consultadoAlgunaVez = true;
         t.idSpooler = m_spooler->BuscarPorDocumento(t.cola, t.documento);
-        return;
+        return false;
     }
     t.consultado = ahora;
     t.consultadoAlgunaVez = true;
-    const InfoTrabajo info = m_spooler->Consultar(t.cola, t.idSpooler);
-    Cambiar(t, info.estado, info.detalle, ahora);
+    // Waiting before the question: a spooler may answer before it returns.
+    m_esperan[id].append(std::move(responder));
+    m_spooler->Consultar(t.cola, t.idSpooler, [this, id, vivo = std::weak_ptr<bool>(m_vivo)](const InfoTrabajo& info) {
+        if (!vivo.expired()) {
+            Respondido(id, info);
+        }
+    });
+    return true;
+}
+
+void TablaTrabajos::Respondido(const QString& id, const InfoTrabajo& info)
+{
+    if (const auto t = m_trabajos.find(id); t != m_trabajos.end()) {
+        Cambiar(*t, info.estado, info.detalle, m_reloj());
+    }
+    for (const Responder& responder : m_esperan.take(id)) {
+        responder(Respuesta(id));
+    }
+}
+
+void TablaTrabajos::Consultar(const QString& id, Responder responder)
+{
+    // While the spooler is asked about the job, its answer serves everyone.
+    if (const auto espera = m_esperan.find(id); espera != m_esperan.end()) {
+        espera->append(std::move(responder));
+        return;
+    }
+    const qint64 ahora = m_reloj();
+    Retirar(ahora);
+    if (const auto t = m_trabajos.find(id); t != m_trabajos.end() && Actualizar(id, *t, ahora, responder)) {
+        return;
+    }
+    responder(Respuesta(id));
 }
 
 QString TablaTrabajos::Respuesta(const QString& id)
 {
-    const qint64 ahora = m_reloj();
-    Retirar(ahora);
+    Retirar(m_reloj());
     const auto t = m_trabajos.find(id);
     if (t == m_trabajos.end()) {
         EscribirLog(QStringLiteral("? Trabajo no encontrado: ") + ParaLog(id));
         return QStringLiteral("{\"success\":false,\"error\":\"Trabajo no encontrado: ") + EscaparJSON(id) +
                QStringLiteral("\"}");
     }
-    Actualizar(*t, ahora);
     return QStringLiteral("{\"trabajo\":\"") + id + QStringLiteral("\",\"impresora\":\"") + EscaparJSON(t->impresora) +
            QStringLiteral("\",\"estado\":\"") + NombreEstado(t->estado) + QStringLiteral("\",\"detalle\":\"") +
            EscaparJSON(t->detalle) + QStringLiteral("\",\"hora\":\"") +
            QDateTime::fromMSecsSinceEpoch(t->cambio).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss")) +
            QStringLiteral("\"}");
+}
+
+void Spooler::Impresoras(AlSaberImpresoras alSaber)
+{
+    alSaber(std::nullopt);
+}
+
+std::unique_ptr<EnvioDirecto> Spooler::AbrirPDF(const QString&, const QString&, const QStringList&, QString& motivo)
+{
+    motivo = QStringLiteral("el spooler no recibe documentos PDF");
+    return nullptr;
 }

@@ -1,9 +1,10 @@
 #include "printing/visor_sistema.h"
 
 #include "printing/lista_impresoras.h"
-#include "printing/visor_lp.h"
+#include "printing/spooler.h"
+#include "printing/visor_cups.h"
 
-std::unique_ptr<VisorPDF> CrearVisorDelSistema(const QString&, Lanzador& lanzador)
+std::unique_ptr<VisorPDF> CrearVisorDelSistema(const QString&, Lanzador&)
 {
-    return std::make_unique<VisorLp>(lanzador, CrearListaImpresorasDelSistema());
+    return std::make_unique<VisorCups>(CrearSpoolerDelSistema(), CrearListaImpresorasDelSistema());
 }

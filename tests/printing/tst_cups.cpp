@@ -1,14 +1,13 @@
-// Printing for real: QPrinterInfo, lp and a private CUPS scheduler with its own queues.
+// Printing for real: QPrinterInfo, CUPS's library and a private CUPS scheduler with its own queues.
 #include "support/bitacora.h"
 #include "support/cuerpos.h"
 #include "support/cups_privado.h"
 #include "support/pdf_de_prueba.h"
 
-#include "base/lanzador.h"
 #include "printing/impresion.h"
 #include "printing/lista_impresoras.h"
 #include "printing/spooler.h"
-#include "printing/visor_lp.h"
+#include "printing/visor_cups.h"
 
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -73,8 +72,8 @@ private slots:
     void ImprimeEnLaImpresoraPedida_data();
     void ImprimeEnLaImpresoraPedida();
     void LaColaRecibeElDocumento();
-    void FalloDeLpQuedaEnElRegistro();
-    void SinLpEnElPath();
+    void RechazoDeCupsQuedaEnElRegistro();
+    void ColaInexistente();
 
     void OpcionesEnElTrabajo_data();
     void OpcionesEnElTrabajo();
@@ -88,7 +87,7 @@ private slots:
 private:
     CupsPrivado m_cups;
     std::unique_ptr<ListaImpresoras> m_lista;
-    std::unique_ptr<LanzadorQt> m_lanzador;
+    std::unique_ptr<Spooler> m_spoolerVisor;
     std::unique_ptr<Impresion> m_impresion;
     QTemporaryDir m_programa;
     ImpresoraDeRed m_red;
@@ -97,6 +96,8 @@ private:
     QString ImprimirDirecto(const QByteArray& datos, const QString& impresora);
     // The agent's job state, asked until it is `estado` (or a minute has passed).
     QJsonObject EsperarEstado(const QString& trabajo, const QString& estado);
+    // An answer that comes through a callback, once it has come (or "<sin respuesta>").
+    static QString Esperar(const std::function<void(Responder)>& pedir);
 };
 
 void TstCups::initTestCase()
@@ -124,16 +125,16 @@ void TstCups::initTestCase()
              qPrintable(m_cups.UltimoError()));
 
     m_lista = CrearListaImpresorasDelSistema();
-    m_lanzador = std::make_unique<LanzadorQt>();
+    m_spoolerVisor = CrearSpoolerDelSistema();
     m_impresion =
-        std::make_unique<Impresion>(m_programa.path(), *m_lista, std::make_unique<VisorLp>(*m_lanzador, *m_lista),
+        std::make_unique<Impresion>(m_programa.path(), *m_lista, std::make_unique<VisorCups>(*m_spoolerVisor, *m_lista),
                                     RelojDelSistema(), CrearSpoolerDelSistema());
 }
 
 void TstCups::cleanupTestCase()
 {
     m_impresion.reset();
-    m_lanzador.reset();
+    m_spoolerVisor.reset();
     m_cups.Detener();
 }
 
@@ -143,13 +144,23 @@ QString TstCups::ImprimirDirecto(const QByteArray& datos, const QString& impreso
     return Imprimir(QJsonDocument(cuerpo).toJson(QJsonDocument::Compact), true);
 }
 
+QString TstCups::Esperar(const std::function<void(Responder)>& pedir)
+{
+    auto respuestas = std::make_shared<QStringList>();
+    pedir([respuestas](const QString& r) { *respuestas << r; });
+    if (!QTest::qWaitFor([&] { return !respuestas->isEmpty(); }, 20000)) {
+        return QStringLiteral("<sin respuesta>");
+    }
+    return respuestas->value(0);
+}
+
 QJsonObject TstCups::EsperarEstado(const QString& trabajo, const QString& estado)
 {
     QJsonObject json;
     // The caller compares the state it got.
     static_cast<void>(QTest::qWaitFor(
         [&] {
-            json = Json(m_impresion->ConsultarTrabajo(trabajo));
+            json = Json(Esperar([&](Responder r) { m_impresion->ConsultarTrabajo(trabajo, std::move(r)); }));
             return json.value(QStringLiteral("estado")).toString() == estado;
         },
         60000));
@@ -187,28 +198,39 @@ void TstCups::CatalogoDelSistema()
     // Read afresh: a queue added now is listed at once.
     QVERIFY(m_cups.AgregarCola(QStringLiteral("Nueva")));
     QVERIFY(m_impresion->ListarImpresoras().contains(QLatin1String("\"Nueva\"")));
+    // The check before a print reads the queues from CUPS itself; its refusal shows the catalogue byte for byte.
+    QCOMPARE(Imprimir(CuerpoImpresion(PdfDePrueba("ninguna"), QStringLiteral("Caj"))),
+             "{\"success\":false,\"error\":\"Impresora no encontrada: Caj\",\"impresorasDisponibles\":" +
+                 m_impresion->ListarImpresoras() + u'}');
+    QCOMPARE(ImprimirDirecto("^XA^XZ", QStringLiteral("Nuev")),
+             "{\"success\":false,\"error\":\"Impresora no encontrada: Nuev\",\"impresorasDisponibles\":" +
+                 m_impresion->ListarImpresoras() + u'}');
 }
 
 void TstCups::ImprimeEnLaImpresoraPedida_data()
 {
     QTest::addColumn<QString>("pedida");
     QTest::addColumn<QString>("cola");
+    QTest::addColumn<int>("relleno"); // bytes beyond the page
     QTest::newRow("nombrada") << "Caja"
-                              << "Caja";
+                              << "Caja" << 0;
     QTest::newRow("predeterminada") << "PREDETERMINADA"
-                                    << "Caja";
+                                    << "Caja" << 0;
     QTest::newRow("palabra en minúsculas con espacios") << "caja "
-                                                        << "Caja";
-    QTest::newRow("con acento") << kAcento << kAcento;
-    QTest::newRow("otro caso y espacios") << QString::fromUtf8(" IMPRESIÓN ") << kAcento;
+                                                        << "Caja" << 0;
+    QTest::newRow("con acento") << kAcento << kAcento << 0;
+    QTest::newRow("otro caso y espacios") << QString::fromUtf8(" IMPRESIÓN ") << kAcento << 0;
+    QTest::newRow("300 KB en trozos") << "Caja"
+                                      << "Caja" << 300 * 1024;
 }
 
 void TstCups::ImprimeEnLaImpresoraPedida()
 {
     QFETCH(QString, pedida);
     QFETCH(QString, cola);
+    QFETCH(int, relleno);
     const int antes = m_cups.UltimoTrabajo();
-    const QByteArray pdf = PdfDePrueba("impresora " + pedida.toUtf8().toHex());
+    const QByteArray pdf = PdfDePrueba("impresora " + pedida.toUtf8().toHex(), relleno);
     const QString respuesta = Imprimir(CuerpoImpresion(pdf, pedida));
     QCOMPARE(QJsonDocument::fromJson(respuesta.toUtf8()).object().value(QStringLiteral("impresora")).toString(),
              pedida);
@@ -232,36 +254,31 @@ void TstCups::LaColaRecibeElDocumento()
     QVERIFY(archivo.read(4) == "%!PS");
 }
 
-void TstCups::FalloDeLpQuedaEnElRegistro()
+void TstCups::RechazoDeCupsQuedaEnElRegistro()
 {
     Bitacora bitacora;
-    // The answer goes out as soon as lp runs; its refusal comes later and lands in the log.
+    // CUPS refuses before the answer goes out: the print is not taken for started, and the log has CUPS's reason.
     const QString respuesta = Imprimir(CuerpoImpresion(PdfDePrueba("rechazado"), QStringLiteral("Rechaza")));
-    const QString trabajo = Json(respuesta).value(QStringLiteral("trabajo")).toString();
-    QCOMPARE(respuesta,
-             QStringLiteral("{\"success\":true,\"impresora\":\"Rechaza\",\"trabajo\":\"%1\"}").arg(trabajo.toInt()));
-    QTRY_VERIFY_WITH_TIMEOUT(bitacora.Contiene(QStringLiteral("? lp terminó con código 1: ")), 20000);
-    const QString linea = bitacora.Mensajes().filter(QStringLiteral("? lp terminó con código 1: ")).value(0);
-    QVERIFY2(linea.contains(QLatin1String("Destination \"Rechaza\" is not accepting jobs. | Comando: lp -d Rechaza "
-                                          "-o fit-to-page < ")),
-             qPrintable(linea));
-    // The job lp could not hand on failed, with lp's reason.
-    const QJsonObject estado = EsperarEstado(trabajo, QStringLiteral("fallido"));
-    QVERIFY2(estado.value(QStringLiteral("detalle")).toString().contains(QLatin1String("not accepting jobs")),
-             qPrintable(QJsonDocument(estado).toJson()));
+    QCOMPARE(respuesta, QStringLiteral("{\"success\":false,\"error\":\"No se pudo imprimir\"}"));
+    const QString linea =
+        bitacora.Mensajes().filter(QStringLiteral("? CUPS no aceptó la impresión en Rechaza: ")).value(0);
+    QVERIFY2(linea.contains(QLatin1String("not accepting jobs")), qPrintable(bitacora.Mensajes().join(u'\n')));
+    QCOMPARE(bitacora.Mensajes().last(), QStringLiteral("? Error al imprimir en: Rechaza"));
 }
 
-void TstCups::SinLpEnElPath()
+void TstCups::ColaInexistente()
 {
-    const QByteArray path = qgetenv("PATH");
-    QTemporaryDir vacia;
-    qputenv("PATH", QFile::encodeName(vacia.path()));
+    // A queue removed after the agent's check: nothing starts, and CUPS's reason is logged.
+    VisorCups visor(*m_spoolerVisor, *m_lista);
     Bitacora bitacora;
-    const QString respuesta = Imprimir(CuerpoImpresion(PdfDePrueba("sin lp"), QStringLiteral("Caja")));
-    qputenv("PATH", path);
-    QCOMPARE(respuesta, QStringLiteral("{\"success\":false,\"error\":\"No se pudo imprimir\"}"));
-    QVERIFY(bitacora.Mensajes().contains("? No se encontró lp en: " + vacia.path()));
-    QCOMPARE(bitacora.Mensajes().last(), QStringLiteral("? Error al imprimir en: Caja"));
+    QList<bool> inicios;
+    visor.ImprimirPDF(m_programa.filePath(QStringLiteral("archivo_recibido_0.pdf")), QStringLiteral(" Fantasma "),
+                      PdfDePrueba("fantasma"), [&](bool i) { inicios << i; });
+    QTRY_COMPARE_WITH_TIMEOUT(inicios, QList<bool>{false}, 20000);
+    QCOMPARE(bitacora.Mensajes().size(), 1);
+    QVERIFY2(bitacora.Mensajes()[0].startsWith(QStringLiteral("? CUPS no aceptó la impresión en Fantasma: ")) &&
+                 bitacora.Mensajes()[0].contains(QLatin1String("does not exist")),
+             qPrintable(bitacora.Mensajes()[0]));
 }
 
 void TstCups::OpcionesEnElTrabajo_data()
@@ -300,7 +317,7 @@ void TstCups::OpcionesEnElTrabajo()
     }
     const QString trabajo = Json(Imprimir(cuerpo)).value(QStringLiteral("trabajo")).toString();
     QVERIFY(!trabajo.isEmpty());
-    // The disabled queue keeps the job waiting, its attributes as lp gave them.
+    // The disabled queue keeps the job waiting, its attributes as the agent gave them.
     QCOMPARE(EsperarEstado(trabajo, QStringLiteral("en cola")).value(QStringLiteral("impresora")).toString(),
              QStringLiteral("Laser"));
     const int id = m_cups.UltimoTrabajo();
@@ -385,7 +402,9 @@ void TstCups::EstadosDeTrabajos()
 
 void TstCups::DetalleDeLasColas()
 {
-    const QJsonArray impresoras = Json(m_impresion->DetalleImpresoras()).value(QStringLiteral("impresoras")).toArray();
+    const QJsonArray impresoras = Json(Esperar([this](Responder r) { m_impresion->DetalleImpresoras(std::move(r)); }))
+                                      .value(QStringLiteral("impresoras"))
+                                      .toArray();
     QStringList nombres;
     QHash<QString, QJsonObject> porNombre;
     for (const QJsonValue& v : impresoras) {

@@ -1,5 +1,5 @@
-// The printer catalogue, the two printing programs' command lines and the print endpoint, with fake printers and a
-// fake launcher.
+// The printer catalogue, the two ways of printing a PDF and the print endpoint, with fake printers, a fake spooler
+// and a fake launcher.
 #include "support/bitacora.h"
 #include "support/cuerpos.h"
 #include "support/lanzador_falso.h"
@@ -12,7 +12,7 @@
 #include "printing/lista_impresoras.h"
 #include "printing/spooler.h"
 #include "printing/trabajos.h"
-#include "printing/visor_lp.h"
+#include "printing/visor_cups.h"
 #include "printing/visor_sumatra.h"
 
 #include <QDateTime>
@@ -55,20 +55,48 @@ public:
                           {QStringLiteral("Auto")},
                           true,
                           false};
+    struct Documento
+    {
+        QString cola;
+        QString nombre;
+        QStringList atributos;
+        QByteArray datos;
+    };
+    QString predeterminada = QStringLiteral("Caja");
     QString encontrado; // what BuscarPorDocumento finds
     InfoTrabajo info{EstadoTrabajo::EnCola, QStringLiteral("media-empty")};
-    QString rechazo; // AbrirDirecto refuses with this reason when not empty
+    QString rechazo; // a job cannot begin, for this reason, when not empty
     qsizetype falloEnByte = -1;
+    QString rechazoAlTerminar; // the answer to a whole job, when not empty
+    bool diferir = false;      // the answers wait in `pendientes`
+    QList<EnvioDirecto::AlTerminar> pendientes;
     mutable int consultas = 0;
     mutable QStringList documentosBuscados;
-    QByteArray recibido;
+    QByteArray recibido;         // raw jobs
+    QList<Documento> documentos; // PDF jobs
 
-    QString Predeterminada() const override { return QStringLiteral("Caja"); }
-    std::optional<DetalleImpresora> Detalle(const QString& impresora) const override
+    bool diferirConsultas = false; // the job states wait in `consultasPendientes`
+    QList<AlSaberTrabajo> consultasPendientes;
+
+    void Predeterminada(AlSaberPredeterminada alSaber) override { alSaber(predeterminada); }
+    void Detalle(const QString& impresora, AlSaberDetalle alSaber) override
     {
-        return impresora == caja.nombre ? std::optional(caja) : std::nullopt;
+        alSaber(impresora == caja.nombre ? std::optional(caja) : std::nullopt);
     }
     std::unique_ptr<EnvioDirecto> AbrirDirecto(const QString&, const QString&, QString& motivo) override
+    {
+        return Abrir(-1, motivo);
+    }
+    std::unique_ptr<EnvioDirecto> AbrirPDF(const QString& impresora, const QString& nombreTrabajo,
+                                           const QStringList& atributos, QString& motivo) override
+    {
+        if (rechazo.isEmpty()) {
+            documentos.append({impresora, nombreTrabajo, atributos, QByteArray()});
+        }
+        return Abrir(documentos.size() - 1, motivo);
+    }
+    // A job whose bytes go to documentos[indice], or to `recibido` for -1.
+    std::unique_ptr<EnvioDirecto> Abrir(qsizetype indice, QString& motivo)
     {
         if (!rechazo.isEmpty()) {
             motivo = rechazo;
@@ -77,27 +105,43 @@ public:
         struct Envio final : EnvioDirecto
         {
             SpoolerFalso& s;
-            explicit Envio(SpoolerFalso& spooler)
+            qsizetype indice;
+            Envio(SpoolerFalso& spooler, qsizetype i)
                 : s(spooler)
+                , indice(i)
             {
             }
             bool Escribir(QByteArrayView trozo, QString& motivo) override
             {
-                if (s.falloEnByte >= 0 && s.recibido.size() + trozo.size() > s.falloEnByte) {
+                QByteArray& destino = indice < 0 ? s.recibido : s.documentos[indice].datos;
+                if (s.falloEnByte >= 0 && destino.size() + trozo.size() > s.falloEnByte) {
                     motivo = QStringLiteral("Printer is offline");
                     return false;
                 }
-                s.recibido += trozo.toByteArray();
+                destino += trozo.toByteArray();
                 return true;
             }
-            void Terminar(AlTerminar alTerminar) override { alTerminar(QStringLiteral("77"), QString()); }
+            void Terminar(AlTerminar alTerminar) override
+            {
+                if (s.diferir) {
+                    s.pendientes << alTerminar;
+                } else if (!s.rechazoAlTerminar.isEmpty()) {
+                    alTerminar(QString(), s.rechazoAlTerminar);
+                } else {
+                    alTerminar(QStringLiteral("77"), QString());
+                }
+            }
         };
-        return std::make_unique<Envio>(*this);
+        return std::make_unique<Envio>(*this, indice);
     }
-    InfoTrabajo Consultar(const QString&, const QString&) const override
+    void Consultar(const QString&, const QString&, AlSaberTrabajo alSaber) override
     {
         ++consultas;
-        return info;
+        if (diferirConsultas) {
+            consultasPendientes << alSaber;
+        } else {
+            alSaber(info);
+        }
     }
     QString BuscarPorDocumento(const QString&, const QString& documento) const override
     {
@@ -110,8 +154,6 @@ QString ExitoCaja(int trabajo)
 {
     return QStringLiteral("{\"success\":true,\"impresora\":\"Caja\",\"trabajo\":\"%1\"}").arg(trabajo);
 }
-const QStringList kArgsLpCaja{"-d", "Caja", "-o", "fit-to-page"};
-const QStringList kArgsLpDefecto{"-o", "fit-to-page"};
 
 } // namespace
 
@@ -133,12 +175,10 @@ private slots:
     void SumatraNoArranca();
     void SumatraReal();
 
-    void FormasDeLp_data();
-    void FormasDeLp();
-    void LpAusente();
-    void LpNoArranca();
-    void LpFallaDespues_data();
-    void LpFallaDespues();
+    void FormasDeCups_data();
+    void FormasDeCups();
+    void CupsRechaza_data();
+    void CupsRechaza();
 
     void JsonInvalido_data();
     void JsonInvalido();
@@ -149,8 +189,8 @@ private slots:
     void Base64InvalidoNoTocaElPdfAnterior();
     void PdfEnDiscoLleno_data();
     void PdfEnDiscoLleno();
-    void SinLpNoSeImprime();
-    void RespondeCuandoLpArranca();
+    void SinCupsNoSeImprime();
+    void RespondeCuandoCupsAcepta();
     void DosImpresionesSeguidasLlevanSuPropioDocumento();
     void ArchivosDeImpresionRetirados();
     void NombreEscapadoEnLaRespuesta();
@@ -174,12 +214,18 @@ private:
     std::unique_ptr<QTemporaryDir> m_tmp;
     QString m_pdf;
     ListaFija m_lista;
+    // The spooler the PDF viewer hands its jobs to; its default printer is "Defecto".
+    std::unique_ptr<SpoolerFalso> m_colas;
+    std::unique_ptr<VisorPDF> Cups() { return std::make_unique<VisorCups>(*m_colas, m_lista); }
     LanzadorFalso* m_lanzador = nullptr;
     std::unique_ptr<LanzadorFalso> m_lanzadorPropio;
     std::unique_ptr<Impresion> m_impresion;
     qint64 m_ahora = 0;
 
     QString Imprimir(const QByteArray& cuerpo);
+    // GET /trabajos/<id> and GET /impresoras/detalle, answered before they return (or "<sin respuesta>").
+    QString Trabajo(const QString& id);
+    QString Detalle();
     QString Imprimir(const QString& cuerpo) { return Imprimir(cuerpo.toUtf8()); }
 };
 
@@ -194,16 +240,30 @@ void TstImpresion::init()
     m_impresion.reset();
     m_lanzadorPropio = std::make_unique<LanzadorFalso>();
     m_lanzador = m_lanzadorPropio.get();
-    m_lanzador->enRuta.insert(QStringLiteral("lp"), QStringLiteral("/usr/bin/lp"));
+    m_colas = std::make_unique<SpoolerFalso>();
+    m_colas->predeterminada = QStringLiteral("Defecto");
     m_ahora = 0;
-    m_impresion = std::make_unique<Impresion>(m_tmp->path(), m_lista, std::make_unique<VisorLp>(*m_lanzador, m_lista),
-                                              [this] { return m_ahora; });
+    m_impresion = std::make_unique<Impresion>(m_tmp->path(), m_lista, Cups(), [this] { return m_ahora; });
 }
 
 QString TstImpresion::Imprimir(const QByteArray& cuerpo)
 {
     QStringList respuestas;
     m_impresion->Imprimir(cuerpo, nullptr, [&respuestas](const QString& r) { respuestas << r; });
+    return respuestas.size() == 1 ? respuestas.first() : QStringLiteral("<%1 respuestas>").arg(respuestas.size());
+}
+
+QString TstImpresion::Trabajo(const QString& id)
+{
+    QStringList respuestas;
+    m_impresion->ConsultarTrabajo(id, [&respuestas](const QString& r) { respuestas << r; });
+    return respuestas.size() == 1 ? respuestas.first() : QStringLiteral("<%1 respuestas>").arg(respuestas.size());
+}
+
+QString TstImpresion::Detalle()
+{
+    QStringList respuestas;
+    m_impresion->DetalleImpresoras([&respuestas](const QString& r) { respuestas << r; });
     return respuestas.size() == 1 ? respuestas.first() : QStringLiteral("<%1 respuestas>").arg(respuestas.size());
 }
 
@@ -358,110 +418,104 @@ void TstImpresion::SumatraReal()
                                                               "arg:fit", "arg:-silent", "arg:" + m_pdf}));
 }
 
-void TstImpresion::FormasDeLp_data()
+void TstImpresion::FormasDeCups_data()
 {
     QTest::addColumn<QString>("impresora");
-    QTest::addColumn<QStringList>("argumentos");
-    QTest::addColumn<QString>("comando"); // without the input redirection
+    QTest::addColumn<QString>("cola");
     const QString acento = QString::fromUtf8("Impresión");
-    QTest::newRow("palabra clave") << "PREDETERMINADA" << kArgsLpDefecto << "lp -o fit-to-page";
-    QTest::newRow("minúsculas con espacios") << "  predeterminada " << kArgsLpDefecto << "lp -o fit-to-page";
-    QTest::newRow("impresora llamada como la palabra") << "Predeterminada" << kArgsLpDefecto << "lp -o fit-to-page";
-    QTest::newRow("nombrada") << "Caja" << kArgsLpCaja << "lp -d Caja -o fit-to-page";
-    QTest::newRow("espacios alrededor") << "  Caja " << kArgsLpCaja << "lp -d Caja -o fit-to-page";
-    QTest::newRow("otro caso") << "cAJA" << kArgsLpCaja << "lp -d Caja -o fit-to-page";
-    QTest::newRow("acento en otro caso") << QString::fromUtf8(" IMPRESIÓN")
-                                         << QStringList{"-d", acento, "-o", "fit-to-page"}
-                                         << QString::fromUtf8("lp -d 'Impresión' -o fit-to-page");
-    QTest::newRow("comilla simple") << "co'mi$a" << QStringList{"-d", "Co'mi$a", "-o", "fit-to-page"}
-                                    << "lp -d 'Co'\\''mi$a' -o fit-to-page";
-    QTest::newRow("no instalada") << " Otra  " << QStringList{"-d", "Otra", "-o", "fit-to-page"}
-                                  << "lp -d Otra -o fit-to-page";
-    QTest::newRow("parece una opción") << "-h" << QStringList{"-d", "-h", "-o", "fit-to-page"}
-                                       << "lp -d -h -o fit-to-page";
+    QTest::newRow("palabra clave") << "PREDETERMINADA"
+                                   << "Defecto";
+    QTest::newRow("minúsculas con espacios") << "  predeterminada "
+                                             << "Defecto";
+    QTest::newRow("impresora llamada como la palabra") << "Predeterminada"
+                                                       << "Defecto";
+    QTest::newRow("nombrada") << "Caja"
+                              << "Caja";
+    QTest::newRow("espacios alrededor") << "  Caja "
+                                        << "Caja";
+    QTest::newRow("otro caso") << "cAJA"
+                               << "Caja";
+    QTest::newRow("acento en otro caso") << QString::fromUtf8(" IMPRESIÓN") << acento;
+    QTest::newRow("comilla simple") << "co'mi$a"
+                                    << "Co'mi$a";
+    QTest::newRow("no instalada") << " Otra  "
+                                  << "Otra";
+    QTest::newRow("parece una opción") << "-h"
+                                       << "-h";
 }
 
-void TstImpresion::FormasDeLp()
+void TstImpresion::FormasDeCups()
 {
     QFETCH(QString, impresora);
-    QFETCH(QStringList, argumentos);
-    QFETCH(QString, comando);
+    QFETCH(QString, cola);
     m_lista.nombres = QStringList{"Caja", QString::fromUtf8("Impresión"), "Co'mi$a"};
     Bitacora bitacora;
-    VisorLp lp(*m_lanzador, m_lista);
+    VisorCups cups(*m_colas, m_lista);
     QList<bool> inicios;
+    QStringList encolados;
     const QByteArray pdf("%PDF-1.4 contenido");
-    lp.ImprimirPDF(m_pdf, impresora, pdf, [&](bool i) { inicios << i; });
+    cups.ImprimirPDF(
+        m_pdf, impresora, pdf, OpcionesImpresion(), [&](bool i) { inicios << i; },
+        [&](const QString& id, const QString& fallo) { encolados << id + u'|' + fallo; });
     QCOMPARE(inicios, QList<bool>{true});
-    QCOMPARE(m_lanzador->llamadas.size(), 1);
-    QCOMPARE(m_lanzador->llamadas[0].programa, QStringLiteral("/usr/bin/lp"));
-    QCOMPARE(m_lanzador->llamadas[0].argumentos, argumentos);
-    QCOMPARE(m_lanzador->llamadas[0].entrada, pdf);
-    QVERIFY(!m_lanzador->llamadas[0].desligado);
-    QCOMPARE(bitacora.Mensajes(), QStringList{"? Impresión enviada con comando: " + comando + " < " + m_pdf});
-}
-
-void TstImpresion::LpAusente()
-{
-    m_lanzador->enRuta.clear();
-    Bitacora bitacora;
-    VisorLp lp(*m_lanzador, m_lista);
-    QList<bool> inicios;
-    lp.ImprimirPDF(m_pdf, QStringLiteral("Caja"), QByteArray("%PDF"), [&](bool i) { inicios << i; });
-    QCOMPARE(inicios, QList<bool>{false});
-    QCOMPARE(bitacora.Mensajes(), QStringList{"? No se encontró lp en: " + qEnvironmentVariable("PATH")});
+    QCOMPARE(encolados, QStringList{"77|"});
+    QCOMPARE(m_colas->documentos.size(), 1);
+    QCOMPARE(m_colas->documentos[0].cola, cola);
+    QCOMPARE(m_colas->documentos[0].nombre, QStringLiteral("archivo_recibido_1.pdf"));
+    QCOMPARE(m_colas->documentos[0].atributos, QStringList{"fit-to-page"});
+    QCOMPARE(m_colas->documentos[0].datos, pdf);
+    QCOMPARE(bitacora.Mensajes(),
+             QStringList{"? Impresión enviada a CUPS: cola " + cola + ", trabajo 77, fit-to-page"});
     QVERIFY(m_lanzador->llamadas.isEmpty());
 }
 
-void TstImpresion::LpNoArranca()
+void TstImpresion::CupsRechaza_data()
 {
-    m_lanzador->inicia = false;
-    Bitacora bitacora;
-    VisorLp lp(*m_lanzador, m_lista);
-    QList<bool> inicios;
-    lp.ImprimirPDF(m_pdf, QStringLiteral("Caja"), QByteArray("%PDF"), [&](bool i) { inicios << i; });
-    QCOMPARE(inicios, QList<bool>{false});
-    QCOMPARE(bitacora.Mensajes(), QStringList{"? Error al intentar imprimir: " + m_pdf});
-}
-
-void TstImpresion::LpFallaDespues_data()
-{
-    QTest::addColumn<int>("codigo");
-    QTest::addColumn<bool>("normal");
-    QTest::addColumn<QString>("errores");
+    QTest::addColumn<QString>("impresora");
     QTest::addColumn<QString>("linea");
-    const QString comando = " | Comando: lp -d Caja -o fit-to-page < ";
-    QTest::newRow("sin error") << 0 << true << ""
-                               << "";
-    QTest::newRow("cola que rechaza") << 1 << true << "lp: Destination \"Caja\" is not accepting jobs.\n"
-                                      << "? lp terminó con código 1: lp: Destination \"Caja\" is not accepting jobs." +
-                                             comando;
-    QTest::newRow("varias líneas") << 2 << true << "uno\n\n  dos  \n"
-                                   << "? lp terminó con código 2: uno | dos" + comando;
-    QTest::newRow("sin texto") << 1 << true << ""
-                               << "? lp terminó con código 1: " + comando;
-    QTest::newRow("muerto") << 9 << false << ""
-                            << "? lp terminó de forma anormal" + comando;
+    QTest::newRow("no empieza") << "Caja"
+                                << "? CUPS no aceptó la impresión en Caja: No such file or directory";
+    QTest::newRow("cortado") << "Caja"
+                             << "? CUPS no aceptó la impresión en Caja: Printer is offline";
+    QTest::newRow("rechazado al final") << "Caja"
+                                        << "? CUPS no aceptó la impresión en Caja: The printer is not accepting jobs.";
+    QTest::newRow("sin predeterminada") << " predeterminada"
+                                        << "? CUPS no aceptó la impresión en  predeterminada: no hay impresora "
+                                           "predeterminada";
 }
 
-void TstImpresion::LpFallaDespues()
+void TstImpresion::CupsRechaza()
 {
-    QFETCH(int, codigo);
-    QFETCH(bool, normal);
-    QFETCH(QString, errores);
+    QFETCH(QString, impresora);
     QFETCH(QString, linea);
-    m_lanzador->diferir = true;
+    const QByteArray caso = QTest::currentDataTag();
+    if (caso == "no empieza") {
+        m_colas->rechazo = QStringLiteral("No such file or directory");
+    } else if (caso == "cortado") {
+        m_colas->falloEnByte = 70000;
+    } else if (caso == "rechazado al final") {
+        m_colas->diferir = true;
+    } else {
+        m_colas->predeterminada.clear();
+    }
     Bitacora bitacora;
-    VisorLp lp(*m_lanzador, m_lista);
+    VisorCups cups(*m_colas, m_lista);
     QList<bool> inicios;
-    lp.ImprimirPDF(m_pdf, QStringLiteral("Caja"), QByteArray("%PDF"), [&](bool i) { inicios << i; });
-    QVERIFY(inicios.isEmpty());
-    QCOMPARE(m_lanzador->pendientes.size(), 1);
-    m_lanzador->pendientes[0].alIniciar(true);
-    QCOMPARE(inicios, QList<bool>{true});
-    bitacora.Limpiar();
-    m_lanzador->pendientes[0].alTerminar(codigo, normal, errores);
-    QCOMPARE(bitacora.Mensajes(), linea.isEmpty() ? QStringList() : QStringList{linea + m_pdf});
+    QStringList encolados;
+    // Larger than a piece: the second goes from the event loop.
+    cups.ImprimirPDF(
+        m_pdf, impresora, "%PDF" + QByteArray(100000, 'x'), OpcionesImpresion(), [&](bool i) { inicios << i; },
+        [&](const QString& id, const QString& fallo) { encolados << id + u'|' + fallo; });
+    QVERIFY(inicios.isEmpty() || caso == "no empieza" || caso == "sin predeterminada");
+    if (caso == "rechazado al final") {
+        QTRY_COMPARE(m_colas->pendientes.size(), 1);
+        QCOMPARE(m_colas->documentos.value(0).datos.size(), 100004);
+        QVERIFY(inicios.isEmpty());
+        m_colas->pendientes[0](QString(), QStringLiteral("The printer is not accepting jobs."));
+    }
+    QTRY_COMPARE(inicios, QList<bool>{false});
+    QCOMPARE(bitacora.Mensajes(), QStringList{linea});
+    QVERIFY(encolados.isEmpty());
 }
 
 void TstImpresion::JsonInvalido_data()
@@ -476,7 +530,7 @@ void TstImpresion::JsonInvalido()
     QCOMPARE(Imprimir(cuerpo), QStringLiteral("{\"success\":false,\"error\":\"JSON inválido\"}"));
     QCOMPARE(bitacora.Mensajes(), QStringList{"? JSON inválido recibido en /print-base64"});
     QVERIFY(!QFileInfo::exists(m_pdf));
-    QVERIFY(m_lanzador->llamadas.isEmpty());
+    QVERIFY(m_colas->documentos.isEmpty());
 }
 
 void TstImpresion::ImpresoraDesconocida_data()
@@ -526,7 +580,7 @@ void TstImpresion::ImpresoraDesconocida()
     QVERIFY(json.value(QStringLiteral("impresorasDisponibles")).isObject());
     QCOMPARE(bitacora.Mensajes(), QStringList{"? Impresora no encontrada: " + enLog});
     QVERIFY(!QFileInfo::exists(m_pdf));
-    QVERIFY(m_lanzador->llamadas.isEmpty());
+    QVERIFY(m_colas->documentos.isEmpty());
     QCOMPARE(m_lista.lecturas, 1);
 }
 
@@ -534,30 +588,32 @@ void TstImpresion::ImpresoraAceptada_data()
 {
     QTest::addColumn<QStringList>("instaladas");
     QTest::addColumn<QString>("nombre");
-    QTest::addColumn<QStringList>("argumentos");
-    QTest::newRow("palabra sin impresoras") << QStringList() << "PREDETERMINADA" << kArgsLpDefecto;
-    QTest::newRow("otro caso y espacios") << QStringList{"Caja"} << " cAJA  " << kArgsLpCaja;
-    QTest::newRow("impresora llamada Predeterminada")
-        << QStringList{"Predeterminada"} << "Predeterminada" << kArgsLpDefecto;
+    QTest::addColumn<QString>("cola");
+    QTest::newRow("palabra sin impresoras") << QStringList() << "PREDETERMINADA"
+                                            << "Defecto";
+    QTest::newRow("otro caso y espacios") << QStringList{"Caja"} << " cAJA  "
+                                          << "Caja";
+    QTest::newRow("impresora llamada Predeterminada") << QStringList{"Predeterminada"} << "Predeterminada"
+                                                      << "Defecto";
 }
 
 void TstImpresion::ImpresoraAceptada()
 {
     QFETCH(QStringList, instaladas);
     QFETCH(QString, nombre);
-    QFETCH(QStringList, argumentos);
+    QFETCH(QString, cola);
     m_lista.nombres = instaladas;
     Bitacora bitacora;
     const QByteArray pdf("%PDF-1.4 uno");
     QCOMPARE(Imprimir(CuerpoImpresion(pdf, nombre)),
              QStringLiteral("{\"success\":true,\"impresora\":\"%1\",\"trabajo\":\"1\"}").arg(nombre));
-    QCOMPARE(m_lanzador->llamadas.size(), 1);
-    QCOMPARE(m_lanzador->llamadas[0].argumentos, argumentos);
-    QCOMPARE(m_lanzador->llamadas[0].entrada, pdf);
+    QCOMPARE(m_colas->documentos.size(), 1);
+    QCOMPARE(m_colas->documentos[0].cola, cola);
+    QCOMPARE(m_colas->documentos[0].datos, pdf);
     QCOMPARE(soporte::LeerArchivo(m_pdf), pdf);
     QCOMPARE(bitacora.Mensajes().size(), 3);
     QCOMPARE(bitacora.Mensajes()[0], "PDF guardado: " + m_pdf);
-    QVERIFY(bitacora.Mensajes()[1].startsWith(QStringLiteral("? Impresión enviada con comando: lp ")));
+    QCOMPARE(bitacora.Mensajes()[1], "? Impresión enviada a CUPS: cola " + cola + ", trabajo 77, fit-to-page");
     QCOMPARE(bitacora.Mensajes()[2], "?? Impreso en: " + nombre);
 }
 
@@ -575,7 +631,7 @@ void TstImpresion::Base64InvalidoNoTocaElPdfAnterior()
     }
     QCOMPARE(bitacora.Mensajes(), QStringList(3, QStringLiteral("? Error al guardar PDF")));
     QCOMPARE(soporte::LeerArchivo(m_pdf), QByteArray("%PDF anterior"));
-    QVERIFY(m_lanzador->llamadas.isEmpty());
+    QVERIFY(m_colas->documentos.isEmpty());
 }
 
 void TstImpresion::PdfEnDiscoLleno_data()
@@ -595,8 +651,7 @@ void TstImpresion::PdfEnDiscoLleno()
     if (!disco.Montado()) {
         QSKIP("mounting a small file system takes root");
     }
-    m_impresion = std::make_unique<Impresion>(disco.Ruta(), m_lista, std::make_unique<VisorLp>(*m_lanzador, m_lista),
-                                              [this] { return m_ahora; });
+    m_impresion = std::make_unique<Impresion>(disco.Ruta(), m_lista, Cups(), [this] { return m_ahora; });
     // An earlier print's file, still being read by its viewer.
     const QString anterior = disco.Ruta() + QStringLiteral("/archivo_recibido_1.pdf");
     QVERIFY(soporte::EscribirArchivo(anterior, "%PDF anterior"));
@@ -608,39 +663,39 @@ void TstImpresion::PdfEnDiscoLleno()
     // Nothing half-written is left for a viewer to find.
     QCOMPARE(QDir(disco.Ruta()).entryList({QStringLiteral("archivo_recibido*")}, QDir::Files),
              QStringList{"archivo_recibido_1.pdf"});
-    QVERIFY(m_lanzador->llamadas.isEmpty());
+    QVERIFY(m_colas->documentos.isEmpty());
     QCOMPARE(bitacora.Mensajes().size(), 2);
     QCOMPARE(bitacora.Mensajes()[1], QStringLiteral("? Error al guardar PDF"));
     m_impresion.reset();
 }
 
-void TstImpresion::SinLpNoSeImprime()
+void TstImpresion::SinCupsNoSeImprime()
 {
-    m_lanzador->enRuta.clear();
+    m_colas->rechazo = QStringLiteral("No such file or directory");
     Bitacora bitacora;
     QCOMPARE(Imprimir(CuerpoImpresion("%PDF-1.4", QStringLiteral("Caja"))),
              QStringLiteral("{\"success\":false,\"error\":\"No se pudo imprimir\"}"));
     QCOMPARE(bitacora.Mensajes(),
-             (QStringList{"PDF guardado: " + m_pdf, "? No se encontró lp en: " + qEnvironmentVariable("PATH"),
+             (QStringList{"PDF guardado: " + m_pdf, "? CUPS no aceptó la impresión en Caja: No such file or directory",
                           "? Error al imprimir en: Caja"}));
     QCOMPARE(soporte::LeerArchivo(m_pdf), QByteArray("%PDF-1.4"));
 }
 
-void TstImpresion::RespondeCuandoLpArranca()
+void TstImpresion::RespondeCuandoCupsAcepta()
 {
-    m_lanzador->diferir = true;
+    m_colas->diferir = true;
     Bitacora bitacora;
     QStringList respuestas;
     m_impresion->Imprimir(CuerpoImpresion("%PDF", QStringLiteral("Caja")), nullptr,
                           [&](const QString& r) { respuestas << r; });
     QVERIFY(respuestas.isEmpty());
     QCOMPARE(bitacora.Mensajes(), QStringList{"PDF guardado: " + m_pdf});
-    m_lanzador->pendientes[0].alIniciar(true);
+    m_colas->pendientes[0](QStringLiteral("77"), QString());
     QCOMPARE(respuestas, QStringList{ExitoCaja(1)});
 
     m_impresion->Imprimir(CuerpoImpresion("%PDF", QStringLiteral("Caja")), nullptr,
                           [&](const QString& r) { respuestas << r; });
-    m_lanzador->pendientes[1].alIniciar(false);
+    m_colas->pendientes[1](QString(), QStringLiteral("Printer is offline"));
     QCOMPARE(respuestas,
              (QStringList{ExitoCaja(1), QStringLiteral("{\"success\":false,\"error\":\"No se pudo imprimir\"}")}));
     QCOMPARE(bitacora.Mensajes().last(), QStringLiteral("? Error al imprimir en: Caja"));
@@ -648,21 +703,21 @@ void TstImpresion::RespondeCuandoLpArranca()
 
 void TstImpresion::DosImpresionesSeguidasLlevanSuPropioDocumento()
 {
-    m_lanzador->diferir = true;
+    m_colas->diferir = true;
     QStringList respuestas;
     m_impresion->Imprimir(CuerpoImpresion("%PDF primero", QStringLiteral("Caja")), nullptr,
                           [&](const QString& r) { respuestas << r; });
     m_impresion->Imprimir(CuerpoImpresion("%PDF segundo", QStringLiteral("Caja")), nullptr,
                           [&](const QString& r) { respuestas << r; });
-    // Neither program has started yet: each file still holds its own document.
+    // Neither job is accepted yet: each file still holds its own document.
     QCOMPARE(soporte::LeerArchivo(m_pdf), QByteArray("%PDF primero"));
     QCOMPARE(soporte::LeerArchivo(m_tmp->filePath(QStringLiteral("archivo_recibido_2.pdf"))),
              QByteArray("%PDF segundo"));
-    QCOMPARE(m_lanzador->llamadas.size(), 2);
-    QCOMPARE(m_lanzador->llamadas[0].entrada, QByteArray("%PDF primero"));
-    QCOMPARE(m_lanzador->llamadas[1].entrada, QByteArray("%PDF segundo"));
-    m_lanzador->pendientes[1].alIniciar(true);
-    m_lanzador->pendientes[0].alIniciar(true);
+    QCOMPARE(m_colas->documentos.size(), 2);
+    QCOMPARE(m_colas->documentos[0].datos, QByteArray("%PDF primero"));
+    QCOMPARE(m_colas->documentos[1].datos, QByteArray("%PDF segundo"));
+    m_colas->pendientes[1](QStringLiteral("78"), QString());
+    m_colas->pendientes[0](QStringLiteral("77"), QString());
     QCOMPARE(respuestas, (QStringList{ExitoCaja(1), ExitoCaja(2)}));
 }
 
@@ -677,8 +732,7 @@ void TstImpresion::ArchivosDeImpresionRetirados()
          {"archivo_recibido.pdf", "archivo_recibido_7.pdf", "archivo_recibido_x.pdf", "otro.pdf"}) {
         QVERIFY(soporte::EscribirArchivo(carpeta.filePath(QString::fromLatin1(nombre)), "%PDF"));
     }
-    m_impresion = std::make_unique<Impresion>(m_tmp->path(), m_lista, std::make_unique<VisorLp>(*m_lanzador, m_lista),
-                                              [this] { return m_ahora; });
+    m_impresion = std::make_unique<Impresion>(m_tmp->path(), m_lista, Cups(), [this] { return m_ahora; });
     QCOMPARE(recibidos(), (QStringList{"archivo_recibido_x.pdf", "otro.pdf"}));
 
     // A name still taken is passed over, its file left as it was.
@@ -715,8 +769,7 @@ void TstImpresion::ConSpooler(std::unique_ptr<VisorPDF> visor)
     m_spooler = spooler.get();
     m_impresion.reset();
     m_impresion = std::make_unique<Impresion>(
-        m_tmp->path(), m_lista, visor ? std::move(visor) : std::make_unique<VisorLp>(*m_lanzador, m_lista),
-        [this] { return m_ahora; }, std::move(spooler));
+        m_tmp->path(), m_lista, visor ? std::move(visor) : Cups(), [this] { return m_ahora; }, std::move(spooler));
 }
 
 QString TstImpresion::Directo(const QByteArray& cuerpo)
@@ -730,39 +783,38 @@ QString TstImpresion::Directo(const QByteArray& cuerpo)
 void TstImpresion::OpcionesValidas_data()
 {
     QTest::addColumn<QString>("opciones");
-    QTest::addColumn<QStringList>("lp");  // after "-d Caja"
-    QTest::addColumn<QString>("sumatra"); // -print-settings
-    const QStringList ajustar{"-o", "fit-to-page"};
+    QTest::addColumn<QStringList>("cups"); // job attributes
+    QTest::addColumn<QString>("sumatra");  // -print-settings
+    const QStringList ajustar{"fit-to-page"};
     QTest::newRow("ninguna") << "" << ajustar << "fit";
     QTest::newRow("ajustar, como sin nada") << "\"escala\":\"ajustar\"" << ajustar << "fit";
     QTest::newRow("desconocida ignorada") << "\"grapas\":true" << ajustar << "fit";
-    QTest::newRow("copias") << "\"copias\":2" << ajustar + QStringList{"-o", "copies=2"} << "fit,2x";
-    QTest::newRow("copias 99") << "\"copias\":99.0" << ajustar + QStringList{"-o", "copies=99"} << "fit,99x";
-    QTest::newRow("páginas") << "\"paginas\":\"1-3,5\"" << ajustar + QStringList{"-o", "page-ranges=1-3,5"}
-                             << "fit,1-3,5";
-    QTest::newRow("horizontal") << "\"orientacion\":\"horizontal\""
-                                << ajustar + QStringList{"-o", "orientation-requested=4"} << "fit,landscape";
-    QTest::newRow("vertical") << "\"orientacion\":\"vertical\""
-                              << ajustar + QStringList{"-o", "orientation-requested=3"} << "fit,portrait";
-    QTest::newRow("reducir") << "\"escala\":\"reducir\"" << QStringList{"-o", "print-scaling=auto"} << "shrink";
-    QTest::newRow("real") << "\"escala\":\"real\"" << QStringList{"-o", "print-scaling=none"} << "noscale";
-    QTest::newRow("dúplex corto") << "\"duplex\":\"corto\"" << ajustar + QStringList{"-o", "sides=two-sided-short-edge"}
+    QTest::newRow("copias") << "\"copias\":2" << ajustar + QStringList{"copies=2"} << "fit,2x";
+    QTest::newRow("copias 99") << "\"copias\":99.0" << ajustar + QStringList{"copies=99"} << "fit,99x";
+    QTest::newRow("páginas") << "\"paginas\":\"1-3,5\"" << ajustar + QStringList{"page-ranges=1-3,5"} << "fit,1-3,5";
+    QTest::newRow("horizontal") << "\"orientacion\":\"horizontal\"" << ajustar + QStringList{"orientation-requested=4"}
+                                << "fit,landscape";
+    QTest::newRow("vertical") << "\"orientacion\":\"vertical\"" << ajustar + QStringList{"orientation-requested=3"}
+                              << "fit,portrait";
+    QTest::newRow("reducir") << "\"escala\":\"reducir\"" << QStringList{"print-scaling=auto"} << "shrink";
+    QTest::newRow("real") << "\"escala\":\"real\"" << QStringList{"print-scaling=none"} << "noscale";
+    QTest::newRow("dúplex corto") << "\"duplex\":\"corto\"" << ajustar + QStringList{"sides=two-sided-short-edge"}
                                   << "fit,duplexshort";
-    QTest::newRow("monocromo") << "\"color\":\"monocromo\""
-                               << ajustar + QStringList{"-o", "print-color-mode=monochrome"} << "fit,monochrome";
+    QTest::newRow("monocromo") << "\"color\":\"monocromo\"" << ajustar + QStringList{"print-color-mode=monochrome"}
+                               << "fit,monochrome";
     QTest::newRow("papel y bandeja, otro caso")
-        << "\"papel\":\"letter\",\"bandeja\":\"auto\""
-        << ajustar + QStringList{"-o", "media=Letter", "-o", "media-source=Auto"} << "fit,paper=Letter,bin=Auto";
+        << "\"papel\":\"letter\",\"bandeja\":\"auto\"" << ajustar + QStringList{"media=Letter", "media-source=Auto"}
+        << "fit,paper=Letter,bin=Auto";
     QTest::newRow("todas") << "\"duplex\":\"largo\",\"copias\":3,\"escala\":\"real\",\"color\":\"color\""
-                           << QStringList{"-o", "print-scaling=none",        "-o", "copies=3",
-                                          "-o", "sides=two-sided-long-edge", "-o", "print-color-mode=color"}
+                           << QStringList{"print-scaling=none", "copies=3", "sides=two-sided-long-edge",
+                                          "print-color-mode=color"}
                            << "noscale,3x,duplexlong,color";
 }
 
 void TstImpresion::OpcionesValidas()
 {
     QFETCH(QString, opciones);
-    QFETCH(QStringList, lp);
+    QFETCH(QStringList, cups);
     QFETCH(QString, sumatra);
     ConSpooler();
     QByteArray cuerpo = CuerpoImpresion("%PDF", QStringLiteral("Caja"));
@@ -771,18 +823,14 @@ void TstImpresion::OpcionesValidas()
     }
     Bitacora bitacora;
     QCOMPARE(Imprimir(cuerpo), ExitoCaja(1));
-    QCOMPARE(m_lanzador->llamadas.value(0).argumentos, (QStringList{"-d", "Caja"} + lp));
-    // The PDF's path after it is quoted where the platform needs it.
-    const QString linea = bitacora.Mensajes().value(1);
-    QVERIFY2(linea.startsWith("? Impresión enviada con comando: lp -d Caja " + lp.join(u' ') + " < ") &&
-                 linea.contains(m_pdf),
-             qPrintable(linea));
+    QCOMPARE(m_colas->documentos.value(0).atributos, cups);
+    QCOMPARE(bitacora.Mensajes().value(1), "? Impresión enviada a CUPS: cola Caja, trabajo 77, " + cups.join(u' '));
 
     // The same request through SumatraPDF.
     QVERIFY(QFile(m_tmp->filePath(QStringLiteral("SumatraPDF-3.5.2-32.exe"))).open(QIODevice::WriteOnly));
     ConSpooler(std::make_unique<VisorSumatra>(m_tmp->path(), *m_lanzador));
     QCOMPARE(Imprimir(cuerpo), ExitoCaja(1));
-    QCOMPARE(m_lanzador->llamadas.value(1).argumentos.mid(2, 2), (QStringList{"-print-settings", sumatra}));
+    QCOMPARE(m_lanzador->llamadas.value(0).argumentos.mid(2, 2), (QStringList{"-print-settings", sumatra}));
 }
 
 void TstImpresion::OpcionInvalida_data()
@@ -823,7 +871,7 @@ void TstImpresion::OpcionInvalida()
     QCOMPARE(Imprimir(cuerpo), "{\"success\":false,\"error\":\"Opción de impresión inválida: " + miembro + "\"}");
     QCOMPARE(bitacora.Mensajes(), QStringList{"? Opción de impresión inválida: " + miembro + " = " + valor});
     QVERIFY(!QFileInfo::exists(m_pdf));
-    QVERIFY(m_lanzador->llamadas.isEmpty());
+    QVERIFY(m_colas->documentos.isEmpty());
 }
 
 void TstImpresion::ImpresionDirecta_data()
@@ -881,7 +929,7 @@ void TstImpresion::ImpresionDirecta()
     QCOMPARE(QDir(m_tmp->path()).entryList(QDir::Files), QStringList());
     if (respuesta.contains(QLatin1String("true"))) {
         QCOMPARE(
-            m_impresion->ConsultarTrabajo(QStringLiteral("1")),
+            Trabajo(QStringLiteral("1")),
             QStringLiteral("{\"trabajo\":\"1\",\"impresora\":\"%1\",\"estado\":\"en cola\",\"detalle\":\"media-empty\","
                            "\"hora\":\"%2\"}")
                 .arg(QJsonDocument::fromJson(respuesta.toUtf8()).object().value("impresora").toString(),
@@ -897,7 +945,7 @@ void TstImpresion::TrabajoBuscadoPorSuDocumento()
     QCOMPARE(Imprimir(CuerpoImpresion("%PDF", QStringLiteral("Caja"))), ExitoCaja(1));
     QCOMPARE(Imprimir(CuerpoImpresion("%PDF", QStringLiteral("Caja"))), ExitoCaja(2));
     const auto estado = [this](const char* id) {
-        return QJsonDocument::fromJson(m_impresion->ConsultarTrabajo(QString::fromLatin1(id)).toUtf8())
+        return QJsonDocument::fromJson(Trabajo(QString::fromLatin1(id)).toUtf8())
             .object()
             .value(QStringLiteral("estado"))
             .toString();
@@ -928,18 +976,32 @@ void TstImpresion::UnaConsultaPorMedioSegundo()
     QCOMPARE(Directo(QJsonDocument(QJsonObject{{"base64", "aG9sYQ=="}, {"nombreImpresora", "Caja"}}).toJson()),
              ExitoCaja(1));
     for (int i = 0; i < 50; ++i) {
-        m_impresion->ConsultarTrabajo(QStringLiteral("1"));
+        Trabajo(QStringLiteral("1"));
         m_ahora += 9;
     }
     QCOMPARE(m_spooler->consultas, 1);
     m_ahora = 500;
     m_spooler->info = {EstadoTrabajo::Terminado, QStringLiteral("job-completed")};
-    QVERIFY(m_impresion->ConsultarTrabajo(QStringLiteral("1"))
-                .contains(QLatin1String("\"estado\":\"terminado\",\"detalle\":\"\"")));
+    QVERIFY(Trabajo(QStringLiteral("1")).contains(QLatin1String("\"estado\":\"terminado\",\"detalle\":\"\"")));
     // A finished job is not asked about again.
     m_ahora = 5000;
-    m_impresion->ConsultarTrabajo(QStringLiteral("1"));
+    Trabajo(QStringLiteral("1"));
     QCOMPARE(m_spooler->consultas, 2);
+
+    // Pages asking while the spooler's answer is on its way all get that answer.
+    QCOMPARE(Directo(QJsonDocument(QJsonObject{{"base64", "aG9sYQ=="}, {"nombreImpresora", "Caja"}}).toJson()),
+             ExitoCaja(2));
+    m_spooler->diferirConsultas = true;
+    QStringList respuestas;
+    for (int i = 0; i < 3; ++i) {
+        m_impresion->ConsultarTrabajo(QStringLiteral("2"), [&respuestas](const QString& r) { respuestas << r; });
+    }
+    QCOMPARE(m_spooler->consultas, 3);
+    QVERIFY(respuestas.isEmpty());
+    m_spooler->info = {EstadoTrabajo::Imprimiendo, QString()};
+    m_spooler->consultasPendientes.takeFirst()(m_spooler->info);
+    QCOMPARE(respuestas.size(), 3);
+    QVERIFY(respuestas.filter(QStringLiteral("\"estado\":\"imprimiendo\"")).size() == 3);
 }
 
 void TstImpresion::TablaLimitada()
@@ -967,7 +1029,7 @@ void TstImpresion::DetalleDeImpresoras()
     ConSpooler();
     m_lista.nombres = QStringList{"Caja", "Co\"mi"};
     QCOMPARE(
-        m_impresion->DetalleImpresoras(),
+        Detalle(),
         QStringLiteral("{\"impresoras\":[{\"nombre\":\"Caja\",\"predeterminada\":true,\"estado\":\"lista\",\"motivo\":"
                        "\"\",\"papeles\":[\"A4\",\"Letter\"],\"bandejas\":[\"Auto\"],\"duplex\":true,\"color\":false},"
                        "{\"nombre\":\"Co\\\"mi\",\"predeterminada\":false,\"estado\":\"desconocido\",\"motivo\":\"\","

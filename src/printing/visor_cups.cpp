@@ -1,0 +1,131 @@
+#include "printing/visor_cups.h"
+
+#include "base/registro.h"
+#include "base/texto.h"
+#include "printing/lista_impresoras.h"
+#include "printing/spooler.h"
+
+#include <QFileInfo>
+#include <QObject>
+#include <QTimer>
+
+struct VisorCups::Envio
+{
+    QString cola;
+    QString destino; // as logged: the queue, or the name asked for when there is none
+    QStringList atributos;
+    QByteArray datos;
+    qsizetype enviados = 0;
+    std::unique_ptr<EnvioDirecto> envio;
+    AlIniciar alIniciar;
+    AlEncolar alEncolar;
+};
+
+VisorCups::VisorCups(Spooler& spooler, const ListaImpresoras& impresoras)
+    : m_spooler(spooler)
+    , m_impresoras(impresoras)
+    , m_contexto(std::make_shared<QObject>())
+{
+}
+
+VisorCups::VisorCups(std::unique_ptr<Spooler> spooler, std::unique_ptr<ListaImpresoras> impresoras)
+    : m_spoolerPropio(std::move(spooler))
+    , m_propia(std::move(impresoras))
+    , m_spooler(*m_spoolerPropio)
+    , m_impresoras(*m_propia)
+    , m_contexto(std::make_shared<QObject>())
+{
+}
+
+VisorCups::~VisorCups() = default;
+
+QString VisorCups::Cola(const QString& impresora, const QStringList& instaladas)
+{
+    const qsizetype instalada = IndiceImpresora(instaladas, impresora);
+    return instalada >= 0 ? instaladas[instalada] : SinEspacios(impresora).toString();
+}
+
+void VisorCups::ImprimirPDF(const QString& rutaPDF, const QString& impresora, const QByteArray& contenido,
+                            const OpcionesImpresion& opciones, AlIniciar alIniciar, AlEncolar alEncolar)
+{
+    auto e = std::make_shared<Envio>();
+    e->destino = impresora;
+    e->atributos = AtributosCups(opciones);
+    e->datos = contenido;
+    e->alIniciar = std::move(alIniciar);
+    e->alEncolar = std::move(alEncolar);
+    // The queue shows the job by the saved file's name, as it would a file handed to lp.
+    const QString documento = QFileInfo(rutaPDF).fileName();
+    const std::weak_ptr<QObject> vivo = m_contexto;
+    if (!EsPredeterminada(impresora)) {
+        m_spooler.Impresoras([this, e, documento, impresora, vivo](const std::optional<QStringList>& nombres) {
+            if (!vivo.expired()) {
+                Abrir(e, Cola(impresora, nombres ? *nombres : m_impresoras.Nombres()), documento);
+            }
+        });
+        return;
+    }
+    m_spooler.Predeterminada([this, e, documento, vivo](const QString& cola) {
+        if (!vivo.expired()) {
+            Abrir(e, cola, documento);
+        }
+    });
+}
+
+void VisorCups::Abrir(const std::shared_ptr<Envio>& e, const QString& cola, const QString& documento)
+{
+    e->cola = cola;
+    if (!cola.isEmpty()) {
+        e->destino = cola;
+    }
+    QString motivo = QStringLiteral("no hay impresora predeterminada");
+    if (!cola.isEmpty()) {
+        e->envio = m_spooler.AbrirPDF(cola, documento, e->atributos, motivo);
+    }
+    if (!e->envio) {
+        Concluir(e, QString(), motivo);
+        return;
+    }
+    Seguir(e);
+}
+
+void VisorCups::Seguir(const std::shared_ptr<Envio>& e)
+{
+    const qsizetype largo = std::min(kTrozo, e->datos.size() - e->enviados);
+    QString motivo;
+    const bool bien = e->envio->Escribir(QByteArrayView(e->datos).sliced(e->enviados, largo), motivo);
+    e->enviados += largo;
+    if (!bien) {
+        Concluir(e, QString(), motivo);
+        return;
+    }
+    if (e->enviados < e->datos.size()) {
+        QTimer::singleShot(0, m_contexto.get(), [this, e] { Seguir(e); });
+        return;
+    }
+    // Until CUPS answers, the job is kept here: dropped with the viewer, it is withdrawn.
+    m_envios.append(e);
+    e->envio->Terminar([this, e = std::weak_ptr<Envio>(e)](const QString& id, const QString& fallo) {
+        if (const auto envio = e.lock()) {
+            m_envios.removeOne(envio);
+            Concluir(envio, id, fallo);
+        }
+    });
+}
+
+void VisorCups::Concluir(const std::shared_ptr<Envio>& e, const QString& id, const QString& motivo)
+{
+    e->envio.reset();
+    e->datos.clear();
+    if (id.isEmpty()) {
+        EscribirLog(QStringLiteral("? CUPS no aceptó la impresión en %1: %2").arg(ParaLog(e->destino), motivo));
+        e->alIniciar(false);
+        return;
+    }
+    EscribirLog(QStringLiteral("? Impresión enviada a CUPS: cola %1, trabajo %2, %3")
+                    .arg(ParaLog(e->cola), id, e->atributos.join(u' ')));
+    e->alIniciar(true);
+    if (e->alEncolar) {
+        e->alEncolar(id, QString());
+    }
+}
