@@ -370,20 +370,47 @@ def curl_post(url, archivo):
     return float(transferencia), time.perf_counter() - inicio, codigo
 
 
+def cups_acepta(carpeta, pdf, veces):
+    """What CUPS itself takes, in ms, to accept `pdf` on the Tickets queue from libcups in this process (no HTTP, no
+    Base64): the part of the agent's answer to a print that waits for the scheduler."""
+    libcups = ctypes.CDLL(ctypes.util.find_library("cups"))
+    libcups.cupsPrintFile.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int,
+                                      ctypes.c_void_p]
+    documento = os.path.join(carpeta, "directo.pdf")
+    with open(documento, "wb") as f:
+        f.write(pdf)
+    tiempos = []
+    for _ in range(veces):
+        inicio = time.perf_counter()
+        if libcups.cupsPrintFile(b"Tickets", documento.encode(), b"directo", 0, None) <= 0:
+            raise RuntimeError("cupsPrintFile")
+        tiempos.append((time.perf_counter() - inicio) * 1000)
+    return tiempos
+
+
 def medir_documentos(binario, repeticiones):
-    print("Large documents (20 MB PDF through POST /print-base64)", flush=True)
+    print("Large documents (20 MB PDF through POST /print-base64, to the bench's own CUPS queue)", flush=True)
     carpeta = tempfile.mkdtemp(prefix="tornavo-pdf-")
+    # The answer comes once CUPS has taken the whole document: a queue of the bench's own takes it, as a printer would.
+    cups = Cups()
+    os.environ["CUPS_SERVER"] = cups.socket
     try:
         pdf = pdf_de(20 * 1000 * 1000)
         archivo = os.path.join(carpeta, "cuerpo.json")
         with open(archivo, "wb") as f:
-            f.write(b'{"base64":"' + base64.b64encode(pdf) + b'","nombreImpresora":"PREDETERMINADA"}')
+            f.write(b'{"base64":"' + base64.b64encode(pdf) + b'","nombreImpresora":"Tickets"}')
         tamano = os.path.getsize(archivo)
         agente = Agente(binario)
         nginx = Nginx("ok")
         try:
             agente.iniciar()
             reposo = rss_kb(agente.proc.pid)
+            # A print that failed would answer at once and say nothing of the work: the first one must succeed.
+            prueba = subprocess.run(["curl", "-s", "-H", f"Origin: {ORIGEN}", "-H", "Content-Type: application/json",
+                                     "--data-binary", f"@{archivo}", f"http://127.0.0.1:{agente.puerto}/print-base64"],
+                                    capture_output=True, check=True).stdout
+            if b'"success":true' not in prueba:
+                raise RuntimeError(prueba)
             propios, ajenos, propiosReloj, ajenosReloj = [], [], [], []
             for _ in range(repeticiones):
                 t, reloj, codigo = curl_post(f"http://127.0.0.1:{nginx.puerto}/descartar", archivo)
@@ -395,8 +422,10 @@ def medir_documentos(binario, repeticiones):
                 propios.append(t * 1000)
                 propiosReloj.append(reloj * 1000)
             pico = rss_kb(agente.proc.pid, "VmHWM")
+            directos = cups_acepta(carpeta, pdf, repeticiones)
             cocientes = [a / b for a, b in zip(propios, ajenos)]
             fila("nginx: recibir el cuerpo (curl)", ajenos, "ms", "referencia", True)
+            fila("CUPS acepta el PDF de libcups (cupsPrintFile)", directos, "ms", "", True)
             fila("agente: respuesta a la impresión (curl)", propios, "ms", "", True)
             fila("agente / nginx", cocientes, "×", "≤ 2", statistics.median(cocientes) <= 2)
             # The same runs timed from outside, curl's start-up included: the figure used before.
@@ -410,6 +439,8 @@ def medir_documentos(binario, repeticiones):
             nginx.detener()
             agente.detener()
     finally:
+        cups.detener()
+        os.environ.pop("CUPS_SERVER", None)
         shutil.rmtree(carpeta, ignore_errors=True)
 
 
@@ -528,20 +559,7 @@ def medir_impresion(binario, repeticiones):
                 propios.append(t * 1000)
         finally:
             nginx.detener()
-        # What CUPS itself takes to accept the same document from libcups in this process (no HTTP, no Base64):
-        # the part of the agent's answer that waits for the scheduler.
-        libcups = ctypes.CDLL(ctypes.util.find_library("cups"))
-        libcups.cupsPrintFile.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int,
-                                          ctypes.c_void_p]
-        documento = os.path.join(carpeta, "ticket.pdf")
-        with open(documento, "wb") as f:
-            f.write(pdf_de(100 * 1000))
-        directos = []
-        for _ in range(repeticiones * 10):
-            inicio = time.perf_counter()
-            if libcups.cupsPrintFile(b"Tickets", documento.encode(), b"ticket", 0, None) <= 0:
-                raise RuntimeError("cupsPrintFile")
-            directos.append((time.perf_counter() - inicio) * 1000)
+        directos = cups_acepta(carpeta, pdf_de(100 * 1000), repeticiones * 10)
         fila("ticket PDF de 100 KB: nginx recibe el cuerpo (curl)", ajenos, "ms", "referencia", True)
         fila("ticket PDF de 100 KB: CUPS lo acepta de libcups (cupsPrintFile)", directos, "ms", "", True)
         fila("ticket PDF de 100 KB: respuesta de /print-base64 (curl)", propios, "ms", "", True)
