@@ -370,12 +370,14 @@ def curl_post(url, archivo):
     return float(transferencia), time.perf_counter() - inicio, codigo
 
 
-def cups_acepta(carpeta, pdf, veces):
+def cups_acepta(cups, carpeta, pdf, veces):
     """What CUPS itself takes, in ms, to accept `pdf` on the Tickets queue from libcups in this process (no HTTP, no
     Base64): the part of the agent's answer to a print that waits for the scheduler."""
     libcups = ctypes.CDLL(ctypes.util.find_library("cups"))
     libcups.cupsPrintFile.argtypes = [ctypes.c_char_p, ctypes.c_char_p, ctypes.c_char_p, ctypes.c_int,
                                       ctypes.c_void_p]
+    libcups.cupsSetServer.argtypes = [ctypes.c_char_p]
+    libcups.cupsSetServer(cups.socket.encode())  # libcups keeps the first scheduler it was told of
     documento = os.path.join(carpeta, "directo.pdf")
     with open(documento, "wb") as f:
         f.write(pdf)
@@ -422,7 +424,7 @@ def medir_documentos(binario, repeticiones):
                 propios.append(t * 1000)
                 propiosReloj.append(reloj * 1000)
             pico = rss_kb(agente.proc.pid, "VmHWM")
-            directos = cups_acepta(carpeta, pdf, repeticiones)
+            directos = cups_acepta(cups, carpeta, pdf, repeticiones)
             cocientes = [a / b for a, b in zip(propios, ajenos)]
             fila("nginx: recibir el cuerpo (curl)", ajenos, "ms", "referencia", True)
             fila("CUPS acepta el PDF de libcups (cupsPrintFile)", directos, "ms", "", True)
@@ -559,7 +561,7 @@ def medir_impresion(binario, repeticiones):
                 propios.append(t * 1000)
         finally:
             nginx.detener()
-        directos = cups_acepta(carpeta, pdf_de(100 * 1000), repeticiones * 10)
+        directos = cups_acepta(cups, carpeta, pdf_de(100 * 1000), repeticiones * 10)
         fila("ticket PDF de 100 KB: nginx recibe el cuerpo (curl)", ajenos, "ms", "referencia", True)
         fila("ticket PDF de 100 KB: CUPS lo acepta de libcups (cupsPrintFile)", directos, "ms", "", True)
         fila("ticket PDF de 100 KB: respuesta de /print-base64 (curl)", propios, "ms", "", True)
