@@ -66,6 +66,8 @@ set(CPACK_DEBIAN_PACKAGE_SECTION utils)
 set(CPACK_DEBIAN_PACKAGE_PRIORITY optional)
 set(CPACK_DEBIAN_PACKAGE_HOMEPAGE https://tornavo.com)
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
+# Loaded at run time, so not found by the shared-library scan.
+set(CPACK_DEBIAN_PACKAGE_DEPENDS libcups2)
 set(CPACK_DEBIAN_PACKAGE_RECOMMENDS cups-client)
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "local agent of the Tornavo web application")
 set(CPACK_DEBIAN_PACKAGE_DESCRIPTION "Lets the Tornavo web application, open in a browser on the same machine,

@@ -1,9 +1,12 @@
 #include "printing/spooler.h"
 
+#include "base/registro.h"
+
 #include <cups/cups.h>
 
 #include <QDir>
 #include <QFile>
+#include <QLibrary>
 #include <QLocalSocket>
 #include <QSet>
 #include <QTcpSocket>
@@ -12,26 +15,104 @@
 
 #include <cstring>
 #include <list>
+#include <type_traits>
 #include <utility>
 
 namespace {
+
+// libcups is loaded when a print or a spooler query first needs it, not at start-up: with what it pulls in (TLS,
+// Kerberos, mDNS) it costs some 13 ms and 2 MB before the agent could answer its first request.
+struct LibCups
+{
+    bool cargada = false;
+    decltype(&::cupsAddOption) cupsAddOption = nullptr;
+    decltype(&::cupsEncodeOptions2) cupsEncodeOptions2 = nullptr;
+    decltype(&::cupsFreeOptions) cupsFreeOptions = nullptr;
+    decltype(&::cupsServer) cupsServer = nullptr;
+    decltype(&::cupsUser) cupsUser = nullptr;
+    decltype(&::httpAssembleURIf) httpAssembleURIf = nullptr;
+    decltype(&::ippAddString) ippAddString = nullptr;
+    decltype(&::ippAddStrings) ippAddStrings = nullptr;
+    decltype(&::ippDelete) ippDelete = nullptr;
+    decltype(&::ippErrorString) ippErrorString = nullptr;
+    decltype(&::ippFindAttribute) ippFindAttribute = nullptr;
+    decltype(&::ippFindNextAttribute) ippFindNextAttribute = nullptr;
+    decltype(&::ippGetBoolean) ippGetBoolean = nullptr;
+    decltype(&::ippGetCount) ippGetCount = nullptr;
+    decltype(&::ippGetInteger) ippGetInteger = nullptr;
+    decltype(&::ippGetStatusCode) ippGetStatusCode = nullptr;
+    decltype(&::ippGetString) ippGetString = nullptr;
+    decltype(&::ippNew) ippNew = nullptr;
+    decltype(&::ippNewRequest) ippNewRequest = nullptr;
+    decltype(&::ippPort) ippPort = nullptr;
+    decltype(&::ippReadIO) ippReadIO = nullptr;
+    decltype(&::ippWriteIO) ippWriteIO = nullptr;
+    decltype(&::pwgMediaForPWG) pwgMediaForPWG = nullptr;
+};
+
+const LibCups& Cups()
+{
+    static const LibCups cups = [] {
+        LibCups c;
+        QLibrary biblioteca(QStringLiteral("cups"), 2);
+        if (!biblioteca.load()) {
+            EscribirLog(QStringLiteral("? No se pudo cargar libcups: ") + biblioteca.errorString());
+            return c;
+        }
+        bool todas = true;
+        const auto Resolver = [&](auto& funcion, const char* nombre) {
+            funcion = reinterpret_cast<std::remove_reference_t<decltype(funcion)>>(biblioteca.resolve(nombre));
+            todas = todas && funcion != nullptr;
+        };
+        Resolver(c.cupsAddOption, "cupsAddOption");
+        Resolver(c.cupsEncodeOptions2, "cupsEncodeOptions2");
+        Resolver(c.cupsFreeOptions, "cupsFreeOptions");
+        Resolver(c.cupsServer, "cupsServer");
+        Resolver(c.cupsUser, "cupsUser");
+        Resolver(c.httpAssembleURIf, "httpAssembleURIf");
+        Resolver(c.ippAddString, "ippAddString");
+        Resolver(c.ippAddStrings, "ippAddStrings");
+        Resolver(c.ippDelete, "ippDelete");
+        Resolver(c.ippErrorString, "ippErrorString");
+        Resolver(c.ippFindAttribute, "ippFindAttribute");
+        Resolver(c.ippFindNextAttribute, "ippFindNextAttribute");
+        Resolver(c.ippGetBoolean, "ippGetBoolean");
+        Resolver(c.ippGetCount, "ippGetCount");
+        Resolver(c.ippGetInteger, "ippGetInteger");
+        Resolver(c.ippGetStatusCode, "ippGetStatusCode");
+        Resolver(c.ippGetString, "ippGetString");
+        Resolver(c.ippNew, "ippNew");
+        Resolver(c.ippNewRequest, "ippNewRequest");
+        Resolver(c.ippPort, "ippPort");
+        Resolver(c.ippReadIO, "ippReadIO");
+        Resolver(c.ippWriteIO, "ippWriteIO");
+        Resolver(c.pwgMediaForPWG, "pwgMediaForPWG");
+        if (!todas) {
+            EscribirLog(QStringLiteral("? libcups no tiene todo lo que la impresión necesita: ") +
+                        biblioteca.fileName());
+        }
+        c.cargada = todas;
+        return c;
+    }();
+    return cups;
+}
 
 // Every request goes to the scheduler the user's CUPS settings name (CUPS_SERVER, client.conf), never across a
 // network: a local scheduler answers within a millisecond.
 QByteArray UriDe(const char* recurso, const QString& nombre)
 {
     char uri[HTTP_MAX_URI];
-    httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", ippPort(), "/%s/%s", recurso,
-                     nombre.toUtf8().constData());
+    Cups().httpAssembleURIf(HTTP_URI_CODING_ALL, uri, sizeof uri, "ipp", nullptr, "localhost", Cups().ippPort(),
+                            "/%s/%s", recurso, nombre.toUtf8().constData());
     return QByteArray(uri);
 }
 
 QStringList Textos(ipp_t* respuesta, const char* atributo)
 {
     QStringList textos;
-    if (ipp_attribute_t* a = ippFindAttribute(respuesta, atributo, IPP_TAG_ZERO)) {
-        for (int i = 0; i < ippGetCount(a); ++i) {
-            if (const char* t = ippGetString(a, i, nullptr)) {
+    if (ipp_attribute_t* a = Cups().ippFindAttribute(respuesta, atributo, IPP_TAG_ZERO)) {
+        for (int i = 0; i < Cups().ippGetCount(a); ++i) {
+            if (const char* t = Cups().ippGetString(a, i, nullptr)) {
                 textos << QString::fromUtf8(t);
             }
         }
@@ -210,28 +291,29 @@ private:
             l.pos += n;
             return n;
         };
-        ipp_t* r = ippNew();
+        ipp_t* r = Cups().ippNew();
         ipp_state_t estado = IPP_STATE_IDLE;
         do {
-            estado = ippReadIO(&lectura, leer, 1, nullptr, r);
+            estado = Cups().ippReadIO(&lectura, leer, 1, nullptr, r);
         } while (estado != IPP_STATE_DATA && estado != IPP_STATE_ERROR);
-        const ipp_status_t codigo = ippGetStatusCode(r);
+        const ipp_status_t codigo = Cups().ippGetStatusCode(r);
         if (m_alLeer) {
             const AlLeer alLeer = std::exchange(m_alLeer, nullptr);
             alLeer(estado == IPP_STATE_ERROR || codigo > IPP_STATUS_OK_CONFLICTING ? nullptr : r);
-            ippDelete(r);
+            Cups().ippDelete(r);
             Concluir(QString(), QString());
             return;
         }
-        const int trabajo = ippGetInteger(ippFindAttribute(r, "job-id", IPP_TAG_INTEGER), 0);
+        const int trabajo = Cups().ippGetInteger(Cups().ippFindAttribute(r, "job-id", IPP_TAG_INTEGER), 0);
         QString motivo;
         if (estado == IPP_STATE_ERROR) {
             motivo = QStringLiteral("respuesta ilegible del spooler");
         } else if (codigo > IPP_STATUS_OK_CONFLICTING || trabajo <= 0) {
-            const char* mensaje = ippGetString(ippFindAttribute(r, "status-message", IPP_TAG_TEXT), 0, nullptr);
-            motivo = QString::fromUtf8(mensaje != nullptr ? mensaje : ippErrorString(codigo));
+            const char* mensaje =
+                Cups().ippGetString(Cups().ippFindAttribute(r, "status-message", IPP_TAG_TEXT), 0, nullptr);
+            motivo = QString::fromUtf8(mensaje != nullptr ? mensaje : Cups().ippErrorString(codigo));
         }
-        ippDelete(r);
+        Cups().ippDelete(r);
         Concluir(motivo.isEmpty() ? QString::number(trabajo) : QString(), motivo);
     }
 
@@ -285,22 +367,24 @@ QByteArray EnBytes(ipp_t* pedido);
 QByteArray PedidoDeTrabajo(const QString& impresora, const QString& nombreTrabajo, const char* formato,
                            const QStringList& atributos = QStringList())
 {
-    ipp_t* pedido = ippNewRequest(IPP_OP_PRINT_JOB);
-    ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
-                 UriDe("printers", impresora).constData());
-    ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
-    ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr, nombreTrabajo.toUtf8().constData());
+    ipp_t* pedido = Cups().ippNewRequest(IPP_OP_PRINT_JOB);
+    Cups().ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_URI, "printer-uri", nullptr,
+                        UriDe("printers", impresora).constData());
+    Cups().ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, Cups().cupsUser());
+    Cups().ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_NAME, "job-name", nullptr,
+                        nombreTrabajo.toUtf8().constData());
     // The format goes among the options: encoded without one, they would name a format of their own.
     cups_option_t* opciones = nullptr;
-    int cuantas = cupsAddOption("document-format", formato, 0, &opciones);
+    int cuantas = Cups().cupsAddOption("document-format", formato, 0, &opciones);
     for (const QString& atributo : atributos) {
         const qsizetype igual = atributo.indexOf(u'=');
-        cuantas = cupsAddOption(atributo.left(igual).toUtf8().constData(),
-                                igual < 0 ? "true" : atributo.mid(igual + 1).toUtf8().constData(), cuantas, &opciones);
+        cuantas =
+            Cups().cupsAddOption(atributo.left(igual).toUtf8().constData(),
+                                 igual < 0 ? "true" : atributo.mid(igual + 1).toUtf8().constData(), cuantas, &opciones);
     }
-    cupsEncodeOptions2(pedido, cuantas, opciones, IPP_TAG_OPERATION);
-    cupsEncodeOptions2(pedido, cuantas, opciones, IPP_TAG_JOB);
-    cupsFreeOptions(cuantas, opciones);
+    Cups().cupsEncodeOptions2(pedido, cuantas, opciones, IPP_TAG_OPERATION);
+    Cups().cupsEncodeOptions2(pedido, cuantas, opciones, IPP_TAG_JOB);
+    Cups().cupsFreeOptions(cuantas, opciones);
     return EnBytes(pedido);
 }
 
@@ -315,9 +399,9 @@ QByteArray EnBytes(ipp_t* pedido)
     };
     ipp_state_t estado = IPP_STATE_IDLE;
     do {
-        estado = ippWriteIO(&bytes, escribir, 1, nullptr, pedido);
+        estado = Cups().ippWriteIO(&bytes, escribir, 1, nullptr, pedido);
     } while (estado != IPP_STATE_DATA && estado != IPP_STATE_ERROR);
-    ippDelete(pedido);
+    Cups().ippDelete(pedido);
     return estado == IPP_STATE_DATA ? bytes : QByteArray();
 }
 
@@ -330,7 +414,7 @@ std::unique_ptr<EnvioCups> Abrir(const QByteArray& recurso, const QByteArray& ip
         motivo = QStringLiteral("no se pudo formar el pedido IPP");
         return nullptr;
     }
-    const QString servidor = QString::fromUtf8(cupsServer());
+    const QString servidor = QString::fromUtf8(Cups().cupsServer());
     std::unique_ptr<EnvioCups> envio;
     if (servidor.startsWith(u'/')) {
         auto* socket = new QLocalSocket;
@@ -341,7 +425,7 @@ std::unique_ptr<EnvioCups> Abrir(const QByteArray& recurso, const QByteArray& ip
         auto* socket = new QTcpSocket;
         envio = std::make_unique<EnvioCups>(socket, std::move(alLeer));
         Vigilar(socket, envio.get());
-        socket->connectToHost(servidor, static_cast<quint16>(ippPort()));
+        socket->connectToHost(servidor, static_cast<quint16>(Cups().ippPort()));
     }
     const QByteArray anfitrion = servidor.startsWith(u'/') ? QByteArray("localhost") : servidor.toUtf8();
     envio->Comenzar("POST " + recurso + " HTTP/1.1\r\nHost: " + anfitrion +
@@ -358,14 +442,14 @@ std::unique_ptr<EnvioCups> Abrir(const QByteArray& recurso, const QByteArray& ip
 ipp_t* Pedido(ipp_op_t operacion, const char* atributoUri, const QByteArray& uri,
               std::initializer_list<const char*> atributos)
 {
-    ipp_t* pedido = ippNewRequest(operacion);
+    ipp_t* pedido = Cups().ippNewRequest(operacion);
     if (atributoUri != nullptr) {
-        ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_URI, atributoUri, nullptr, uri.constData());
+        Cups().ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_URI, atributoUri, nullptr, uri.constData());
     }
-    ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, cupsUser());
+    Cups().ippAddString(pedido, IPP_TAG_OPERATION, IPP_TAG_NAME, "requesting-user-name", nullptr, Cups().cupsUser());
     const std::vector<const char*> lista(atributos);
-    ippAddStrings(pedido, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes", static_cast<int>(lista.size()),
-                  nullptr, lista.data());
+    Cups().ippAddStrings(pedido, IPP_TAG_OPERATION, IPP_TAG_KEYWORD, "requested-attributes",
+                         static_cast<int>(lista.size()), nullptr, lista.data());
     return pedido;
 }
 
@@ -389,7 +473,7 @@ DetalleImpresora DetalleDe(const QString& impresora, ipp_t* r)
 {
     DetalleImpresora d;
     d.nombre = impresora;
-    switch (ippGetInteger(ippFindAttribute(r, "printer-state", IPP_TAG_ENUM), 0)) {
+    switch (Cups().ippGetInteger(Cups().ippFindAttribute(r, "printer-state", IPP_TAG_ENUM), 0)) {
     case IPP_PSTATE_IDLE:
         d.estado = QStringLiteral("lista");
         break;
@@ -405,7 +489,7 @@ DetalleImpresora DetalleDe(const QString& impresora, ipp_t* r)
     d.motivo = Motivos(r, "printer-state-reasons");
     // The names people know ("A4", "Letter"), which CUPS takes back as media as well as its own.
     for (const QString& medio : Textos(r, "media-supported")) {
-        const pwg_media_t* pwg = pwgMediaForPWG(medio.toUtf8().constData());
+        const pwg_media_t* pwg = Cups().pwgMediaForPWG(medio.toUtf8().constData());
         const QString nombre = pwg && pwg->ppd ? QString::fromUtf8(pwg->ppd) : medio;
         if (!d.papeles.contains(nombre)) {
             d.papeles << nombre;
@@ -415,14 +499,14 @@ DetalleImpresora DetalleDe(const QString& impresora, ipp_t* r)
     for (const QString& lados : Textos(r, "sides-supported")) {
         d.duplex = d.duplex || lados.startsWith(QLatin1String("two-sided"));
     }
-    d.color = ippGetBoolean(ippFindAttribute(r, "color-supported", IPP_TAG_BOOLEAN), 0) != 0;
+    d.color = Cups().ippGetBoolean(Cups().ippFindAttribute(r, "color-supported", IPP_TAG_BOOLEAN), 0) != 0;
     return d;
 }
 
 InfoTrabajo InfoDe(ipp_t* r)
 {
     InfoTrabajo info;
-    switch (ippGetInteger(ippFindAttribute(r, "job-state", IPP_TAG_ENUM), 0)) {
+    switch (Cups().ippGetInteger(Cups().ippFindAttribute(r, "job-state", IPP_TAG_ENUM), 0)) {
     case IPP_JSTATE_PENDING:
     case IPP_JSTATE_HELD:
     case IPP_JSTATE_STOPPED:
@@ -451,6 +535,8 @@ InfoTrabajo InfoDe(ipp_t* r)
     return info;
 }
 
+const QString kSinLibCups = QStringLiteral("libcups no está disponible");
+
 class SpoolerCups final : public Spooler
 {
 public:
@@ -469,7 +555,7 @@ public:
             const QString raiz = qEnvironmentVariable("CUPS_SERVERROOT", QStringLiteral("/etc/cups"));
             nombre = PredeterminadaEn(raiz + QStringLiteral("/lpoptions"));
         }
-        if (!nombre.isEmpty()) {
+        if (!nombre.isEmpty() || !Cups().cargada) {
             alSaber(nombre);
             return;
         }
@@ -483,13 +569,17 @@ public:
     // without waiting.
     void Impresoras(AlSaberImpresoras alSaber) override
     {
+        if (!Cups().cargada) {
+            alSaber(QStringList());
+            return;
+        }
         Preguntar(Pedido(IPP_OP_CUPS_GET_PRINTERS, nullptr, QByteArray(), {"printer-name"}),
                   [alSaber = std::move(alSaber)](ipp_t* r) {
                       QStringList nombres;
-                      for (ipp_attribute_t* a = r != nullptr ? ippFindAttribute(r, "printer-name", IPP_TAG_NAME)
+                      for (ipp_attribute_t* a = r != nullptr ? Cups().ippFindAttribute(r, "printer-name", IPP_TAG_NAME)
                                                              : nullptr;
-                           a != nullptr; a = ippFindNextAttribute(r, "printer-name", IPP_TAG_NAME)) {
-                          nombres << QString::fromUtf8(ippGetString(a, 0, nullptr));
+                           a != nullptr; a = Cups().ippFindNextAttribute(r, "printer-name", IPP_TAG_NAME)) {
+                          nombres << QString::fromUtf8(Cups().ippGetString(a, 0, nullptr));
                       }
                       alSaber(nombres);
                   });
@@ -497,6 +587,10 @@ public:
 
     void Detalle(const QString& impresora, AlSaberDetalle alSaber) override
     {
+        if (!Cups().cargada) {
+            alSaber(std::nullopt);
+            return;
+        }
         Preguntar(Pedido(IPP_OP_GET_PRINTER_ATTRIBUTES, "printer-uri", UriDe("printers", impresora),
                          {"printer-state", "printer-state-reasons", "media-supported", "media-source-supported",
                           "sides-supported", "color-supported"}),
@@ -508,17 +602,29 @@ public:
     std::unique_ptr<EnvioDirecto> AbrirDirecto(const QString& impresora, const QString& nombreTrabajo,
                                                QString& motivo) override
     {
+        if (!Cups().cargada) {
+            motivo = kSinLibCups;
+            return nullptr;
+        }
         return Abrir(Recurso(impresora), PedidoDeTrabajo(impresora, nombreTrabajo, CUPS_FORMAT_RAW), motivo);
     }
 
     std::unique_ptr<EnvioDirecto> AbrirPDF(const QString& impresora, const QString& nombreTrabajo,
                                            const QStringList& atributos, QString& motivo) override
     {
+        if (!Cups().cargada) {
+            motivo = kSinLibCups;
+            return nullptr;
+        }
         return Abrir(Recurso(impresora), PedidoDeTrabajo(impresora, nombreTrabajo, CUPS_FORMAT_PDF, atributos), motivo);
     }
 
     void Consultar(const QString&, const QString& id, AlSaberTrabajo alSaber) override
     {
+        if (!Cups().cargada) {
+            alSaber(InfoTrabajo());
+            return;
+        }
         Preguntar(Pedido(IPP_OP_GET_JOB_ATTRIBUTES, "job-uri", UriDe("jobs", id),
                          {"job-state", "job-state-reasons", "job-printer-state-message"}),
                   [alSaber = std::move(alSaber)](ipp_t* r) { alSaber(r != nullptr ? InfoDe(r) : InfoTrabajo()); });
