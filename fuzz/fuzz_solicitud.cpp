@@ -1,6 +1,7 @@
 // The whole request handling, from received bytes to answer bytes: the bytes are gathered in pieces the way a
 // connection slot gathers them, the complete request goes through the request handler, and the endpoints are the
-// real printing and CSV classes over a fixed printer list and a launcher that starts nothing.
+// real printing and CSV classes over a fixed printer list, a spooler that keeps what it is given and a launcher that
+// starts nothing.
 //
 // Input: byte 0 holds switches (see Opciones), byte 1 how the rest is cut into pieces; the rest is what the peer
 // sends.
@@ -18,7 +19,8 @@
 #include "http/rutas.h"
 #include "printing/impresion.h"
 #include "printing/lista_impresoras.h"
-#include "printing/visor_lp.h"
+#include "printing/spooler.h"
+#include "printing/visor_cups.h"
 #include "settings/configuracion.h"
 
 #include <QCoreApplication>
@@ -40,23 +42,23 @@ struct Opciones
 {
     explicit Opciones(uint8_t b)
         : dev(b & 0x01)
-        , lpEncontrado(b & 0x02)
+        , spoolerAbre(b & 0x02)
         , programaInicia(b & 0x04)
         , diferido(b & 0x08)
         , limitePequeno(b & 0x10)
         , silencioAntesDelFin(b & 0x20)
         , sinImpresoras(b & 0x40)
-        , lpFalla(b & 0x80)
+        , spoolerRechaza(b & 0x80)
     {
     }
     bool dev;                 // MODE=DEV instead of PRO
-    bool lpEncontrado;        // "lp" is on the PATH
+    bool spoolerAbre;         // the spooler opens a job
     bool programaInicia;      // the launcher's starts succeed
     bool diferido;            // the weight and the print start answer later, from the event loop
     bool limitePequeno;       // a request limit of a few hundred bytes instead of 64 MiB
     bool silencioAntesDelFin; // an incomplete request gets a quiet spell before the peer's end
     bool sinImpresoras;       // no printer installed
-    bool lpFalla;             // a started lp ends with an error
+    bool spoolerRechaza;      // the spooler refuses a job once it has every byte
 };
 
 // Counts what runs later from the event loop, so the run can wait until everything has answered.
@@ -84,21 +86,13 @@ public:
 class LanzadorQuieto final : public Lanzador
 {
 public:
-    bool encuentra = true;
     bool inicia = true;
-    bool diferir = false;
-    bool terminaMal = false;
 
     int desligados = 0;
     QStringList argumentosDesligado;
     QString programaDesligado;
-    int conEntrada = 0;
-    QByteArray entrada;
 
-    QString BuscarPrograma(const QString& nombre) const override
-    {
-        return encuentra ? QStringLiteral("/usr/bin/") + nombre : QString();
-    }
+    QString BuscarPrograma(const QString& nombre) const override { return QStringLiteral("/usr/bin/") + nombre; }
 
     bool IniciarDesligado(const QString& programa, const QStringList& argumentos, const QString&, int& codigo) override
     {
@@ -111,24 +105,74 @@ public:
         return inicia;
     }
 
-    void IniciarConEntrada(const QString&, const QStringList&, const QByteArray& datos, AlIniciar alIniciar,
-                           AlTerminar alTerminar) override
+    void IniciarConEntrada(const QString&, const QStringList&, const QByteArray&, AlIniciar alIniciar,
+                           AlTerminar) override
     {
-        ++conEntrada;
-        entrada = datos;
-        auto responder = [this, alIniciar = std::move(alIniciar), alTerminar = std::move(alTerminar)]() {
-            alIniciar(inicia);
-            if (inicia && alTerminar) {
-                alTerminar(terminaMal ? 1 : 0, true,
-                           terminaMal ? QStringLiteral("lp: The printer or class does not exist.\n") : QString());
-            }
-        };
-        if (diferir) {
-            MasTarde(std::move(responder));
-        } else {
-            responder();
-        }
+        alIniciar(false);
     }
+};
+
+class SpoolerQuieto final : public Spooler
+{
+public:
+    bool abre = true;
+    bool rechaza = false;
+    bool diferir = false;
+
+    int trabajos = 0;
+    QByteArray recibido;
+
+    void Predeterminada(AlSaberPredeterminada alSaber) override { alSaber(QStringLiteral("Caja")); }
+    void Detalle(const QString&, AlSaberDetalle alSaber) override { alSaber(std::nullopt); }
+    std::unique_ptr<EnvioDirecto> AbrirDirecto(const QString&, const QString&, QString& motivo) override
+    {
+        motivo = QStringLiteral("sin trabajos directos");
+        return nullptr;
+    }
+    std::unique_ptr<EnvioDirecto> AbrirPDF(const QString&, const QString&, const QStringList&, QString& motivo) override
+    {
+        if (!abre) {
+            motivo = QStringLiteral("no se pudo conectar");
+            return nullptr;
+        }
+        recibido.clear();
+        return std::make_unique<Envio>(*this);
+    }
+    void Consultar(const QString&, const QString&, AlSaberTrabajo alSaber) override { alSaber(InfoTrabajo()); }
+    QString BuscarPorDocumento(const QString&, const QString&) const override { return QString(); }
+
+private:
+    class Envio final : public EnvioDirecto
+    {
+    public:
+        explicit Envio(SpoolerQuieto& spooler)
+            : m_spooler(spooler)
+        {
+        }
+        bool Escribir(QByteArrayView trozo, QString&) override
+        {
+            m_spooler.recibido += trozo;
+            return true;
+        }
+        void Terminar(AlTerminar alTerminar) override
+        {
+            auto responder = [this, alTerminar = std::move(alTerminar)] {
+                if (m_spooler.rechaza) {
+                    alTerminar(QString(), QStringLiteral("The printer or class does not exist."));
+                } else {
+                    alTerminar(QString::number(++m_spooler.trabajos), QString());
+                }
+            };
+            if (m_spooler.diferir) {
+                MasTarde(std::move(responder));
+            } else {
+                responder();
+            }
+        }
+
+    private:
+        SpoolerQuieto& m_spooler;
+    };
 };
 
 QJsonObject ObjetoJSON(const QString& texto, const char* quien)
@@ -247,12 +291,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano)
                          QStringLiteral("caja"), QStringLiteral("PREDETERMINADA")};
     }
     LanzadorQuieto lanzador;
-    lanzador.encuentra = op.lpEncontrado;
     lanzador.inicia = op.programaInicia;
-    lanzador.diferir = op.diferido;
-    lanzador.terminaMal = op.lpFalla;
+    SpoolerQuieto spooler;
+    spooler.abre = op.spoolerAbre;
+    spooler.rechaza = op.spoolerRechaza;
+    spooler.diferir = op.diferido;
 
-    Impresion impresion(carpetaPrograma, lista, std::make_unique<VisorLp>(lanzador, lista), RelojMonotono());
+    Impresion impresion(carpetaPrograma, lista, std::make_unique<VisorCups>(spooler, lista), RelojMonotono());
     EntregaCSV csv(cfg, lanzador);
     const QDateTime hora(QDate(2024, 5, 6), QTime(7, 8, 9));
     DocumentoEstado estado(
@@ -291,8 +336,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano)
         }
     };
     endpoints.imprimir = [&](QByteArray cuerpo, std::unique_ptr<LectorBase64JSON> lector, Responder responder) {
-        const int inicios = lanzador.conEntrada;
-        impresion.Imprimir(cuerpo, std::move(lector), [&, cuerpo, inicios, responder](const QString& respuesta) {
+        const int trabajos = spooler.trabajos;
+        impresion.Imprimir(cuerpo, std::move(lector), [&, cuerpo, trabajos, responder](const QString& respuesta) {
             const QJsonObject objeto = ObjetoJSON(respuesta, "POST /print-base64");
             FUZZ_COMPROBAR(objeto.value(QStringLiteral("success")).isBool(),
                            QStringLiteral("print answer without success: ") + fuzz::Mostrar(respuesta));
@@ -300,18 +345,19 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* datos, size_t tamano)
                 const QString nombre = LeerTexto(*ParsearJSON(cuerpo), QStringLiteral("nombreImpresora"));
                 FUZZ_COMPROBAR(objeto.value(QStringLiteral("impresora")).toString() == nombre,
                                QStringLiteral("print answer names another printer: ") + fuzz::Mostrar(respuesta));
-                FUZZ_COMPROBAR(lanzador.conEntrada == inicios + 1, QStringLiteral("printed without starting lp"));
+                FUZZ_COMPROBAR(spooler.trabajos == trabajos + 1,
+                               QStringLiteral("printed without the spooler taking the job"));
                 // The PDF this print saved: the newest in the program folder.
                 const QFileInfoList pdfs =
                     QDir(carpetaPrograma).entryInfoList({QStringLiteral("*.pdf")}, QDir::Files, QDir::Time);
                 QFile pdf(pdfs.isEmpty() ? QString() : pdfs.first().absoluteFilePath());
-                FUZZ_COMPROBAR(pdf.open(QIODevice::ReadOnly) && pdf.readAll() == lanzador.entrada,
-                               QStringLiteral("lp was given other bytes than the saved PDF"));
+                FUZZ_COMPROBAR(pdf.open(QIODevice::ReadOnly) && pdf.readAll() == spooler.recibido,
+                               QStringLiteral("the spooler was given other bytes than the saved PDF"));
                 QByteArray esperado;
                 FUZZ_COMPROBAR(
                     DecodificarBase64(LeerTexto(*ParsearJSON(cuerpo), QStringLiteral("base64")).toUtf8(), esperado) &&
-                        esperado == lanzador.entrada,
-                    QStringLiteral("lp was given other bytes than the request's document"));
+                        esperado == spooler.recibido,
+                    QStringLiteral("the spooler was given other bytes than the request's document"));
             }
             dados << respuesta.toUtf8();
             responder(respuesta);

@@ -5,6 +5,7 @@
 #include "base/lector_base64_json.h"
 #include "base/registro.h"
 #include "base/texto.h"
+#include "printing/alimentador.h"
 #include "printing/lista_impresoras.h"
 #include "printing/opciones.h"
 #include "printing/spooler.h"
@@ -16,7 +17,6 @@
 #include <QFileInfo>
 #include <QJsonArray>
 #include <QRegularExpression>
-#include <QTimer>
 
 namespace {
 
@@ -74,8 +74,6 @@ struct Impresion::Directo
     QString nombre; // as received
     QString cola;
     QByteArray datos;
-    qsizetype enviados = 0;
-    std::unique_ptr<EnvioDirecto> envio;
     Responder responder;
 };
 
@@ -306,52 +304,30 @@ void Impresion::ImprimirDirecto(QByteArray cuerpo, Responder responder)
 
 void Impresion::AbrirDirecto(const std::shared_ptr<Directo>& directo, const QString& titulo)
 {
-    const QString& nombre = directo->nombre;
     QString motivo;
+    std::unique_ptr<EnvioDirecto> envio;
     if (!m_spooler) {
         motivo = QStringLiteral("no hay acceso al spooler");
     } else if (directo->cola.isEmpty()) {
         motivo = QStringLiteral("no hay impresora predeterminada");
     } else {
-        directo->envio = m_spooler->AbrirDirecto(directo->cola, titulo, motivo);
+        envio = m_spooler->AbrirDirecto(directo->cola, titulo, motivo);
     }
-    if (!directo->envio) {
-        EscribirLog(QStringLiteral("? Error al imprimir en: %1 (%2 bytes): %3")
-                        .arg(ParaLog(nombre), QString::number(directo->datos.size()), motivo));
-        directo->responder(kNoImpreso);
+    if (!envio) {
+        Concluir(directo, QString(), motivo);
         return;
     }
-    SeguirDirecto(directo);
-}
-
-void Impresion::SeguirDirecto(const std::shared_ptr<Directo>& d)
-{
-    const qsizetype largo = std::min(kTrozoDirecto, d->datos.size() - d->enviados);
-    QString motivo;
-    bool bien = d->envio->Escribir(QByteArrayView(d->datos).sliced(d->enviados, largo), motivo);
-    d->enviados += largo;
-    if (bien && d->enviados < d->datos.size()) {
-        QTimer::singleShot(0, m_contexto.get(), [this, d] { SeguirDirecto(d); });
-        return;
-    }
-    if (!bien) {
-        Concluir(d, QString(), motivo);
-        return;
-    }
-    // Until the spooler answers, the job is kept here: dropped with this object, it is withdrawn.
-    m_directos.append(d);
-    d->envio->Terminar([this, d = std::weak_ptr<Directo>(d)](const QString& idSpooler, const QString& fallo) {
-        if (const auto directo = d.lock()) {
-            m_directos.removeOne(directo);
-            Concluir(directo, idSpooler, fallo);
-        }
-    });
+    // Dropped with this object, the job is withdrawn.
+    Alimentador::Alimentar(
+        std::move(envio), directo->datos,
+        [this, directo](const QString& idSpooler, const QString& fallo) { Concluir(directo, idSpooler, fallo); },
+        m_contexto.get());
 }
 
 void Impresion::Concluir(const std::shared_ptr<Directo>& d, const QString& idSpooler, const QString& motivo)
 {
-    d->envio.reset();
     const QString bytes = QString::number(d->datos.size());
+    d->datos.clear();
     if (idSpooler.isEmpty()) {
         EscribirLog(QStringLiteral("? Error al imprimir en: %1 (%2 bytes): %3").arg(ParaLog(d->nombre), bytes, motivo));
         d->responder(kNoImpreso);

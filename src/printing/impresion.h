@@ -44,8 +44,6 @@ public:
     // Hands the body's bytes unchanged to the printer's queue, a piece per turn of the event loop, and answers once
     // the spooler has taken every byte (or refused them).
     void ImprimirDirecto(QByteArray cuerpo, Responder responder);
-    // Bytes handed to the spooler in one turn of the event loop.
-    static constexpr qsizetype kTrozoDirecto = 64 * 1024;
 
     // GET /trabajos/<id>, answered through `responder` once the spooler has told the job's state (or at once).
     void ConsultarTrabajo(const QString& id, Responder responder);
@@ -76,7 +74,6 @@ private:
     void ImprimirEn(const std::shared_ptr<Pedido>& pedido, const std::optional<DetalleImpresora>& detalle);
     void Reunir(const std::shared_ptr<Reunion>& reunion);
     void AbrirDirecto(const std::shared_ptr<Directo>& directo, const QString& titulo);
-    void SeguirDirecto(const std::shared_ptr<Directo>& directo);
     // A raw job's end: the spooler's id, or empty and its reason.
     void Concluir(const std::shared_ptr<Directo>& directo, const QString& idSpooler, const QString& motivo);
 
@@ -89,8 +86,6 @@ private:
     std::unique_ptr<Spooler> m_spooler;
     // Shared with the callbacks of programs that may end after this object.
     std::shared_ptr<TablaTrabajos> m_trabajos;
-    // Context of the pieces of raw jobs still to send: they go with this object.
+    // Raw jobs still open go with this object.
     std::unique_ptr<QObject> m_contexto;
-    // Raw jobs whose every byte is sent, waiting for the spooler's answer.
-    QList<std::shared_ptr<Directo>> m_directos;
 };

@@ -144,15 +144,6 @@ QStringList AtributosCups(const OpcionesImpresion& o)
     return atributos;
 }
 
-QStringList ArgumentosCups(const OpcionesImpresion& o)
-{
-    QStringList argumentos;
-    for (const QString& a : AtributosCups(o)) {
-        argumentos << QStringLiteral("-o") << a;
-    }
-    return argumentos;
-}
-
 QString AjustesSumatra(const OpcionesImpresion& o)
 {
     QStringList ajustes;

@@ -36,7 +36,5 @@ std::optional<OpcionInvalida> LeerOpciones(const QJsonObject& objeto, const Deta
 // CUPS's job attributes as "name=value" ("fit-to-page" alone for true), the scale first: "fit-to-page" when it is not
 // asked otherwise.
 QStringList AtributosCups(const OpcionesImpresion& opciones);
-// CUPS's job attributes as lp's "-o" arguments; the scale first, "-o fit-to-page" when it is not asked otherwise.
-QStringList ArgumentosCups(const OpcionesImpresion& opciones);
 // SumatraPDF's -print-settings list: "fit" when nothing is asked.
 QString AjustesSumatra(const OpcionesImpresion& opciones);

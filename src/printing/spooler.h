@@ -53,6 +53,9 @@ public:
     virtual ~EnvioDirecto() = default;
     // False, with the spooler's reason, when the spooler did not take the bytes.
     virtual bool Escribir(QByteArrayView trozo, QString& motivo) = 0;
+    // Runs `seguir` once, when the spooler can take another piece without the agent holding the last one (or once
+    // the job has ended, for Escribir to tell why): at once for a spooler that takes each piece as it is written.
+    virtual void CuandoPuedaSeguir(std::function<void()> seguir) { seguir(); }
     // Closes the document; `alTerminar` runs once, from the event loop or before this returns.
     virtual void Terminar(AlTerminar alTerminar) = 0;
 };

@@ -151,6 +151,12 @@ public:
         , m_alLeer(std::move(alLeer))
     {
         QObject::connect(m_conexion, &QIODevice::readyRead, m_conexion, [this] { Leer(); });
+        QObject::connect(m_conexion, &QIODevice::bytesWritten, m_conexion, [this] {
+            if (m_alPoder && m_conexion->bytesToWrite() == 0) {
+                m_espera.stop();
+                std::exchange(m_alPoder, nullptr)();
+            }
+        });
         QObject::connect(&m_espera, &QTimer::timeout, m_conexion,
                          [this] { Concluir(QString(), QStringLiteral("el spooler no respondió")); });
         m_espera.setSingleShot(true);
@@ -187,8 +193,20 @@ public:
             motivo = m_motivo.isEmpty() ? QStringLiteral("el spooler respondió antes de tiempo") : m_motivo;
             return false;
         }
-        Enviar(trozo.toByteArray());
+        Enviar(trozo);
         return true;
+    }
+
+    // The scheduler takes a document written to it in pieces several times faster than one handed to the socket
+    // whole; and the agent keeps no copy of what it has not yet taken.
+    void CuandoPuedaSeguir(std::function<void()> seguir) override
+    {
+        if (m_concluido || m_conexion->bytesToWrite() == 0) {
+            seguir();
+            return;
+        }
+        m_alPoder = std::move(seguir);
+        m_espera.start(kEsperaMs);
     }
 
     void Terminar(AlTerminar alTerminar) override
@@ -206,10 +224,13 @@ public:
     const QString& Motivo() const { return m_motivo; }
 
 private:
-    void Enviar(const QByteArray& bytes)
+    // Written straight into the socket's buffer: a chunk built first would be one more large buffer per piece.
+    void Enviar(QByteArrayView bytes)
     {
         if (!bytes.isEmpty()) {
-            m_conexion->write(QByteArray::number(bytes.size(), 16) + "\r\n" + bytes + "\r\n");
+            m_conexion->write(QByteArray::number(bytes.size(), 16) + "\r\n");
+            m_conexion->write(bytes.data(), bytes.size());
+            m_conexion->write("\r\n", 2);
         }
     }
 
@@ -326,6 +347,9 @@ private:
         m_espera.stop();
         m_id = id;
         m_motivo = motivo;
+        if (m_alPoder) {
+            std::exchange(m_alPoder, nullptr)();
+        }
         if (m_alLeer) {
             std::exchange(m_alLeer, nullptr)(nullptr);
         }
@@ -351,6 +375,7 @@ private:
     QString m_motivo;
     AlLeer m_alLeer;
     AlTerminar m_alTerminar;
+    std::function<void()> m_alPoder;
 };
 
 template <typename Socket> void Vigilar(Socket* socket, EnvioCups* envio)

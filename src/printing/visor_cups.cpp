@@ -2,12 +2,12 @@
 
 #include "base/registro.h"
 #include "base/texto.h"
+#include "printing/alimentador.h"
 #include "printing/lista_impresoras.h"
 #include "printing/spooler.h"
 
 #include <QFileInfo>
 #include <QObject>
-#include <QTimer>
 
 struct VisorCups::Envio
 {
@@ -15,8 +15,6 @@ struct VisorCups::Envio
     QString destino; // as logged: the queue, or the name asked for when there is none
     QStringList atributos;
     QByteArray datos;
-    qsizetype enviados = 0;
-    std::unique_ptr<EnvioDirecto> envio;
     AlIniciar alIniciar;
     AlEncolar alEncolar;
 };
@@ -79,43 +77,22 @@ void VisorCups::Abrir(const std::shared_ptr<Envio>& e, const QString& cola, cons
         e->destino = cola;
     }
     QString motivo = QStringLiteral("no hay impresora predeterminada");
+    std::unique_ptr<EnvioDirecto> envio;
     if (!cola.isEmpty()) {
-        e->envio = m_spooler.AbrirPDF(cola, documento, e->atributos, motivo);
+        envio = m_spooler.AbrirPDF(cola, documento, e->atributos, motivo);
     }
-    if (!e->envio) {
+    if (!envio) {
         Concluir(e, QString(), motivo);
         return;
     }
-    Seguir(e);
-}
-
-void VisorCups::Seguir(const std::shared_ptr<Envio>& e)
-{
-    const qsizetype largo = std::min(kTrozo, e->datos.size() - e->enviados);
-    QString motivo;
-    const bool bien = e->envio->Escribir(QByteArrayView(e->datos).sliced(e->enviados, largo), motivo);
-    e->enviados += largo;
-    if (!bien) {
-        Concluir(e, QString(), motivo);
-        return;
-    }
-    if (e->enviados < e->datos.size()) {
-        QTimer::singleShot(0, m_contexto.get(), [this, e] { Seguir(e); });
-        return;
-    }
-    // Until CUPS answers, the job is kept here: dropped with the viewer, it is withdrawn.
-    m_envios.append(e);
-    e->envio->Terminar([this, e = std::weak_ptr<Envio>(e)](const QString& id, const QString& fallo) {
-        if (const auto envio = e.lock()) {
-            m_envios.removeOne(envio);
-            Concluir(envio, id, fallo);
-        }
-    });
+    // Dropped with the viewer, the job is withdrawn.
+    Alimentador::Alimentar(
+        std::move(envio), std::exchange(e->datos, {}),
+        [this, e](const QString& id, const QString& fallo) { Concluir(e, id, fallo); }, m_contexto.get());
 }
 
 void VisorCups::Concluir(const std::shared_ptr<Envio>& e, const QString& id, const QString& motivo)
 {
-    e->envio.reset();
     e->datos.clear();
     if (id.isEmpty()) {
         EscribirLog(QStringLiteral("? CUPS no aceptó la impresión en %1: %2").arg(ParaLog(e->destino), motivo));

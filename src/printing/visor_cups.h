@@ -2,7 +2,6 @@
 
 #include "printing/visor.h"
 
-#include <QList>
 #include <QStringList>
 
 #include <memory>
@@ -32,13 +31,9 @@ public:
     // (" impresión " prints on Impresión), and otherwise loses the spaces around it.
     static QString Cola(const QString& impresora, const QStringList& instaladas);
 
-    // Bytes handed to CUPS in one turn of the event loop.
-    static constexpr qsizetype kTrozo = 64 * 1024;
-
 private:
     struct Envio;
     void Abrir(const std::shared_ptr<Envio>& envio, const QString& cola, const QString& documento);
-    void Seguir(const std::shared_ptr<Envio>& envio);
     // The job's end: CUPS's id, or empty and its reason.
     void Concluir(const std::shared_ptr<Envio>& envio, const QString& id, const QString& motivo);
 
@@ -46,7 +41,6 @@ private:
     std::unique_ptr<ListaImpresoras> m_propia;
     Spooler& m_spooler;
     const ListaImpresoras& m_impresoras;
-    // Context of the pieces still to send: they go with the viewer, and so do the jobs still open.
+    // The jobs still open go with the viewer.
     std::shared_ptr<QObject> m_contexto;
-    QList<std::shared_ptr<Envio>> m_envios;
 };
