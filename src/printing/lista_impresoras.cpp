@@ -2,23 +2,6 @@
 
 #include "base/texto.h"
 
-#include <QPrinterInfo>
-
-namespace {
-
-class ListaQPrinterInfo final : public ListaImpresoras
-{
-public:
-    QStringList Nombres() const override { return QPrinterInfo::availablePrinterNames(); }
-};
-
-} // namespace
-
-std::unique_ptr<ListaImpresoras> CrearListaImpresorasDelSistema()
-{
-    return std::make_unique<ListaQPrinterInfo>();
-}
-
 QString CatalogoImpresoras(const QStringList& nombres)
 {
     QString texto = QStringLiteral("{\"impresoras\":[\"") + kPredeterminada + u'"';

@@ -14,7 +14,7 @@ public:
     virtual QStringList Nombres() const = 0;
 };
 
-// The platform's print system through QPrinterInfo (CUPS on Linux and macOS, the spooler on Windows).
+// The platform's print system: CUPS's destinations, or the Windows printers as QPrinterInfo lists them.
 std::unique_ptr<ListaImpresoras> CrearListaImpresorasDelSistema();
 
 // Stands for the system's default printer wherever a printer name is asked for.

@@ -1,6 +1,7 @@
 #include "printing/spooler.h"
 
 #include "base/registro.h"
+#include "printing/lista_impresoras.h"
 
 #include <cups/cups.h>
 
@@ -27,7 +28,9 @@ struct LibCups
     bool cargada = false;
     decltype(&::cupsAddOption) cupsAddOption = nullptr;
     decltype(&::cupsEncodeOptions2) cupsEncodeOptions2 = nullptr;
+    decltype(&::cupsFreeDests) cupsFreeDests = nullptr;
     decltype(&::cupsFreeOptions) cupsFreeOptions = nullptr;
+    decltype(&::cupsGetDests) cupsGetDests = nullptr;
     decltype(&::cupsServer) cupsServer = nullptr;
     decltype(&::cupsUser) cupsUser = nullptr;
     decltype(&::httpAssembleURIf) httpAssembleURIf = nullptr;
@@ -66,7 +69,9 @@ const LibCups& Cups()
         };
         Resolver(c.cupsAddOption, "cupsAddOption");
         Resolver(c.cupsEncodeOptions2, "cupsEncodeOptions2");
+        Resolver(c.cupsFreeDests, "cupsFreeDests");
         Resolver(c.cupsFreeOptions, "cupsFreeOptions");
+        Resolver(c.cupsGetDests, "cupsGetDests");
         Resolver(c.cupsServer, "cupsServer");
         Resolver(c.cupsUser, "cupsUser");
         Resolver(c.httpAssembleURIf, "httpAssembleURIf");
@@ -688,7 +693,37 @@ private:
     std::list<std::unique_ptr<EnvioCups>> m_consultas;
 };
 
+// The destinations libcups lists, an instance as "queue/instance", in its order: the list Qt's print support gives,
+// without loading Qt's print support (a tenth of the agent's start-up) before the first request.
+class ListaCups final : public ListaImpresoras
+{
+public:
+    QStringList Nombres() const override
+    {
+        QStringList nombres;
+        if (!Cups().cargada) {
+            return nombres;
+        }
+        cups_dest_t* destinos = nullptr;
+        const int cuantos = Cups().cupsGetDests(&destinos);
+        for (int i = 0; i < cuantos; ++i) {
+            QString nombre = QString::fromLocal8Bit(destinos[i].name);
+            if (destinos[i].instance != nullptr) {
+                nombre += u'/' + QString::fromLocal8Bit(destinos[i].instance);
+            }
+            nombres << nombre;
+        }
+        Cups().cupsFreeDests(cuantos, destinos);
+        return nombres;
+    }
+};
+
 } // namespace
+
+std::unique_ptr<ListaImpresoras> CrearListaImpresorasDelSistema()
+{
+    return std::make_unique<ListaCups>();
+}
 
 std::unique_ptr<Spooler> CrearSpoolerDelSistema()
 {

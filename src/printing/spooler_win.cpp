@@ -1,5 +1,9 @@
 #include "printing/spooler.h"
 
+#include "printing/lista_impresoras.h"
+
+#include <QPrinterInfo>
+
 #include <windows.h>
 #include <winspool.h>
 
@@ -359,6 +363,21 @@ private:
 };
 
 } // namespace
+
+namespace {
+
+class ListaQPrinterInfo final : public ListaImpresoras
+{
+public:
+    QStringList Nombres() const override { return QPrinterInfo::availablePrinterNames(); }
+};
+
+} // namespace
+
+std::unique_ptr<ListaImpresoras> CrearListaImpresorasDelSistema()
+{
+    return std::make_unique<ListaQPrinterInfo>();
+}
 
 std::unique_ptr<Spooler> CrearSpoolerDelSistema()
 {

@@ -11,6 +11,7 @@
 
 #include <QJsonArray>
 #include <QJsonDocument>
+#include <QPrinterInfo>
 #include <QJsonObject>
 #include <QTcpServer>
 #include <QTcpSocket>
@@ -194,6 +195,8 @@ void TstCups::CatalogoDelSistema()
     QVERIFY(ExisteImpresoraEn(m_lista->Nombres(), QStringLiteral(" caja ")));
     QVERIFY(ExisteImpresoraEn(m_lista->Nombres(), QString::fromUtf8("IMPRESIÓN")));
     QVERIFY(!ExisteImpresoraEn(m_lista->Nombres(), QStringLiteral("Caj")));
+    // The names and order Qt's print support would give.
+    QCOMPARE(m_lista->Nombres(), QPrinterInfo::availablePrinterNames());
 
     // Read afresh: a queue added now is listed at once.
     QVERIFY(m_cups.AgregarCola(QStringLiteral("Nueva")));
