@@ -20,6 +20,7 @@
 
 using soporte::AgenteDePrueba;
 using soporte::BalanzaSimulada;
+using soporte::Fila;
 using soporte::RespuestaHttp;
 
 namespace {
@@ -121,6 +122,16 @@ private:
         return m_agente->Iniciar();
     }
 
+    // The simulator with `argumentos`, then the agent as IniciarAgente() starts it, until it has opened the port.
+    bool IniciarAmbos(const QStringList& argumentos, const QString& lineas)
+    {
+        return m_simulada->Iniciar(argumentos) && IniciarAgente(lineas) &&
+               m_agente->EsperarLineaLog(QStringLiteral("? Puerto COM3 abierto"));
+    }
+
+    // The agent's log lines that start with `prefijo`.
+    int LineasCon(const QString& prefijo) const { return Contar(Mensajes(*m_agente), prefijo); }
+
     // The JSON document of a GET (an empty object when the answer is not one).
     QJsonObject Documento(const QString& ruta) const
     {
@@ -169,18 +180,13 @@ private slots:
         QTest::addColumn<QString>("bytes");
         QTest::addColumn<QString>("linea");
 
-        QTest::newRow("Systel1") << "Systel1" << QByteArray("12.340") << "07"
-                                 << "9600,n,8,1";
-        QTest::newRow("SYSTEL2 dos 0x07") << "SYSTEL2" << QByteArray("12.340") << "07 07"
-                                          << "9600,n,8,1";
-        QTest::newRow("systel3") << "systel3" << QByteArray("12.340") << "07"
-                                 << "9600,n,8,1";
-        QTest::newRow("KRETZ dos bits de parada") << "KRETZ" << QByteArray("12.340") << "50"
-                                                  << "9600,n,8,2";
-        QTest::newRow("100KG envía solo") << "Bal100KG" << QByteArray("012.34") << ""
-                                          << "9600,n,8,1";
-        QTest::newRow("otro envía solo") << "Libre" << QByteArray("0012.340") << ""
-                                         << "9600,n,8,1";
+        const QByteArray peso("12.340");
+        Fila("Systel1", "Systel1", peso, "07", "9600,n,8,1");
+        Fila("SYSTEL2 dos 0x07", "SYSTEL2", peso, "07 07", "9600,n,8,1");
+        Fila("systel3", "systel3", peso, "07", "9600,n,8,1");
+        Fila("KRETZ dos bits de parada", "KRETZ", peso, "50", "9600,n,8,2");
+        Fila("100KG envía solo", "Bal100KG", QByteArray("012.34"), "", "9600,n,8,1");
+        Fila("otro envía solo", "Libre", QByteArray("0012.340"), "", "9600,n,8,1");
     }
 
     void cadaProtocolo()
@@ -261,8 +267,7 @@ private slots:
             QVERIFY2(systel.match(QString::fromLatin1(peso)).hasMatch(), peso.constData());
         }
         QCOMPARE(m_simulada->Campo(QStringLiteral("recibidos")), QStringLiteral("0"));
-        QCOMPARE(Contar(Mensajes(*m_agente), QStringLiteral("? Puerto COM3 abierto")) - aperturasAlInicio,
-                 3 * aperturasPorPedido);
+        QCOMPARE(LineasCon(QStringLiteral("? Puerto COM3 abierto")) - aperturasAlInicio, 3 * aperturasPorPedido);
         if (aperturasPorPedido > 0) {
             // Closed again: the device can be taken by someone else.
             QSerialPort otro(m_simulada->Enlace());
@@ -291,15 +296,13 @@ private slots:
         QVERIFY(m_simulada->Iniciar({"--protocolo", "SYSTEL1", "--peso", "3.5"}));
         QCOMPARE(Peso(), QByteArray("3.500"));
         QCOMPARE(Peso(), QByteArray("3.500"));
-        QCOMPARE(Contar(Mensajes(*m_agente), QStringLiteral("? Puerto COM3 abierto con protocolo: Systel1")), 1);
+        QCOMPARE(LineasCon(QStringLiteral("? Puerto COM3 abierto con protocolo: Systel1")), 1);
     }
 
     // The scale hangs up in the middle of its reply: "ERROR", and the agent goes on serving.
     void cuelgaDuranteLaLectura()
     {
-        QVERIFY(m_simulada->Iniciar({"--protocolo", "SYSTEL1", "--falla", "colgar"}));
-        QVERIFY(IniciarAgente(QStringLiteral("PausaIntento=1000\r\n")));
-        QVERIFY(m_agente->EsperarLineaLog(QStringLiteral("? Puerto COM3 abierto")));
+        QVERIFY(IniciarAmbos({"--protocolo", "SYSTEL1", "--falla", "colgar"}, QStringLiteral("PausaIntento=1000\r\n")));
         QCOMPARE(Peso(), QByteArray("ERROR"));
         QTRY_VERIFY_WITH_TIMEOUT(m_simulada->Terminada(), 10000);
         QVERIFY(m_agente->EsperarLineaLog(QStringLiteral("? Error en PedirPeso: ")));
@@ -313,9 +316,8 @@ private slots:
     // Two weight requests at once share one reading: one request byte, one log line, the same answer.
     void dosPedidosComparten()
     {
-        QVERIFY(m_simulada->Iniciar({"--protocolo", "SYSTEL1", "--peso", "7.25", "--demora", "300"}));
-        QVERIFY(IniciarAgente(QStringLiteral("PausaIntento=2000\r\n")));
-        QVERIFY(m_agente->EsperarLineaLog(QStringLiteral("? Puerto COM3 abierto")));
+        QVERIFY(IniciarAmbos({"--protocolo", "SYSTEL1", "--peso", "7.25", "--demora", "300"},
+                             QStringLiteral("PausaIntento=2000\r\n")));
         auto primero = PedirPesoSinEsperar(m_agente->Puerto());
         QTRY_COMPARE_WITH_TIMEOUT(m_simulada->Campo(QStringLiteral("bytes")), QStringLiteral("07"), 10000);
         auto segundo = PedirPesoSinEsperar(m_agente->Puerto());
@@ -324,22 +326,21 @@ private slots:
         QCOMPARE(a.cuerpo, QByteArray("7.250"));
         QCOMPARE(b.cuerpo, QByteArray("7.250"));
         QCOMPARE(m_simulada->Campo(QStringLiteral("bytes")), QStringLiteral("07"));
-        QCOMPARE(Contar(Mensajes(*m_agente), QStringLiteral("?? Peso devuelto: ")), 1);
+        QCOMPARE(LineasCon(QStringLiteral("?? Peso devuelto: ")), 1);
     }
 
     // A silent scale keeps a weight request waiting; other requests are answered meanwhile.
     void otrasSolicitudesMientrasEspera()
     {
-        QVERIFY(m_simulada->Iniciar({"--protocolo", "SYSTEL1", "--falla", "silencio"}));
-        QVERIFY(IniciarAgente(QStringLiteral("Intentos=40\r\nPausaIntento=100\r\n")));
-        QVERIFY(m_agente->EsperarLineaLog(QStringLiteral("? Puerto COM3 abierto")));
+        QVERIFY(IniciarAmbos({"--protocolo", "SYSTEL1", "--falla", "silencio"},
+                             QStringLiteral("Intentos=40\r\nPausaIntento=100\r\n")));
         auto peso = PedirPesoSinEsperar(m_agente->Puerto());
         QTRY_VERIFY_WITH_TIMEOUT(!m_simulada->Campo(QStringLiteral("bytes")).isEmpty(), 10000);
         for (int i = 0; i < 5; ++i) {
             QCOMPARE(m_agente->Get(QStringLiteral("/status")).estado, 200);
         }
         QCOMPARE(peso->bytesAvailable(), qint64(0));
-        QCOMPARE(Contar(Mensajes(*m_agente), QStringLiteral("?? Peso devuelto: ")), 0);
+        QCOMPARE(LineasCon(QStringLiteral("?? Peso devuelto: ")), 0);
         QCOMPARE(LeerHastaCierre(*peso).cuerpo, QByteArray("0.000"));
         QCOMPARE(m_simulada->Campo(QStringLiteral("recibidos")), QStringLiteral("40"));
     }
@@ -353,14 +354,13 @@ private slots:
         QTest::addColumn<QVariant>("kg");
         QTest::addColumn<QString>("estado");
 
-        QTest::newRow("Systel1") << QStringList{"--peso", "12.34"} << ""
-                                 << "12.340" << QVariant(12.34) << "ok";
-        QTest::newRow("KRETZ") << QStringList{"--protocolo", "KRETZ", "--peso", "3.5"} << "ProtocoloBalanza=KRETZ\r\n"
-                               << "03.500" << QVariant(3.5) << "ok";
-        QTest::newRow("muda") << QStringList{"--falla", "silencio"} << "Intentos=2\r\nPausaIntento=20\r\n"
-                              << "0.000" << QVariant() << "sin respuesta";
-        QTest::newRow("basura") << QStringList{"--falla", "basura"} << "Intentos=1\r\nPausaIntento=200\r\n"
-                                << "0.000" << QVariant() << "ilegible";
+        Fila("Systel1", QStringList{"--peso", "12.34"}, "", "12.340", QVariant(12.34), "ok");
+        Fila("KRETZ", QStringList{"--protocolo", "KRETZ", "--peso", "3.5"}, "ProtocoloBalanza=KRETZ\r\n", "03.500",
+             QVariant(3.5), "ok");
+        Fila("muda", QStringList{"--falla", "silencio"}, "Intentos=2\r\nPausaIntento=20\r\n", "0.000", QVariant(),
+             "sin respuesta");
+        Fila("basura", QStringList{"--falla", "basura"}, "Intentos=1\r\nPausaIntento=200\r\n", "0.000", QVariant(),
+             "ilegible");
     }
 
     void balanzaComoDatos()
@@ -369,9 +369,7 @@ private slots:
         QFETCH(QString, lineas);
         QFETCH(QString, peso);
         QFETCH(QVariant, kg);
-        QVERIFY(m_simulada->Iniciar(argumentos));
-        QVERIFY(IniciarAgente(lineas));
-        QVERIFY(m_agente->EsperarLineaLog(QStringLiteral("? Puerto COM3 abierto")));
+        QVERIFY(IniciarAmbos(argumentos, lineas));
         const QJsonObject doc = Documento(QStringLiteral("/balanza"));
         QTEST(doc.value("peso").toString(), "peso");
         QTEST(doc.value("estado").toString(), "estado");
@@ -391,9 +389,7 @@ private slots:
     // Unplugged: "error" with the system's reason; when the scale returns under the same name, readings again.
     void desenchufadaYVuelve()
     {
-        QVERIFY(m_simulada->Iniciar({"--peso", "2"}));
-        QVERIFY(IniciarAgente(QStringLiteral("PausaIntento=100\r\n")));
-        QVERIFY(m_agente->EsperarLineaLog(QStringLiteral("? Puerto COM3 abierto")));
+        QVERIFY(IniciarAmbos({"--peso", "2"}, QStringLiteral("PausaIntento=100\r\n")));
         QCOMPARE(Estado(), QStringLiteral("ok"));
         QVERIFY(m_simulada->Ordenar("colgar"));
         QTRY_VERIFY_WITH_TIMEOUT(m_simulada->Terminada(), 10000);
@@ -411,15 +407,14 @@ private slots:
     // readings it takes write no log line each.
     void estableTrasAsentarse()
     {
-        QVERIFY(m_simulada->Iniciar({"--peso", "4.5", "--asentar", "800"}));
-        QVERIFY(IniciarAgente(QStringLiteral("IntervaloBalanza=50\r\nEstableMs=300\r\nEsperaEstable=10000\r\n")));
-        QVERIFY(m_agente->EsperarLineaLog(QStringLiteral("? Puerto COM3 abierto")));
+        QVERIFY(IniciarAmbos({"--peso", "4.5", "--asentar", "800"},
+                             QStringLiteral("IntervaloBalanza=50\r\nEstableMs=300\r\nEsperaEstable=10000\r\n")));
         QJsonObject doc = Documento(QStringLiteral("/balanza/estable"));
         QCOMPARE(doc.value("estable").toBool(false), true);
         QCOMPARE(doc.value("peso").toString(), QStringLiteral("4.500"));
         QCOMPARE(doc.value("kg").toDouble(), 4.5);
         QVERIFY(m_simulada->Campo(QStringLiteral("recibidos")).toInt() > 3);
-        QCOMPARE(Contar(Mensajes(*m_agente), QStringLiteral("?? Peso devuelto: ")), 0);
+        QCOMPARE(LineasCon(QStringLiteral("?? Peso devuelto: ")), 0);
 
         // A new weight settles the same way.
         QVERIFY(m_simulada->Ordenar("peso 6 600"));
@@ -431,9 +426,8 @@ private slots:
     // A weight that never settles: after EsperaEstable, the last reading with "estable":false.
     void nuncaSeAsienta()
     {
-        QVERIFY(m_simulada->Iniciar({"--peso", "4.5", "--asentar", "600000"}));
-        QVERIFY(IniciarAgente(QStringLiteral("IntervaloBalanza=50\r\nEstableMs=300\r\nEsperaEstable=700\r\n")));
-        QVERIFY(m_agente->EsperarLineaLog(QStringLiteral("? Puerto COM3 abierto")));
+        QVERIFY(IniciarAmbos({"--peso", "4.5", "--asentar", "600000"},
+                             QStringLiteral("IntervaloBalanza=50\r\nEstableMs=300\r\nEsperaEstable=700\r\n")));
         QElapsedTimer reloj;
         reloj.start();
         const QJsonObject doc = Documento(QStringLiteral("/balanza/estable"));
@@ -465,9 +459,7 @@ private slots:
     // when it ends, the scale is left alone.
     void flujoSigueLosCambios()
     {
-        QVERIFY(m_simulada->Iniciar({"--peso", "4.5"}));
-        QVERIFY(IniciarAgente(QStringLiteral("IntervaloBalanza=100\r\n")));
-        QVERIFY(m_agente->EsperarLineaLog(QStringLiteral("? Puerto COM3 abierto")));
+        QVERIFY(IniciarAmbos({"--peso", "4.5"}, QStringLiteral("IntervaloBalanza=100\r\n")));
         auto flujo = PedirFlujo(m_agente->Puerto());
         QByteArray recibido;
         QVERIFY2(LeerHasta(*flujo, recibido, "\"peso\":\"4.500\""), recibido.constData());
@@ -503,9 +495,7 @@ private slots:
     // page from an origin not allowed; once all have left, polling stops.
     void ochoOyentesUnSoloSondeo()
     {
-        QVERIFY(m_simulada->Iniciar({"--peso", "2"}));
-        QVERIFY(IniciarAgente(QStringLiteral("IntervaloBalanza=100\r\n")));
-        QVERIFY(m_agente->EsperarLineaLog(QStringLiteral("? Puerto COM3 abierto")));
+        QVERIFY(IniciarAmbos({"--peso", "2"}, QStringLiteral("IntervaloBalanza=100\r\n")));
         std::vector<std::unique_ptr<QTcpSocket>> flujos;
         flujos.push_back(PedirFlujo(m_agente->Puerto()));
         QByteArray recibido;
@@ -531,7 +521,7 @@ private slots:
         for (auto& flujo : flujos) {
             flujo->abort();
         }
-        QTRY_COMPARE_WITH_TIMEOUT(Contar(Mensajes(*m_agente), QStringLiteral("Flujo de la balanza cerrado")), 8, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(LineasCon(QStringLiteral("Flujo de la balanza cerrado")), 8, 10000);
         QTest::qWait(300);
         QCOMPARE(RecibidosDurante(800), 0);
     }
@@ -539,9 +529,7 @@ private slots:
     // Not a check: how long GET /pesoBalanza takes when the scale answers after 30 ms.
     void tiempoConDemora30()
     {
-        QVERIFY(m_simulada->Iniciar({"--protocolo", "SYSTEL1", "--demora", "30"}));
-        QVERIFY(IniciarAgente(QString()));
-        QVERIFY(m_agente->EsperarLineaLog(QStringLiteral("? Puerto COM3 abierto")));
+        QVERIFY(IniciarAmbos({"--protocolo", "SYSTEL1", "--demora", "30"}, QString()));
         QList<qint64> tiempos;
         for (int i = 0; i < 30; ++i) {
             QElapsedTimer reloj;

@@ -16,6 +16,7 @@
 using soporte::AgenteDePrueba;
 using soporte::CuerpoImpresion;
 using soporte::CupsPrivado;
+using soporte::Fila;
 using soporte::PdfDePrueba;
 using soporte::RespuestaHttp;
 
@@ -44,7 +45,6 @@ private slots:
     void PaginaImprimeEnLaImpresoraPedida_data();
     void PaginaImprimeEnLaImpresoraPedida();
     void DosImpresionesSeguidasSonDosTrabajos();
-    void PdfDeVeinteMegas();
     void ImpresoraDesconocida();
 
 private:
@@ -61,10 +61,11 @@ void E2eImpresion::initTestCase()
     if (!motivo.isEmpty()) {
         QSKIP(qPrintable(motivo));
     }
-    QVERIFY2(m_cups.AgregarCola(QStringLiteral("Caja")), qPrintable(m_cups.UltimoError()));
-    QVERIFY2(m_cups.AgregarCola(kAcento), qPrintable(m_cups.UltimoError()));
-    QVERIFY2(m_cups.AgregarCola(QStringLiteral("Etiquetas")), qPrintable(m_cups.UltimoError()));
-    QVERIFY(m_cups.FijarPredeterminada(QStringLiteral("Etiquetas")));
+    // The first step that fails stops the rest, its reason in UltimoError().
+    QVERIFY2(m_cups.AgregarCola(QStringLiteral("Caja")) && m_cups.AgregarCola(kAcento) &&
+                 m_cups.AgregarCola(QStringLiteral("Etiquetas")) &&
+                 m_cups.FijarPredeterminada(QStringLiteral("Etiquetas")),
+             qPrintable(m_cups.UltimoError()));
 
     // The agent inherits CUPS_SERVER, so it sees only the private scheduler.
     m_agente.Configurar(QStringLiteral("Comportamiento=PORPETICION\r\n"));
@@ -121,19 +122,20 @@ void E2eImpresion::PaginaImprimeEnLaImpresoraPedida_data()
 {
     QTest::addColumn<QString>("pedida");
     QTest::addColumn<QString>("cola");
-    QTest::newRow("nombrada") << "Caja"
-                              << "Caja";
-    QTest::newRow("predeterminada") << "PREDETERMINADA"
-                                    << "Etiquetas";
-    QTest::newRow("con acento, otro caso") << QString::fromUtf8("impresión ") << kAcento;
+    QTest::addColumn<int>("relleno"); // bytes beyond the page
+    Fila("nombrada", "Caja", "Caja", 2048);
+    Fila("predeterminada", "PREDETERMINADA", "Etiquetas", 2048);
+    Fila("con acento, otro caso", "impresión ", kAcento, 2048);
+    Fila("20 MB", "Caja", "Caja", 20 * 1024 * 1024);
 }
 
 void E2eImpresion::PaginaImprimeEnLaImpresoraPedida()
 {
     QFETCH(QString, pedida);
     QFETCH(QString, cola);
+    QFETCH(int, relleno);
     const int antes = m_cups.UltimoTrabajo();
-    const QByteArray pdf = PdfDePrueba("pagina " + cola.toUtf8().toHex(), 2048, static_cast<quint32>(antes));
+    const QByteArray pdf = PdfDePrueba("pagina " + cola.toUtf8().toHex(), relleno, static_cast<quint32>(antes));
     const RespuestaHttp respuesta = PostComoPagina(CuerpoImpresion(pdf, pedida));
     QCOMPARE(respuesta.estado, 200);
     QCOMPARE(QString::fromUtf8(respuesta.cuerpo),
@@ -187,20 +189,6 @@ void E2eImpresion::DosImpresionesSeguidasSonDosTrabajos()
     const QByteArray uno = m_cups.Documento(nuevos[0].id);
     const QByteArray otro = m_cups.Documento(nuevos[1].id);
     QVERIFY((uno == primero && otro == segundo) || (uno == segundo && otro == primero));
-}
-
-void E2eImpresion::PdfDeVeinteMegas()
-{
-    const int antes = m_cups.UltimoTrabajo();
-    const QByteArray pdf = PdfDePrueba("grande", 20 * 1024 * 1024, 20);
-    const RespuestaHttp respuesta = PostComoPagina(CuerpoImpresion(pdf, QStringLiteral("Caja")));
-    QCOMPARE(respuesta.cuerpo,
-             "{\"success\":true,\"impresora\":\"Caja\",\"trabajo\":\"" + TrabajoDe(respuesta.cuerpo).toUtf8() + "\"}");
-    const auto nuevos = m_cups.TrabajosTerminadosDesde(antes, 1);
-    QCOMPARE(nuevos.size(), 1);
-    QCOMPARE(nuevos[0].impresora, QStringLiteral("Caja"));
-    QVERIFY(m_cups.Documento(nuevos[0].id) == pdf);
-    QVERIFY(soporte::LeerArchivo(m_agente.UltimoPdfGuardado()) == pdf);
 }
 
 void E2eImpresion::ImpresoraDesconocida()

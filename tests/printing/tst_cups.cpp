@@ -3,6 +3,7 @@
 #include "support/cuerpos.h"
 #include "support/cups_privado.h"
 #include "support/pdf_de_prueba.h"
+#include "support/soporte.h"
 
 #include "printing/impresion.h"
 #include "printing/lista_impresoras.h"
@@ -20,7 +21,9 @@
 using soporte::Bitacora;
 using soporte::CuerpoImpresion;
 using soporte::CupsPrivado;
+using soporte::Fila;
 using soporte::PdfDePrueba;
+using soporte::UnicaRespuesta;
 
 namespace {
 
@@ -93,12 +96,20 @@ private:
     QTemporaryDir m_programa;
     ImpresoraDeRed m_red;
 
-    QString Imprimir(const QByteArray& cuerpo, bool directo = false);
-    QString ImprimirDirecto(const QByteArray& datos, const QString& impresora);
+    // An answer that comes through a callback, once it has come (or "<sin respuesta>").
+    static QString Esperar(const std::function<void(Responder)>& pedir) { return UnicaRespuesta(pedir, 20000); }
+    // POST /print-base64 and POST /print-raw.
+    QString Imprimir(const QByteArray& cuerpo)
+    {
+        return Esperar([&](Responder r) { m_impresion->Imprimir(cuerpo, nullptr, std::move(r)); });
+    }
+    QString ImprimirDirecto(const QByteArray& datos, const QString& impresora)
+    {
+        const QByteArray cuerpo = CuerpoImpresion(datos, impresora);
+        return Esperar([&](Responder r) { m_impresion->ImprimirDirecto(cuerpo, std::move(r)); });
+    }
     // The agent's job state, asked until it is `estado` (or a minute has passed).
     QJsonObject EsperarEstado(const QString& trabajo, const QString& estado);
-    // An answer that comes through a callback, once it has come (or "<sin respuesta>").
-    static QString Esperar(const std::function<void(Responder)>& pedir);
 };
 
 void TstCups::initTestCase()
@@ -108,21 +119,17 @@ void TstCups::initTestCase()
         QSKIP(qPrintable(motivo));
     }
     // CUPS refuses quotes, apostrophes and backslashes in queue names, so escaping is covered with fake printers.
-    QVERIFY2(m_cups.AgregarCola(QStringLiteral("Caja")), qPrintable(m_cups.UltimoError()));
-    QVERIFY2(m_cups.AgregarCola(kAcento), qPrintable(m_cups.UltimoError()));
-    QVERIFY2(m_cups.AgregarCola(QStringLiteral("Archivo"), QStringLiteral("archivo.ps")),
-             qPrintable(m_cups.UltimoError()));
-    QVERIFY2(m_cups.AgregarCola(QStringLiteral("Rechaza")), qPrintable(m_cups.UltimoError()));
-    QVERIFY(m_cups.Rechazar(QStringLiteral("Rechaza")));
-    QVERIFY(m_cups.FijarPredeterminada(QStringLiteral("Caja")));
     // A laser with papers and trays, stopped so that its jobs wait to be read; a label printer on the network;
-    // one whose device is missing.
-    QVERIFY2(m_cups.AgregarColaEn(QStringLiteral("Laser"), QStringLiteral("file:///dev/null"),
-                                  QStringLiteral("drv:///sample.drv/laserjet.ppd")),
-             qPrintable(m_cups.UltimoError()));
-    QVERIFY(m_cups.Deshabilitar(QStringLiteral("Laser")));
-    QVERIFY2(m_cups.AgregarColaEn(QStringLiteral("Etiquetas"), m_red.Uri()), qPrintable(m_cups.UltimoError()));
-    QVERIFY2(m_cups.AgregarColaEn(QStringLiteral("Rota"), QStringLiteral("serial:/noexiste/tty")),
+    // one whose device is missing. The first step that fails stops the rest, its reason in UltimoError().
+    QVERIFY2(m_cups.AgregarCola(QStringLiteral("Caja")) && m_cups.AgregarCola(kAcento) &&
+                 m_cups.AgregarCola(QStringLiteral("Archivo"), QStringLiteral("archivo.ps")) &&
+                 m_cups.AgregarCola(QStringLiteral("Rechaza")) && m_cups.Rechazar(QStringLiteral("Rechaza")) &&
+                 m_cups.FijarPredeterminada(QStringLiteral("Caja")) &&
+                 m_cups.AgregarColaEn(QStringLiteral("Laser"), QStringLiteral("file:///dev/null"),
+                                      QStringLiteral("drv:///sample.drv/laserjet.ppd")) &&
+                 m_cups.Deshabilitar(QStringLiteral("Laser")) &&
+                 m_cups.AgregarColaEn(QStringLiteral("Etiquetas"), m_red.Uri()) &&
+                 m_cups.AgregarColaEn(QStringLiteral("Rota"), QStringLiteral("serial:/noexiste/tty")),
              qPrintable(m_cups.UltimoError()));
 
     m_lista = CrearListaImpresorasDelSistema();
@@ -139,22 +146,6 @@ void TstCups::cleanupTestCase()
     m_cups.Detener();
 }
 
-QString TstCups::ImprimirDirecto(const QByteArray& datos, const QString& impresora)
-{
-    QJsonObject cuerpo{{"base64", QString::fromLatin1(datos.toBase64())}, {"nombreImpresora", impresora}};
-    return Imprimir(QJsonDocument(cuerpo).toJson(QJsonDocument::Compact), true);
-}
-
-QString TstCups::Esperar(const std::function<void(Responder)>& pedir)
-{
-    auto respuestas = std::make_shared<QStringList>();
-    pedir([respuestas](const QString& r) { *respuestas << r; });
-    if (!QTest::qWaitFor([&] { return !respuestas->isEmpty(); }, 20000)) {
-        return QStringLiteral("<sin respuesta>");
-    }
-    return respuestas->value(0);
-}
-
 QJsonObject TstCups::EsperarEstado(const QString& trabajo, const QString& estado)
 {
     QJsonObject json;
@@ -166,21 +157,6 @@ QJsonObject TstCups::EsperarEstado(const QString& trabajo, const QString& estado
         },
         60000));
     return json;
-}
-
-QString TstCups::Imprimir(const QByteArray& cuerpo, bool directo)
-{
-    auto respuestas = std::make_shared<QStringList>();
-    const auto responder = [respuestas](const QString& r) { *respuestas << r; };
-    if (directo) {
-        m_impresion->ImprimirDirecto(cuerpo, responder);
-    } else {
-        m_impresion->Imprimir(cuerpo, nullptr, responder);
-    }
-    if (!QTest::qWaitFor([&] { return !respuestas->isEmpty(); }, 20000)) {
-        return QStringLiteral("<sin respuesta>");
-    }
-    return respuestas->value(0);
 }
 
 void TstCups::CatalogoDelSistema()
@@ -215,16 +191,12 @@ void TstCups::ImprimeEnLaImpresoraPedida_data()
     QTest::addColumn<QString>("pedida");
     QTest::addColumn<QString>("cola");
     QTest::addColumn<int>("relleno"); // bytes beyond the page
-    QTest::newRow("nombrada") << "Caja"
-                              << "Caja" << 0;
-    QTest::newRow("predeterminada") << "PREDETERMINADA"
-                                    << "Caja" << 0;
-    QTest::newRow("palabra en minúsculas con espacios") << "caja "
-                                                        << "Caja" << 0;
-    QTest::newRow("con acento") << kAcento << kAcento << 0;
-    QTest::newRow("otro caso y espacios") << QString::fromUtf8(" IMPRESIÓN ") << kAcento << 0;
-    QTest::newRow("300 KB en trozos") << "Caja"
-                                      << "Caja" << 300 * 1024;
+    Fila("nombrada", "Caja", "Caja", 0);
+    Fila("predeterminada", "PREDETERMINADA", "Caja", 0);
+    Fila("palabra en minúsculas con espacios", "caja ", "Caja", 0);
+    Fila("con acento", kAcento, kAcento, 0);
+    Fila("otro caso y espacios", " IMPRESIÓN ", kAcento, 0);
+    Fila("300 KB en trozos", "Caja", "Caja", 300 * 1024);
 }
 
 void TstCups::ImprimeEnLaImpresoraPedida()
@@ -289,23 +261,20 @@ void TstCups::OpcionesEnElTrabajo_data()
     QTest::addColumn<QString>("opciones"); // members added to the body
     QTest::addColumn<QString>("atributo");
     QTest::addColumn<QString>("valor"); // as ipptool shows it
-    const auto fila = [](const char* caso, const char* opciones, const char* atributo, const char* valor) {
-        QTest::newRow(caso) << QString::fromUtf8(opciones) << QString::fromUtf8(atributo) << QString::fromUtf8(valor);
-    };
-    fila("sin opciones", "", "fit-to-page", "true");
-    fila("copias", "\"copias\":3", "copies", "3");
-    fila("páginas", "\"paginas\":\"1-3,5\"", "page-ranges", "1-3,5-5");
-    fila("vertical", "\"orientacion\":\"vertical\"", "orientation-requested", "portrait");
-    fila("horizontal", "\"orientacion\":\"horizontal\"", "orientation-requested", "landscape");
-    fila("reducir", "\"escala\":\"reducir\"", "print-scaling", "auto");
-    fila("real", "\"escala\":\"real\"", "print-scaling", "none");
-    fila("una cara", "\"duplex\":\"no\"", "sides", "one-sided");
-    fila("borde largo", "\"duplex\":\"largo\"", "sides", "two-sided-long-edge");
-    fila("borde corto", "\"duplex\":\"corto\"", "sides", "two-sided-short-edge");
-    fila("color", "\"color\":\"color\"", "print-color-mode", "color");
-    fila("monocromo", "\"color\":\"monocromo\"", "print-color-mode", "monochrome");
-    fila("papel", "\"papel\":\"A4\"", "media", "A4");
-    fila("bandeja", "\"bandeja\":\"tray-2\"", "media-source", "tray-2");
+    Fila("sin opciones", "", "fit-to-page", "true");
+    Fila("copias", "\"copias\":3", "copies", "3");
+    Fila("páginas", "\"paginas\":\"1-3,5\"", "page-ranges", "1-3,5-5");
+    Fila("vertical", "\"orientacion\":\"vertical\"", "orientation-requested", "portrait");
+    Fila("horizontal", "\"orientacion\":\"horizontal\"", "orientation-requested", "landscape");
+    Fila("reducir", "\"escala\":\"reducir\"", "print-scaling", "auto");
+    Fila("real", "\"escala\":\"real\"", "print-scaling", "none");
+    Fila("una cara", "\"duplex\":\"no\"", "sides", "one-sided");
+    Fila("borde largo", "\"duplex\":\"largo\"", "sides", "two-sided-long-edge");
+    Fila("borde corto", "\"duplex\":\"corto\"", "sides", "two-sided-short-edge");
+    Fila("color", "\"color\":\"color\"", "print-color-mode", "color");
+    Fila("monocromo", "\"color\":\"monocromo\"", "print-color-mode", "monochrome");
+    Fila("papel", "\"papel\":\"A4\"", "media", "A4");
+    Fila("bandeja", "\"bandeja\":\"tray-2\"", "media-source", "tray-2");
 }
 
 void TstCups::OpcionesEnElTrabajo()
@@ -314,10 +283,7 @@ void TstCups::OpcionesEnElTrabajo()
     QFETCH(QString, atributo);
     QFETCH(QString, valor);
     const int antes = m_cups.UltimoTrabajo();
-    QByteArray cuerpo = CuerpoImpresion(PdfDePrueba("opciones"), QStringLiteral("Laser"));
-    if (!opciones.isEmpty()) {
-        cuerpo.insert(cuerpo.size() - 1, "," + opciones.toUtf8());
-    }
+    const QByteArray cuerpo = CuerpoImpresion(PdfDePrueba("opciones"), QStringLiteral("Laser"), opciones.toUtf8());
     const QString trabajo = Json(Imprimir(cuerpo)).value(QStringLiteral("trabajo")).toString();
     QVERIFY(!trabajo.isEmpty());
     // The disabled queue keeps the job waiting, its attributes as the agent gave them.
@@ -375,12 +341,9 @@ void TstCups::EstadosDeTrabajos_data()
     QTest::addColumn<bool>("cancelar");
     QTest::addColumn<QString>("estado");
     QTest::addColumn<QString>("detalle"); // part of it
-    QTest::newRow("cola detenida") << "Laser" << false << "en cola"
-                                   << "";
-    QTest::newRow("cancelado") << "Laser" << true << "cancelado"
-                               << "";
-    QTest::newRow("dispositivo que no existe") << "Rota" << false << "fallido"
-                                               << "serial";
+    Fila("cola detenida", "Laser", false, "en cola", "");
+    Fila("cancelado", "Laser", true, "cancelado", "");
+    Fila("dispositivo que no existe", "Rota", false, "fallido", "serial");
 }
 
 void TstCups::EstadosDeTrabajos()

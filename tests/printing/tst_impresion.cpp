@@ -27,8 +27,10 @@
 using soporte::Bitacora;
 using soporte::CrearProgramaSustituto;
 using soporte::CuerpoImpresion;
+using soporte::Fila;
 using soporte::LanzadorFalso;
 using soporte::LlamadaRegistrada;
+using soporte::UnicaRespuesta;
 
 namespace {
 
@@ -150,6 +152,16 @@ public:
     }
 };
 
+// `texto` escaped as inside a JSON string, for the characters the tests' names hold.
+QString EnJson(QString texto)
+{
+    return texto.replace(u'\\', QStringLiteral("\\\\"))
+        .replace(u'"', QStringLiteral("\\\""))
+        .replace(u'\r', QStringLiteral("\\r"))
+        .replace(u'\n', QStringLiteral("\\n"))
+        .replace(QChar(0x1b), QStringLiteral("\\u001b"));
+}
+
 QString ExitoCaja(int trabajo)
 {
     return QStringLiteral("{\"success\":true,\"impresora\":\"Caja\",\"trabajo\":\"%1\"}").arg(trabajo);
@@ -193,7 +205,6 @@ private slots:
     void RespondeCuandoCupsAcepta();
     void DosImpresionesSeguidasLlevanSuPropioDocumento();
     void ArchivosDeImpresionRetirados();
-    void NombreEscapadoEnLaRespuesta();
 
     void OpcionesValidas_data();
     void OpcionesValidas();
@@ -209,7 +220,8 @@ private slots:
 private:
     SpoolerFalso* m_spooler = nullptr;
     void ConSpooler(std::unique_ptr<VisorPDF> visor = nullptr);
-    QString Directo(const QByteArray& cuerpo);
+    // ConSpooler() printing through SumatraPDF, an empty file where the agent looks for it; false if none was made.
+    bool ConSumatra();
 
     std::unique_ptr<QTemporaryDir> m_tmp;
     QString m_pdf;
@@ -217,16 +229,30 @@ private:
     // The spooler the PDF viewer hands its jobs to; its default printer is "Defecto".
     std::unique_ptr<SpoolerFalso> m_colas;
     std::unique_ptr<VisorPDF> Cups() { return std::make_unique<VisorCups>(*m_colas, m_lista); }
-    LanzadorFalso* m_lanzador = nullptr;
-    std::unique_ptr<LanzadorFalso> m_lanzadorPropio;
+    std::unique_ptr<LanzadorFalso> m_lanzador;
     std::unique_ptr<Impresion> m_impresion;
     qint64 m_ahora = 0;
 
-    QString Imprimir(const QByteArray& cuerpo);
-    // GET /trabajos/<id> and GET /impresoras/detalle, answered before they return (or "<sin respuesta>").
-    QString Trabajo(const QString& id);
-    QString Detalle();
+    QString Visor() const { return m_tmp->filePath(QStringLiteral("SumatraPDF-3.5.2-32.exe")); }
+    // POST /print-base64, GET /trabajos/<id> and GET /impresoras/detalle, answered before they return.
+    QString Imprimir(const QByteArray& cuerpo)
+    {
+        return UnicaRespuesta([&](Responder r) { m_impresion->Imprimir(cuerpo, nullptr, std::move(r)); });
+    }
     QString Imprimir(const QString& cuerpo) { return Imprimir(cuerpo.toUtf8()); }
+    QString Trabajo(const QString& id)
+    {
+        return UnicaRespuesta([&](Responder r) { m_impresion->ConsultarTrabajo(id, std::move(r)); });
+    }
+    QString Detalle()
+    {
+        return UnicaRespuesta([&](Responder r) { m_impresion->DetalleImpresoras(std::move(r)); });
+    }
+    // POST /print-raw, answered once the spooler has taken the bytes.
+    QString Directo(const QByteArray& cuerpo)
+    {
+        return UnicaRespuesta([&](Responder r) { m_impresion->ImprimirDirecto(cuerpo, std::move(r)); }, 10000);
+    }
 };
 
 void TstImpresion::init()
@@ -238,33 +264,11 @@ void TstImpresion::init()
     m_lista.nombres = QStringList{"Caja"};
     m_lista.lecturas = 0;
     m_impresion.reset();
-    m_lanzadorPropio = std::make_unique<LanzadorFalso>();
-    m_lanzador = m_lanzadorPropio.get();
+    m_lanzador = std::make_unique<LanzadorFalso>();
     m_colas = std::make_unique<SpoolerFalso>();
     m_colas->predeterminada = QStringLiteral("Defecto");
     m_ahora = 0;
     m_impresion = std::make_unique<Impresion>(m_tmp->path(), m_lista, Cups(), [this] { return m_ahora; });
-}
-
-QString TstImpresion::Imprimir(const QByteArray& cuerpo)
-{
-    QStringList respuestas;
-    m_impresion->Imprimir(cuerpo, nullptr, [&respuestas](const QString& r) { respuestas << r; });
-    return respuestas.size() == 1 ? respuestas.first() : QStringLiteral("<%1 respuestas>").arg(respuestas.size());
-}
-
-QString TstImpresion::Trabajo(const QString& id)
-{
-    QStringList respuestas;
-    m_impresion->ConsultarTrabajo(id, [&respuestas](const QString& r) { respuestas << r; });
-    return respuestas.size() == 1 ? respuestas.first() : QStringLiteral("<%1 respuestas>").arg(respuestas.size());
-}
-
-QString TstImpresion::Detalle()
-{
-    QStringList respuestas;
-    m_impresion->DetalleImpresoras([&respuestas](const QString& r) { respuestas << r; });
-    return respuestas.size() == 1 ? respuestas.first() : QStringLiteral("<%1 respuestas>").arg(respuestas.size());
 }
 
 void TstImpresion::Catalogo_data()
@@ -352,7 +356,7 @@ void TstImpresion::FormasDeSumatra()
 {
     QFETCH(QString, impresora);
     QFETCH(bool, predeterminada);
-    const QString visor = m_tmp->filePath(QStringLiteral("SumatraPDF-3.5.2-32.exe"));
+    const QString visor = Visor();
     QVERIFY(QFile(visor).open(QIODevice::WriteOnly));
     Bitacora bitacora;
     VisorSumatra sumatra(m_tmp->path(), *m_lanzador);
@@ -385,15 +389,14 @@ void TstImpresion::SumatraAusente()
         sumatra.ImprimirPDF(m_pdf, impresora, QByteArray("%PDF"), [&](bool i) { inicios << i; });
         QCOMPARE(inicios, QList<bool>{false});
     }
-    const QString linea = "? No se encontró SumatraPDF.exe en: " +
-                          QDir::toNativeSeparators(m_tmp->filePath(QStringLiteral("SumatraPDF-3.5.2-32.exe")));
+    const QString linea = "? No se encontró SumatraPDF.exe en: " + QDir::toNativeSeparators(Visor());
     QCOMPARE(bitacora.Mensajes(), (QStringList{linea, linea}));
     QVERIFY(m_lanzador->llamadas.isEmpty());
 }
 
 void TstImpresion::SumatraNoArranca()
 {
-    QVERIFY(QFile(m_tmp->filePath(QStringLiteral("SumatraPDF-3.5.2-32.exe"))).open(QIODevice::WriteOnly));
+    QVERIFY(QFile(Visor()).open(QIODevice::WriteOnly));
     m_lanzador->inicia = false;
     Bitacora bitacora;
     VisorSumatra sumatra(m_tmp->path(), *m_lanzador);
@@ -406,7 +409,7 @@ void TstImpresion::SumatraNoArranca()
 void TstImpresion::SumatraReal()
 {
     // The real launcher hands the viewer exactly these arguments, spaces around the name kept.
-    const QString visor = m_tmp->filePath(QStringLiteral("SumatraPDF-3.5.2-32.exe"));
+    const QString visor = Visor();
     QVERIFY(CrearProgramaSustituto(visor));
     LanzadorQt lanzador;
     VisorSumatra sumatra(m_tmp->path(), lanzador);
@@ -422,26 +425,16 @@ void TstImpresion::FormasDeCups_data()
 {
     QTest::addColumn<QString>("impresora");
     QTest::addColumn<QString>("cola");
-    const QString acento = QString::fromUtf8("Impresión");
-    QTest::newRow("palabra clave") << "PREDETERMINADA"
-                                   << "Defecto";
-    QTest::newRow("minúsculas con espacios") << "  predeterminada "
-                                             << "Defecto";
-    QTest::newRow("impresora llamada como la palabra") << "Predeterminada"
-                                                       << "Defecto";
-    QTest::newRow("nombrada") << "Caja"
-                              << "Caja";
-    QTest::newRow("espacios alrededor") << "  Caja "
-                                        << "Caja";
-    QTest::newRow("otro caso") << "cAJA"
-                               << "Caja";
-    QTest::newRow("acento en otro caso") << QString::fromUtf8(" IMPRESIÓN") << acento;
-    QTest::newRow("comilla simple") << "co'mi$a"
-                                    << "Co'mi$a";
-    QTest::newRow("no instalada") << " Otra  "
-                                  << "Otra";
-    QTest::newRow("parece una opción") << "-h"
-                                       << "-h";
+    Fila("palabra clave", "PREDETERMINADA", "Defecto");
+    Fila("minúsculas con espacios", "  predeterminada ", "Defecto");
+    Fila("impresora llamada como la palabra", "Predeterminada", "Defecto");
+    Fila("nombrada", "Caja", "Caja");
+    Fila("espacios alrededor", "  Caja ", "Caja");
+    Fila("otro caso", "cAJA", "Caja");
+    Fila("acento en otro caso", " IMPRESIÓN", "Impresión");
+    Fila("comilla simple", "co'mi$a", "Co'mi$a");
+    Fila("no instalada", " Otra  ", "Otra");
+    Fila("parece una opción", "-h", "-h");
 }
 
 void TstImpresion::FormasDeCups()
@@ -472,22 +465,17 @@ void TstImpresion::FormasDeCups()
 void TstImpresion::CupsRechaza_data()
 {
     QTest::addColumn<QString>("impresora");
-    QTest::addColumn<QString>("linea");
-    QTest::newRow("no empieza") << "Caja"
-                                << "? CUPS no aceptó la impresión en Caja: No such file or directory";
-    QTest::newRow("cortado") << "Caja"
-                             << "? CUPS no aceptó la impresión en Caja: Printer is offline";
-    QTest::newRow("rechazado al final") << "Caja"
-                                        << "? CUPS no aceptó la impresión en Caja: The printer is not accepting jobs.";
-    QTest::newRow("sin predeterminada") << " predeterminada"
-                                        << "? CUPS no aceptó la impresión en  predeterminada: no hay impresora "
-                                           "predeterminada";
+    QTest::addColumn<QString>("motivo"); // as the log line ends
+    Fila("no empieza", "Caja", "No such file or directory");
+    Fila("cortado", "Caja", "Printer is offline");
+    Fila("rechazado al final", "Caja", "The printer is not accepting jobs.");
+    Fila("sin predeterminada", " predeterminada", "no hay impresora predeterminada");
 }
 
 void TstImpresion::CupsRechaza()
 {
     QFETCH(QString, impresora);
-    QFETCH(QString, linea);
+    QFETCH(QString, motivo);
     const QByteArray caso = QTest::currentDataTag();
     if (caso == "no empieza") {
         m_colas->rechazo = QStringLiteral("No such file or directory");
@@ -514,7 +502,7 @@ void TstImpresion::CupsRechaza()
         m_colas->pendientes[0](QString(), QStringLiteral("The printer is not accepting jobs."));
     }
     QTRY_COMPARE(inicios, QList<bool>{false});
-    QCOMPARE(bitacora.Mensajes(), QStringList{linea});
+    QCOMPARE(bitacora.Mensajes(), QStringList{"? CUPS no aceptó la impresión en " + impresora + ": " + motivo});
     QVERIFY(encolados.isEmpty());
 }
 
@@ -538,23 +526,18 @@ void TstImpresion::ImpresoraDesconocida_data()
     QTest::addColumn<QStringList>("instaladas");
     QTest::addColumn<QString>("nombre");
     QTest::addColumn<QString>("enLog"); // the name as the log line shows it
-    QTest::newRow("otra") << QStringList{"Caja"} << "Caja2"
-                          << "Caja2";
-    QTest::newRow("palabra en minúsculas") << QStringList{"Caja"} << "predeterminada"
-                                           << "predeterminada";
-    QTest::newRow("palabra con espacios") << QStringList() << " PREDETERMINADA"
-                                          << " PREDETERMINADA";
-    QTest::newRow("vacío") << QStringList{"Caja", "Etiquetas"} << ""
-                           << "";
-    QTest::newRow("comilla") << QStringList{"Caja"} << "Ca\"ja\\"
-                             << "Ca\"ja\\";
+    const QStringList caja{"Caja"};
+    Fila("otra", caja, "Caja2", "Caja2");
+    Fila("palabra en minúsculas", caja, "predeterminada", "predeterminada");
+    Fila("palabra con espacios", QStringList(), " PREDETERMINADA", " PREDETERMINADA");
+    Fila("vacío", QStringList{"Caja", "Etiquetas"}, "", "");
+    Fila("comilla", caja, "Ca\"ja\\", "Ca\"ja\\");
     // A name must not write a line of its own into the log, nor megabytes into one.
-    QTest::newRow("línea falsa") << QStringList{"Caja"} << "x\r\n[2026-12-08 10:00:00] Respuesta enviada: ok"
-                                 << "x\\u000d\\u000a[2026-12-08 10:00:00] Respuesta enviada: ok";
-    QTest::newRow("escape de terminal") << QStringList{"Caja"} << QString::fromUtf8("\x1b[2Jx\u2028y\xc2\x85")
-                                        << "\\u001b[2Jx\\u2028y\\u0085";
-    QTest::newRow("larguísimo") << QStringList{"Caja"} << QString(100000, u'n')
-                                << QString(kLargoMaximoEnLog, u'n') + QStringLiteral("… (97952 caracteres más)");
+    Fila("línea falsa", caja, "x\r\n[2026-12-08 10:00:00] Respuesta enviada: ok",
+         "x\\u000d\\u000a[2026-12-08 10:00:00] Respuesta enviada: ok");
+    Fila("escape de terminal", caja, "\x1b[2Jx\u2028y\xc2\x85", "\\u001b[2Jx\\u2028y\\u0085");
+    Fila("larguísimo", caja, QString(100000, u'n'),
+         QString(kLargoMaximoEnLog, u'n') + QStringLiteral("… (97952 caracteres más)"));
 }
 
 void TstImpresion::ImpresoraDesconocida()
@@ -567,13 +550,7 @@ void TstImpresion::ImpresoraDesconocida()
     const QString respuesta = Imprimir(CuerpoImpresion("%PDF", nombre));
     QCOMPARE(respuesta, QStringLiteral("{\"success\":false,\"error\":\"Impresora no encontrada: %1\","
                                        "\"impresorasDisponibles\":%2}")
-                            .arg(QString(nombre)
-                                     .replace(u'\\', QStringLiteral("\\\\"))
-                                     .replace(u'"', QStringLiteral("\\\""))
-                                     .replace(u'\r', QStringLiteral("\\r"))
-                                     .replace(u'\n', QStringLiteral("\\n"))
-                                     .replace(QChar(0x1b), QStringLiteral("\\u001b")),
-                                 CatalogoImpresoras(instaladas)));
+                            .arg(EnJson(nombre), CatalogoImpresoras(instaladas)));
     // The catalogue goes in as an object, not as a string.
     const QJsonObject json = QJsonDocument::fromJson(respuesta.toUtf8()).object();
     QCOMPARE(json.value(QStringLiteral("error")).toString(), "Impresora no encontrada: " + nombre);
@@ -589,12 +566,10 @@ void TstImpresion::ImpresoraAceptada_data()
     QTest::addColumn<QStringList>("instaladas");
     QTest::addColumn<QString>("nombre");
     QTest::addColumn<QString>("cola");
-    QTest::newRow("palabra sin impresoras") << QStringList() << "PREDETERMINADA"
-                                            << "Defecto";
-    QTest::newRow("otro caso y espacios") << QStringList{"Caja"} << " cAJA  "
-                                          << "Caja";
-    QTest::newRow("impresora llamada Predeterminada") << QStringList{"Predeterminada"} << "Predeterminada"
-                                                      << "Defecto";
+    Fila("palabra sin impresoras", QStringList(), "PREDETERMINADA", "Defecto");
+    Fila("otro caso y espacios", QStringList{"Caja"}, " cAJA  ", "Caja");
+    Fila("impresora llamada Predeterminada", QStringList{"Predeterminada"}, "Predeterminada", "Defecto");
+    Fila("nombre escapado en la respuesta", QStringList{"\\\\srv\\Co\"mi"}, "\\\\srv\\co\"mi ", "\\\\srv\\Co\"mi");
 }
 
 void TstImpresion::ImpresoraAceptada()
@@ -605,8 +580,11 @@ void TstImpresion::ImpresoraAceptada()
     m_lista.nombres = instaladas;
     Bitacora bitacora;
     const QByteArray pdf("%PDF-1.4 uno");
-    QCOMPARE(Imprimir(CuerpoImpresion(pdf, nombre)),
-             QStringLiteral("{\"success\":true,\"impresora\":\"%1\",\"trabajo\":\"1\"}").arg(nombre));
+    const QString respuesta = Imprimir(CuerpoImpresion(pdf, nombre));
+    QCOMPARE(respuesta,
+             QStringLiteral("{\"success\":true,\"impresora\":\"%1\",\"trabajo\":\"1\"}").arg(EnJson(nombre)));
+    QCOMPARE(QJsonDocument::fromJson(respuesta.toUtf8()).object().value(QStringLiteral("impresora")).toString(),
+             nombre);
     QCOMPARE(m_colas->documentos.size(), 1);
     QCOMPARE(m_colas->documentos[0].cola, cola);
     QCOMPARE(m_colas->documentos[0].datos, pdf);
@@ -753,16 +731,6 @@ void TstImpresion::ArchivosDeImpresionRetirados()
                                        "archivo_recibido_x.pdf", "otro.pdf"}));
 }
 
-void TstImpresion::NombreEscapadoEnLaRespuesta()
-{
-    m_lista.nombres = QStringList{"\\\\srv\\Co\"mi"};
-    const QString respuesta = Imprimir(CuerpoImpresion("%PDF", QStringLiteral("\\\\srv\\co\"mi ")));
-    QCOMPARE(respuesta,
-             QStringLiteral("{\"success\":true,\"impresora\":\"\\\\\\\\srv\\\\co\\\"mi \",\"trabajo\":\"1\"}"));
-    QCOMPARE(QJsonDocument::fromJson(respuesta.toUtf8()).object().value(QStringLiteral("impresora")).toString(),
-             QStringLiteral("\\\\srv\\co\"mi "));
-}
-
 void TstImpresion::ConSpooler(std::unique_ptr<VisorPDF> visor)
 {
     auto spooler = std::make_unique<SpoolerFalso>();
@@ -772,12 +740,11 @@ void TstImpresion::ConSpooler(std::unique_ptr<VisorPDF> visor)
         m_tmp->path(), m_lista, visor ? std::move(visor) : Cups(), [this] { return m_ahora; }, std::move(spooler));
 }
 
-QString TstImpresion::Directo(const QByteArray& cuerpo)
+bool TstImpresion::ConSumatra()
 {
-    QStringList respuestas;
-    m_impresion->ImprimirDirecto(cuerpo, [&respuestas](const QString& r) { respuestas << r; });
-    static_cast<void>(QTest::qWaitFor([&] { return !respuestas.isEmpty(); }, 10000));
-    return respuestas.size() == 1 ? respuestas.first() : QStringLiteral("<%1 respuestas>").arg(respuestas.size());
+    const bool puesto = QFile(Visor()).open(QIODevice::WriteOnly);
+    ConSpooler(std::make_unique<VisorSumatra>(m_tmp->path(), *m_lanzador));
+    return puesto;
 }
 
 void TstImpresion::OpcionesValidas_data()
@@ -817,18 +784,14 @@ void TstImpresion::OpcionesValidas()
     QFETCH(QStringList, cups);
     QFETCH(QString, sumatra);
     ConSpooler();
-    QByteArray cuerpo = CuerpoImpresion("%PDF", QStringLiteral("Caja"));
-    if (!opciones.isEmpty()) {
-        cuerpo.insert(cuerpo.size() - 1, "," + opciones.toUtf8());
-    }
+    const QByteArray cuerpo = CuerpoImpresion("%PDF", QStringLiteral("Caja"), opciones.toUtf8());
     Bitacora bitacora;
     QCOMPARE(Imprimir(cuerpo), ExitoCaja(1));
     QCOMPARE(m_colas->documentos.value(0).atributos, cups);
     QCOMPARE(bitacora.Mensajes().value(1), "? Impresión enviada a CUPS: cola Caja, trabajo 77, " + cups.join(u' '));
 
     // The same request through SumatraPDF.
-    QVERIFY(QFile(m_tmp->filePath(QStringLiteral("SumatraPDF-3.5.2-32.exe"))).open(QIODevice::WriteOnly));
-    ConSpooler(std::make_unique<VisorSumatra>(m_tmp->path(), *m_lanzador));
+    QVERIFY(ConSumatra());
     QCOMPARE(Imprimir(cuerpo), ExitoCaja(1));
     QCOMPARE(m_lanzador->llamadas.value(0).argumentos.mid(2, 2), (QStringList{"-print-settings", sumatra}));
 }
@@ -838,25 +801,22 @@ void TstImpresion::OpcionInvalida_data()
     QTest::addColumn<QString>("opciones");
     QTest::addColumn<QString>("miembro");
     QTest::addColumn<QString>("valor"); // as logged
-    const auto fila = [](const char* caso, const char* opciones, const char* miembro, const char* valor) {
-        QTest::newRow(caso) << QString::fromUtf8(opciones) << QString::fromUtf8(miembro) << QString::fromUtf8(valor);
-    };
-    fila("copias cero", "\"copias\":0", "copias", "0");
-    fila("copias 100", "\"copias\":100", "copias", "100");
-    fila("copias con decimales", "\"copias\":1.5", "copias", "1.5");
-    fila("copias en texto", "\"copias\":\"2\"", "copias", "2");
-    fila("copias nulas", "\"copias\":null", "copias", "null");
-    fila("páginas al revés", "\"paginas\":\"5-3\"", "paginas", "5-3");
-    fila("página cero", "\"paginas\":\"0\"", "paginas", "0");
-    fila("páginas con espacios", "\"paginas\":\"1, 2\"", "paginas", "1, 2");
-    fila("páginas en número", "\"paginas\":3", "paginas", "3");
-    fila("orientación", "\"orientacion\":\"apaisada\"", "orientacion", "apaisada");
-    fila("escala", "\"escala\":[\"real\"]", "escala", "[\"real\"]");
-    fila("dúplex", "\"duplex\":true", "duplex", "true");
-    fila("color", "\"color\":\"gris\"", "color", "gris");
-    fila("papel que no tiene", "\"papel\":\"A3\"", "papel", "A3");
-    fila("bandeja que no tiene", "\"bandeja\":\"tray-9\"", "bandeja", "tray-9");
-    fila("valor que escribiría una línea", "\"color\":\"x\\r\\n[2026] ok\"", "color", "x\\u000d\\u000a[2026] ok");
+    Fila("copias cero", "\"copias\":0", "copias", "0");
+    Fila("copias 100", "\"copias\":100", "copias", "100");
+    Fila("copias con decimales", "\"copias\":1.5", "copias", "1.5");
+    Fila("copias en texto", "\"copias\":\"2\"", "copias", "2");
+    Fila("copias nulas", "\"copias\":null", "copias", "null");
+    Fila("páginas al revés", "\"paginas\":\"5-3\"", "paginas", "5-3");
+    Fila("página cero", "\"paginas\":\"0\"", "paginas", "0");
+    Fila("páginas con espacios", "\"paginas\":\"1, 2\"", "paginas", "1, 2");
+    Fila("páginas en número", "\"paginas\":3", "paginas", "3");
+    Fila("orientación", "\"orientacion\":\"apaisada\"", "orientacion", "apaisada");
+    Fila("escala", "\"escala\":[\"real\"]", "escala", "[\"real\"]");
+    Fila("dúplex", "\"duplex\":true", "duplex", "true");
+    Fila("color", "\"color\":\"gris\"", "color", "gris");
+    Fila("papel que no tiene", "\"papel\":\"A3\"", "papel", "A3");
+    Fila("bandeja que no tiene", "\"bandeja\":\"tray-9\"", "bandeja", "tray-9");
+    Fila("valor que escribiría una línea", "\"color\":\"x\\r\\n[2026] ok\"", "color", "x\\u000d\\u000a[2026] ok");
 }
 
 void TstImpresion::OpcionInvalida()
@@ -865,8 +825,7 @@ void TstImpresion::OpcionInvalida()
     QFETCH(QString, miembro);
     QFETCH(QString, valor);
     ConSpooler();
-    QByteArray cuerpo = CuerpoImpresion("%PDF", QStringLiteral("Caja"));
-    cuerpo.insert(cuerpo.size() - 1, "," + opciones.toUtf8());
+    const QByteArray cuerpo = CuerpoImpresion("%PDF", QStringLiteral("Caja"), opciones.toUtf8());
     Bitacora bitacora;
     QCOMPARE(Imprimir(cuerpo), "{\"success\":false,\"error\":\"Opción de impresión inválida: " + miembro + "\"}");
     QCOMPARE(bitacora.Mensajes(), QStringList{"? Opción de impresión inválida: " + miembro + " = " + valor});
@@ -940,8 +899,7 @@ void TstImpresion::ImpresionDirecta()
 void TstImpresion::TrabajoBuscadoPorSuDocumento()
 {
     // SumatraPDF's job is found in the queue by its file's name, within a bounded time.
-    QVERIFY(QFile(m_tmp->filePath(QStringLiteral("SumatraPDF-3.5.2-32.exe"))).open(QIODevice::WriteOnly));
-    ConSpooler(std::make_unique<VisorSumatra>(m_tmp->path(), *m_lanzador));
+    QVERIFY(ConSumatra());
     QCOMPARE(Imprimir(CuerpoImpresion("%PDF", QStringLiteral("Caja"))), ExitoCaja(1));
     QCOMPARE(Imprimir(CuerpoImpresion("%PDF", QStringLiteral("Caja"))), ExitoCaja(2));
     const auto estado = [this](const char* id) {

@@ -1,5 +1,6 @@
 #include "support/bitacora.h"
 #include "support/puerto_falso.h"
+#include "support/soporte.h"
 
 #include "scale/balanza.h"
 #include "scale/lecturas.h"
@@ -14,6 +15,8 @@
 #include <QTimer>
 
 #include <memory>
+
+using soporte::Fila;
 
 namespace {
 
@@ -137,36 +140,21 @@ private slots:
     {
         QTest::addColumn<QString>("protocolo");
         QTest::addColumn<QString>("ajustes");
-        QTest::addColumn<QStringList>("lineas");
+        QTest::addColumn<bool>("desconocido"); // logged as such before the port's line
 
-        QTest::newRow("Systel1") << "Systel1"
-                                 << "9600,n,8,1" << QStringList{"? Puerto COM3 abierto con protocolo: Systel1"};
-        QTest::newRow("kretz dos bits de parada")
-            << "kretz"
-            << "9600,n,8,2" << QStringList{"? Puerto COM3 abierto con protocolo: kretz"};
-        QTest::newRow("systel3 en minúsculas")
-            << "systel3"
-            << "9600,n,8,1" << QStringList{"? Puerto COM3 abierto con protocolo: systel3"};
-        QTest::newRow("desconocido") << "Systel4"
-                                     << "9600,n,8,1"
-                                     << QStringList{"?? Protocolo desconocido: Systel4. Usando configuración por "
-                                                    "defecto.",
-                                                    "? Puerto COM3 abierto con protocolo: Systel4"};
-        QTest::newRow("vacío") << ""
-                               << "9600,n,8,1"
-                               << QStringList{"?? Protocolo desconocido: . Usando configuración por defecto.",
-                                              "? Puerto COM3 abierto con protocolo: "};
-        QTest::newRow("100KG") << "Bal100KG"
-                               << "9600,n,8,1"
-                               << QStringList{"?? Protocolo desconocido: Bal100KG. Usando configuración por "
-                                              "defecto.",
-                                              "? Puerto COM3 abierto con protocolo: Bal100KG"};
+        Fila("Systel1", "Systel1", "9600,n,8,1", false);
+        Fila("kretz dos bits de parada", "kretz", "9600,n,8,2", false);
+        Fila("systel3 en minúsculas", "systel3", "9600,n,8,1", false);
+        Fila("desconocido", "Systel4", "9600,n,8,1", true);
+        Fila("vacío", "", "9600,n,8,1", true);
+        Fila("100KG", "Bal100KG", "9600,n,8,1", true);
     }
 
     void abrirPuerto()
     {
         QFETCH(QString, protocolo);
         QFETCH(QString, ajustes);
+        QFETCH(bool, desconocido);
         auto balanza = Crear(ConfiguracionDePrueba());
         QVERIFY(balanza->AbrirPuerto(3, protocolo));
         QVERIFY(balanza->PuertoAbierto());
@@ -176,7 +164,11 @@ private slots:
         QString error;
         QVERIFY(InterpretarAjustesLinea(ajustes, esperados, error));
         QCOMPARE(m_puerto->aperturas[0].ajustes, esperados);
-        QTEST(Mensajes(), "lineas");
+        QStringList lineas{"? Puerto COM3 abierto con protocolo: " + protocolo};
+        if (desconocido) {
+            lineas.prepend("?? Protocolo desconocido: " + protocolo + ". Usando configuración por defecto.");
+        }
+        QCOMPARE(Mensajes(), lineas);
     }
 
     void abrirPuerto_reabreConElNumeroAnterior()
@@ -265,16 +257,12 @@ private slots:
         QTest::addColumn<QByteArray>("respuesta");
         QTest::addColumn<QString>("resultado");
 
-        QTest::newRow("Systel1") << "Systel1" << QByteArray("\x07") << QByteArray("00012345") << "12.345";
-        QTest::newRow("SYSTEL3 siete") << "SYSTEL3" << QByteArray("\x07") << QByteArray("0012345") << "12.345";
-        QTest::newRow("KRETZ") << "KRETZ" << QByteArray("P")
-                               << QByteArray("\x02"
-                                             "12.345\r")
-                               << "12.345";
-        QTest::newRow("espacios de los extremos no cuentan")
-            << "Systel1" << QByteArray("\x07") << QByteArray(" 0001234 5") << "12.345";
-        QTest::newRow("retorno de carro cuenta")
-            << "Systel1" << QByteArray("\x07") << QByteArray("0012345\r") << "12.345";
+        const QByteArray bel("\x07");
+        Fila("Systel1", "Systel1", bel, QByteArray("00012345"), "12.345");
+        Fila("SYSTEL3 siete", "SYSTEL3", bel, QByteArray("0012345"), "12.345");
+        Fila("KRETZ", "KRETZ", QByteArray("P"), QByteArray("\x02") + "12.345\r", "12.345");
+        Fila("espacios de los extremos no cuentan", "Systel1", bel, QByteArray(" 0001234 5"), "12.345");
+        Fila("retorno de carro cuenta", "Systel1", bel, QByteArray("0012345\r"), "12.345");
     }
 
     void respuestaCompleta()
@@ -490,12 +478,9 @@ private slots:
         QTest::addColumn<QString>("comportamiento");
         QTest::addColumn<int>("aperturas");
 
-        QTest::newRow("DEV puerto abierto") << "DEV"
-                                            << "NORMAL" << 0;
-        QTest::newRow("DEV por pedido") << "DEV"
-                                        << "PEDIDO" << 1;
-        QTest::newRow("pro en minúsculas") << "pro"
-                                           << "NORMAL" << 0;
+        Fila("DEV puerto abierto", "DEV", "NORMAL", 0);
+        Fila("DEV por pedido", "DEV", "PEDIDO", 1);
+        Fila("pro en minúsculas", "pro", "NORMAL", 0);
     }
 
     void modoSimulado()
@@ -551,48 +536,21 @@ private slots:
         QTest::addColumn<QString>("detalle");
 
         const QVariant nulo;
-        QTest::newRow("Systel1") << "Systel1" << QByteArray("00012345") << ""
-                                 << "12.345" << QVariant(12.345) << "ok"
-                                 << "";
-        QTest::newRow("Systel1 negativo") << "Systel1" << QByteArray("-0000500") << ""
-                                          << "-0.500" << QVariant(-0.5) << "ok"
-                                          << "";
-        QTest::newRow("muda: 0.000 que no es un cero") << "Systel1" << QByteArray() << ""
-                                                       << "0.000" << nulo << "sin respuesta"
-                                                       << "";
-        QTest::newRow("muda Kretz") << "KRETZ" << QByteArray() << ""
-                                    << "" << nulo << "sin respuesta"
-                                    << "";
-        QTest::newRow("Systel sin número") << "Systel1" << QByteArray("ST,GS,xx") << ""
-                                           << "0.000" << nulo << "ilegible"
-                                           << "";
-        QTest::newRow("número que no cabe") << "Systel1" << QByteArray("9E999999") << ""
-                                            << "ERR" << nulo << "ilegible"
-                                            << "";
-        QTest::newRow("KRETZ") << "KRETZ"
-                               << QByteArray("\x02"
-                                             "12.345\r")
-                               << ""
-                               << "12.345" << QVariant(12.345) << "ok"
-                               << "";
-        QTest::newRow("KRETZ sin número") << "KRETZ"
-                                          << QByteArray("\x02"
-                                                        "--.---\r")
-                                          << ""
-                                          << "--.---" << nulo << "ilegible"
-                                          << "";
-        QTest::newRow("100KG") << "Bal100KG" << QByteArray("00001234") << ""
-                               << "012.34" << QVariant(12.34) << "ok"
-                               << "";
-        QTest::newRow("otro con unidad") << "Libre" << QByteArray("12.5 kg ") << ""
-                                         << "12.5 kg" << nulo << "ilegible"
-                                         << "";
-        QTest::newRow("otro") << "Libre" << QByteArray("0012.340") << ""
-                              << "0012.340" << QVariant(12.34) << "ok"
-                              << "";
-        QTest::newRow("puerto que no abre") << "Systel1" << QByteArray() << "No such file or directory"
-                                            << "ERROR" << nulo << "error"
-                                            << "No such file or directory";
+        const QByteArray nada;
+        const QByteArray stx("\x02");
+        Fila("Systel1", "Systel1", QByteArray("00012345"), "", "12.345", QVariant(12.345), "ok", "");
+        Fila("Systel1 negativo", "Systel1", QByteArray("-0000500"), "", "-0.500", QVariant(-0.5), "ok", "");
+        Fila("muda: 0.000 que no es un cero", "Systel1", nada, "", "0.000", nulo, "sin respuesta", "");
+        Fila("muda Kretz", "KRETZ", nada, "", "", nulo, "sin respuesta", "");
+        Fila("Systel sin número", "Systel1", QByteArray("ST,GS,xx"), "", "0.000", nulo, "ilegible", "");
+        Fila("número que no cabe", "Systel1", QByteArray("9E999999"), "", "ERR", nulo, "ilegible", "");
+        Fila("KRETZ", "KRETZ", stx + "12.345\r", "", "12.345", QVariant(12.345), "ok", "");
+        Fila("KRETZ sin número", "KRETZ", stx + "--.---\r", "", "--.---", nulo, "ilegible", "");
+        Fila("100KG", "Bal100KG", QByteArray("00001234"), "", "012.34", QVariant(12.34), "ok", "");
+        Fila("otro con unidad", "Libre", QByteArray("12.5 kg "), "", "12.5 kg", nulo, "ilegible", "");
+        Fila("otro", "Libre", QByteArray("0012.340"), "", "0012.340", QVariant(12.34), "ok", "");
+        const char* sinArchivo = "No such file or directory";
+        Fila("puerto que no abre", "Systel1", nada, sinArchivo, "ERROR", nulo, "error", sinArchivo);
     }
 
     void lectura()
@@ -673,19 +631,12 @@ private slots:
         QTest::addColumn<QString>("lecturas");
         QTest::addColumn<QString>("esperado");
 
-        QTest::newRow("se mantiene") << 500 << 500 << "0:1 200:1 400:1 600:1"
-                                     << "nnnt";
-        QTest::newRow("cambia y se asienta") << 500 << 500 << "0:1 200:1 400:2 600:2 800:2 1000:2"
-                                             << "nnffft";
-        QTest::newRow("un error corta") << 500 << 500 << "0:1 200:E 400:1 600:1 800:1 1000:1"
-                                        << "nffff"
-                                           "t";
-        QTest::newRow("lecturas muy separadas") << 500 << 500 << "0:1 1000:1 1400:1 1600:1"
-                                                << "nnnt";
-        QTest::newRow("justo la ventana") << 500 << 500 << "0:1 500:1"
-                                          << "nt";
-        QTest::newRow("ventana cero") << 0 << 400 << "0:1 200:2 400:2"
-                                      << "ttt";
+        Fila("se mantiene", 500, 500, "0:1 200:1 400:1 600:1", "nnnt");
+        Fila("cambia y se asienta", 500, 500, "0:1 200:1 400:2 600:2 800:2 1000:2", "nnffft");
+        Fila("un error corta", 500, 500, "0:1 200:E 400:1 600:1 800:1 1000:1", "nfffft");
+        Fila("lecturas muy separadas", 500, 500, "0:1 1000:1 1400:1 1600:1", "nnnt");
+        Fila("justo la ventana", 500, 500, "0:1 500:1", "nt");
+        Fila("ventana cero", 0, 400, "0:1 200:2 400:2", "ttt");
     }
 
     void estable()

@@ -16,9 +16,13 @@ QByteArray CuerpoBase64(const QByteArray& datos, const QString& campoNombre, con
 
 } // namespace
 
-QByteArray CuerpoImpresion(const QByteArray& pdf, const QString& impresora)
+QByteArray CuerpoImpresion(const QByteArray& pdf, const QString& impresora, const QByteArray& opciones)
 {
-    return CuerpoBase64(pdf, QStringLiteral("nombreImpresora"), impresora);
+    QByteArray cuerpo = CuerpoBase64(pdf, QStringLiteral("nombreImpresora"), impresora);
+    if (!opciones.isEmpty()) {
+        cuerpo.insert(cuerpo.size() - 1, "," + opciones);
+    }
+    return cuerpo;
 }
 
 QByteArray CuerpoCsv(const QByteArray& csv, const QString& nombre)

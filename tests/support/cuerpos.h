@@ -5,8 +5,9 @@
 
 namespace soporte {
 
-// The JSON body of /print-base64: the document in Base64 and the printer's name.
-QByteArray CuerpoImpresion(const QByteArray& pdf, const QString& impresora);
+// The JSON body of /print-base64 (and /print-raw): the document in Base64 and the printer's name, then `opciones`,
+// more members as JSON text ("\"copias\":2"), when given.
+QByteArray CuerpoImpresion(const QByteArray& pdf, const QString& impresora, const QByteArray& opciones = {});
 // The JSON body of /csv-base64: the file in Base64 and its name.
 QByteArray CuerpoCsv(const QByteArray& csv, const QString& nombre);
 

@@ -8,8 +8,23 @@
 #include <QTcpServer>
 
 #include <algorithm>
+#include <memory>
 
 namespace soporte {
+
+QString UnicaRespuesta(const std::function<void(std::function<void(const QString&)>)>& pedir, int msEspera)
+{
+    // Shared with the callback, which may still come after a wait that gave up.
+    auto respuestas = std::make_shared<QStringList>();
+    pedir([respuestas](const QString& r) { *respuestas << r; });
+    if (msEspera > 0) {
+        static_cast<void>(QTest::qWaitFor([&] { return !respuestas->isEmpty(); }, msEspera));
+    }
+    if (respuestas->isEmpty()) {
+        return QStringLiteral("<sin respuesta>");
+    }
+    return respuestas->size() == 1 ? respuestas->first() : QStringLiteral("<%1 respuestas>").arg(respuestas->size());
+}
 
 QStringList LineasDelLog(const QString& carpetaPrograma)
 {

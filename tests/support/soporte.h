@@ -5,9 +5,24 @@
 #include <QString>
 #include <QStringList>
 #include <QTemporaryDir>
+#include <QTest>
+
+#include <functional>
 
 // Test helpers shared by every suite.
 namespace soporte {
+
+// A row of the running _data() function, one value per column in their order (a C string fills a QString column,
+// read as UTF-8). One call per row keeps a table at a line a row.
+template <typename... Valores> void Fila(const char* caso, const Valores&... valores)
+{
+    (QTest::newRow(caso) << ... << valores);
+}
+
+// The answer a request gives through its callback: the only one, "<n respuestas>" when more came, or
+// "<sin respuesta>". With msEspera 0 only an answer given before `pedir` returns counts; otherwise the event loop
+// runs until one comes or msEspera pass.
+QString UnicaRespuesta(const std::function<void(std::function<void(const QString&)>)>& pedir, int msEspera = 0);
 
 // The day's log file of a program folder, read as lines (CR LF stripped).
 QStringList LineasDelLog(const QString& carpetaPrograma);
