@@ -474,11 +474,13 @@ export class PluginTornavo {
       if (ESTADOS_FINALES.includes(trabajo.estado)) {
         return trabajo;
       }
-      if (performance.now() + PAUSA_TRABAJO_MS > limite) {
+      const resta = limite - performance.now();
+      if (resta <= 0) {
         throw new ErrorPlugin('tiempo-agotado',
           `El trabajo ${id} no terminó en ${hastaMs} ms (estado: ${trabajo.estado}).`, { estado: 200, respuesta: trabajo });
       }
-      await pausa(PAUSA_TRABAJO_MS);
+      // The last question is asked at the limit itself, not a pause before it.
+      await pausa(Math.min(PAUSA_TRABAJO_MS, resta));
     }
   }
 
