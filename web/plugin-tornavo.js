@@ -4,9 +4,17 @@
 const URL_POR_DEFECTO = 'http://localhost:9999';
 const TIEMPO_POR_DEFECTO_MS = 30000;
 const TIEMPO_SONDEO_MS = 3000;
-// A multiple of 3, so that the Base64 of each piece joins the next without padding in between; small enough that
-// encoding one piece takes a few milliseconds (FileReader's data URLs held the page several times longer).
+// Base64 is made a piece at a time, each piece a Blob of its own, the page's other tasks running whenever the module
+// has held it for TURNO_MS. A multiple of 3, so that the pieces join without padding in between. Smaller pieces
+// would not shorten the turns much (even a small Blob costs the page about a millisecond), and fetch holds the page
+// for hundreds of milliseconds over a body of a thousand Blobs. A Blob is read two pieces at a time: a read costs
+// the page a few milliseconds a megabyte when it arrives, and each buffer read costs the collector.
 const PIEZA_BASE64 = 192 * 1024;
+const LECTURA = 2 * PIEZA_BASE64;
+const TURNO_MS = 4;
+// A Blob made of other Blobs costs the page a fraction of a millisecond for each of them, all at once (over 30 ms
+// for the 200 pieces of a 40 MB document): they are joined GRUPO at a time as they come.
+const GRUPO = 8;
 const PAUSA_TRABAJO_MS = 500;
 const ESTADOS_FINALES = ['terminado', 'fallido', 'cancelado', 'desconocido'];
 const REINTENTO_FLUJO_MS = 3000;
@@ -94,13 +102,34 @@ function pausa(ms) {
   return new Promise((listo) => setTimeout(listo, ms));
 }
 
+// Lets the page's other tasks run, in their order: a zero setTimeout would wait 4 ms once nested, and
+// scheduler.yield() would come back before the page's own tasks.
+const turnos = [];
+let canalTurnos;
+function ceder() {
+  if (!canalTurnos) {
+    canalTurnos = new MessageChannel();
+    canalTurnos.port1.onmessage = () => {
+      turnos.shift()();
+      if (turnos.length === 0) {
+        canalTurnos.port1.unref?.(); // under Node, the channel keeps the process alive only while awaited
+      }
+    };
+  }
+  canalTurnos.port1.ref?.();
+  return new Promise((seguir) => {
+    turnos.push(seguir);
+    canalTurnos.port2.postMessage(0);
+  });
+}
+
 const ALFABETO_BASE64 = new TextEncoder().encode(
   'ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789+/');
 
 // Base64 written as bytes, not as a string: 40 MB of strings left for the collector cost the page pauses of tens of
-// milliseconds, and a Blob takes the bytes as they are.
-function aBase64(bytes) {
-  const salida = new Uint8Array(Math.ceil(bytes.length / 3) * 4);
+// milliseconds, and a Blob takes the bytes as they are. Into `salida` when given (a Blob copies what it is made of,
+// so one buffer serves every piece: each buffer left behind costs the collector when it frees it, all in one go).
+function aBase64(bytes, salida = new Uint8Array(Math.ceil(bytes.length / 3) * 4)) {
   const a = ALFABETO_BASE64;
   const enteros = bytes.length - (bytes.length % 3);
   let j = 0;
@@ -119,42 +148,88 @@ function aBase64(bytes) {
     salida[j + 1] = a[(n >>> 12) & 63];
     salida[j + 2] = dos ? a[(n >>> 6) & 63] : 61; // '='
     salida[j + 3] = 61;
+    j += 4;
   }
-  return salida;
+  return salida.subarray(0, j);
 }
 
-// The document's Base64 as a list of Blobs, one piece at a time: no long string is ever built, and the page keeps
-// running between pieces. A text is taken as Base64 already (a "data:...;base64," prefix is dropped).
+// Blobs in order, joined GRUPO at a time: niveles[0] holds the latest, each higher level Blobs of GRUPO of the level
+// below, earlier in the document.
+class Piezas {
+  niveles = [[]];
+
+  agregar(parte) {
+    this.niveles[0].push(parte);
+  }
+
+  // Joins one full level into a Blob of the next; false when none is full.
+  unirUna() {
+    const n = this.niveles.findIndex((nivel) => nivel.length === GRUPO);
+    if (n < 0) {
+      return false;
+    }
+    (this.niveles[n + 1] ??= []).push(new Blob(this.niveles[n]));
+    this.niveles[n] = [];
+    return true;
+  }
+
+  // What is left, earliest first: a few Blobs for each level.
+  todas() {
+    return [...this.niveles].reverse().flat();
+  }
+}
+
+// The document's Base64 as Blobs, a piece at a time: no long string is ever built, and the page keeps running
+// between pieces. A text is taken as Base64 already (a "data:...;base64," prefix is dropped).
 async function base64EnPiezas(documento) {
   if (typeof documento === 'string') {
     const coma = documento.startsWith('data:') ? documento.indexOf(',') : -1;
     return { piezas: [documento.slice(coma + 1)], largo: documento.length - coma - 1 };
   }
+  let bytes;
   let tamano;
-  let leer;
   if (documento instanceof Blob) {
     tamano = documento.size;
-    leer = async (desde) => new Uint8Array(await documento.slice(desde, desde + PIEZA_BASE64).arrayBuffer());
   } else if (documento instanceof ArrayBuffer || ArrayBuffer.isView(documento)) {
-    // Read where they are, a piece at a time: a Blob of them would copy them all in one go, holding the page.
-    const bytes = documento instanceof ArrayBuffer ? new Uint8Array(documento)
+    // Read where they are: a Blob of them would copy them all in one go, holding the page.
+    bytes = documento instanceof ArrayBuffer ? new Uint8Array(documento)
       : new Uint8Array(documento.buffer, documento.byteOffset, documento.byteLength);
     tamano = bytes.length;
-    leer = async (desde) => {
-      await pausa(0);
-      return bytes.subarray(desde, desde + PIEZA_BASE64);
-    };
   } else {
     throw new TypeError('El documento debe ser un Blob, un File, un ArrayBuffer, un Uint8Array o un texto Base64.');
   }
-  const piezas = [];
+  let turno = performance.now();
+  const libre = async () => {
+    if (performance.now() - turno >= TURNO_MS) {
+      await ceder();
+      turno = performance.now();
+    }
+  };
+  const piezas = new Piezas();
+  const salida = new Uint8Array((PIEZA_BASE64 / 3) * 4);
   let largo = 0;
-  for (let desde = 0; desde < tamano; desde += PIEZA_BASE64) {
-    const base64 = aBase64(await leer(desde));
-    largo += base64.length;
-    piezas.push(new Blob([base64]));
+  for (let desde = 0; desde < tamano; desde += LECTURA) {
+    let leido;
+    if (bytes) {
+      leido = bytes.subarray(desde, desde + LECTURA);
+    } else {
+      leido = new Uint8Array(await documento.slice(desde, desde + LECTURA).arrayBuffer());
+      turno = performance.now();
+    }
+    for (let i = 0; i < leido.length; i += PIEZA_BASE64) {
+      await libre();
+      const base64 = aBase64(leido.subarray(i, i + PIEZA_BASE64), salida);
+      largo += base64.length;
+      await libre();
+      piezas.agregar(new Blob([base64]));
+      do {
+        await libre();
+      } while (piezas.unirUna());
+    }
   }
-  return { piezas, largo };
+  // The body and fetch's start, a few milliseconds of their own, in a turn of their own.
+  await libre();
+  return { piezas: piezas.todas(), largo };
 }
 
 // The JSON body {"base64":"...", ...otros} as a Blob made of the pieces.
@@ -474,11 +549,13 @@ export class PluginTornavo {
       if (ESTADOS_FINALES.includes(trabajo.estado)) {
         return trabajo;
       }
-      if (performance.now() + PAUSA_TRABAJO_MS > limite) {
+      const resta = limite - performance.now();
+      if (resta <= 0) {
         throw new ErrorPlugin('tiempo-agotado',
           `El trabajo ${id} no terminó en ${hastaMs} ms (estado: ${trabajo.estado}).`, { estado: 200, respuesta: trabajo });
       }
-      await pausa(PAUSA_TRABAJO_MS);
+      // The last question is asked at the limit itself, not a pause before it.
+      await pausa(Math.min(PAUSA_TRABAJO_MS, resta));
     }
   }
 

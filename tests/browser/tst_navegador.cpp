@@ -15,6 +15,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
+#include <QScopeGuard>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -748,7 +749,8 @@ void TstNavegador::modulo_data()
     QTest::addColumn<QString>("llamada");
     QTest::addColumn<QString>("esperado");
     // csv:<file> holding the CSV; impreso, nada impreso; crudo:<hex>, the bytes of a finished job; cups (needs it);
-    // abandonada (the agent finds the page gone); un flujo (one scale stream at a time for two tabs)
+    // abandonada (the agent finds the page gone); un flujo (one scale stream at a time for two tabs); Caja detenida
+    // (its queue disabled meanwhile, so that its jobs wait)
     QTest::addColumn<QString>("efecto");
     const QString http = QStringLiteral("http");
     const QString csvBien = QStringLiteral(R"({"valor":{"success":true,"mensaje":"CSV recibido y ejecutado"}})");
@@ -880,6 +882,15 @@ void TstNavegador::modulo_data()
                                      << fallo(QStringLiteral("tiempo-agotado"),
                                               QStringLiteral("El Plugin Tornavo no respondió en 300 ms."))
                                      << QStringLiteral("abandonada");
+    // The job's number in the message stands as N.
+    QTest::newRow("trabajo que no termina")
+        << http << QString()
+        << QStringLiteral("(async (r) => p.esperarTrabajo(r.trabajo, { hastaMs: 1500 }).catch((e) => { e.message = "
+                          "e.message.replace(`trabajo ${r.trabajo} `, 'trabajo N '); throw e; }))("
+                          "await p.imprimirRaw(new Uint8Array([27, 64, 10]), { impresora: 'Caja' }))")
+        << fallo(QStringLiteral("tiempo-agotado"),
+                 QStringLiteral("El trabajo N no terminó en 1500 ms (estado: en cola)."))
+        << QStringLiteral("Caja detenida");
     QTest::newRow("trabajo desconocido") << http << QString() << QStringLiteral("p.trabajo('987654')")
                                          << fallo(QStringLiteral("agente"),
                                                   QStringLiteral("Trabajo no encontrado: 987654"))
@@ -911,10 +922,24 @@ void TstNavegador::modulo()
     QFETCH(QString, llamada);
     QFETCH(QString, esperado);
     QFETCH(QString, efecto);
+    const bool detenida = efecto == QLatin1String("Caja detenida");
     if (!m_sinCups.isEmpty() && (efecto.contains(QLatin1String("impreso")) || efecto == QLatin1String("cups") ||
-                                 efecto.startsWith(QLatin1String("crudo:")))) {
+                                 efecto.startsWith(QLatin1String("crudo:")) || detenida)) {
         QSKIP(qPrintable(m_sinCups));
     }
+    const int ultimoTrabajo = detenida ? m_cups.UltimoTrabajo() : 0;
+    if (detenida) {
+        QVERIFY2(m_cups.Deshabilitar(QStringLiteral("Caja")), qPrintable(m_cups.UltimoError()));
+    }
+    // The queue works again for the rows after, without the jobs left waiting in it.
+    const auto reanudar = qScopeGuard([&] {
+        if (detenida) {
+            for (int id = ultimoTrabajo + 1; id <= m_cups.UltimoTrabajo(); ++id) {
+                m_cups.Cancelar(id);
+            }
+            m_cups.Habilitar(QStringLiteral("Caja"));
+        }
+    });
     QVERIFY(OrdenBalanza(QStringLiteral("falla ninguna")));
     if (!balanza.isEmpty()) {
         QVERIFY(OrdenBalanza(balanza));
@@ -983,6 +1008,10 @@ void TstNavegador::modulo()
         const QString abierto = QStringLiteral("Flujo de la balanza abierto");
         QCOMPARE(Contar(nuevas.mid(0, marca - nuevas.cbegin()), abierto), 1);
         QCOMPARE(Contar(nuevas.mid(marca - nuevas.cbegin()), abierto), 1);
+    } else if (detenida) {
+        // Still waiting when the page gave up on it: a timeout for real, not a job lost.
+        QCOMPARE(m_cups.UltimoTrabajo(), ultimoTrabajo + 1);
+        QCOMPARE(m_cups.Trabajos().constLast().estado, QStringLiteral("pending"));
     } else if (efecto == QLatin1String("nada impreso")) {
         QCOMPARE(int(m_cups.Documentos().size()), documentos);
     } else if (efecto == QLatin1String("abandonada")) {

@@ -30,9 +30,10 @@ QString CupsPrivado::Iniciar()
     }
     const QStringList sistema{QStringLiteral("/usr/sbin"), QStringLiteral("/usr/local/sbin"),
                               QStringLiteral("/usr/bin"), QStringLiteral("/usr/local/bin")};
-    for (const QString& programa : {QStringLiteral("cupsd"), QStringLiteral("lpadmin"), QStringLiteral("lpstat"),
-                                    QStringLiteral("lp"), QStringLiteral("cupsreject"), QStringLiteral("ipptool"),
-                                    QStringLiteral("cupsdisable"), QStringLiteral("cancel")}) {
+    for (const QString& programa :
+         {QStringLiteral("cupsd"), QStringLiteral("lpadmin"), QStringLiteral("lpstat"), QStringLiteral("lp"),
+          QStringLiteral("cupsreject"), QStringLiteral("ipptool"), QStringLiteral("cupsdisable"),
+          QStringLiteral("cupsenable"), QStringLiteral("cancel")}) {
         QString ruta = QStandardPaths::findExecutable(programa);
         if (ruta.isEmpty()) {
             ruta = QStandardPaths::findExecutable(programa, sistema);
@@ -163,6 +164,11 @@ bool CupsPrivado::AgregarColaEn(const QString& nombre, const QString& uri, const
 bool CupsPrivado::Deshabilitar(const QString& nombre)
 {
     return Ejecutar(QStringLiteral("cupsdisable"), {nombre});
+}
+
+bool CupsPrivado::Habilitar(const QString& nombre)
+{
+    return Ejecutar(QStringLiteral("cupsenable"), {nombre});
 }
 
 bool CupsPrivado::Cancelar(int id)

@@ -45,6 +45,7 @@ public:
     bool AgregarColaEn(const QString& nombre, const QString& uri, const QString& modelo = QString());
     // Jobs wait in a disabled queue until it is enabled again.
     bool Deshabilitar(const QString& nombre);
+    bool Habilitar(const QString& nombre);
     bool Cancelar(int id);
     // A job's attributes as ipptool shows them ("copies" -> "2", "page-ranges" -> "1-3,5-5").
     QHash<QString, QString> Atributos(int id);
