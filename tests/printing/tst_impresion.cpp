@@ -8,6 +8,7 @@
 
 #include "base/lanzador.h"
 #include "base/texto.h"
+#include "printing/alimentador.h"
 #include "printing/impresion.h"
 #include "printing/lista_impresoras.h"
 #include "printing/spooler.h"
@@ -77,6 +78,9 @@ public:
     QByteArray recibido;         // raw jobs
     QList<Documento> documentos; // PDF jobs
 
+    bool contener = false; // the spooler takes a piece only when `alPoder` is called
+    std::function<void()> alPoder;
+
     bool diferirConsultas = false; // the job states wait in `consultasPendientes`
     QList<AlSaberTrabajo> consultasPendientes;
 
@@ -122,6 +126,14 @@ public:
                 }
                 destino += trozo.toByteArray();
                 return true;
+            }
+            void CuandoPuedaSeguir(std::function<void()> seguir) override
+            {
+                if (s.contener) {
+                    s.alPoder = std::move(seguir);
+                } else {
+                    seguir();
+                }
             }
             void Terminar(AlTerminar alTerminar) override
             {
@@ -212,6 +224,7 @@ private slots:
     void OpcionInvalida();
     void ImpresionDirecta_data();
     void ImpresionDirecta();
+    void DirectaAlPasoDelSpooler();
     void TrabajoBuscadoPorSuDocumento();
     void UnaConsultaPorMedioSegundo();
     void TablaLimitada();
@@ -894,6 +907,26 @@ void TstImpresion::ImpresionDirecta()
                 .arg(QJsonDocument::fromJson(respuesta.toUtf8()).object().value("impresora").toString(),
                      QDateTime::fromMSecsSinceEpoch(0).toString(QStringLiteral("yyyy-MM-dd HH:mm:ss"))));
     }
+}
+
+void TstImpresion::DirectaAlPasoDelSpooler()
+{
+    // The next piece goes once the spooler has taken the last, and the answer once it has every byte.
+    ConSpooler();
+    m_spooler->contener = true;
+    const QByteArray datos(3 * Alimentador::kTrozo + 5, 'z');
+    QStringList respuestas;
+    m_impresion->ImprimirDirecto(R"({"nombreImpresora":"caja","base64":")" + datos.toBase64() + R"("})",
+                                 [&](const QString& r) { respuestas << r; });
+    for (int trozos = 1; trozos <= 3; ++trozos) {
+        QTRY_VERIFY(m_spooler->alPoder);
+        QTest::qWait(20); // time enough for a feeder that does not wait to send more
+        QCOMPARE(m_spooler->recibido.size(), trozos * Alimentador::kTrozo);
+        QVERIFY(respuestas.isEmpty());
+        std::exchange(m_spooler->alPoder, nullptr)();
+    }
+    QTRY_COMPARE(respuestas, QStringList{R"({"success":true,"impresora":"caja","trabajo":"1"})"});
+    QCOMPARE(m_spooler->recibido, datos);
 }
 
 void TstImpresion::TrabajoBuscadoPorSuDocumento()
