@@ -919,7 +919,8 @@ void TstImpresion::DirectaAlPasoDelSpooler()
     m_impresion->ImprimirDirecto(R"({"nombreImpresora":"caja","base64":")" + datos.toBase64() + R"("})",
                                  [&](const QString& r) { respuestas << r; });
     for (int trozos = 1; trozos <= 3; ++trozos) {
-        QTRY_VERIFY(m_spooler->alPoder);
+        QTRY_VERIFY2(m_spooler->alPoder,
+                     qPrintable(respuestas.join(u' ') + QString::number(m_spooler->recibido.size())));
         QTest::qWait(20); // time enough for a feeder that does not wait to send more
         QCOMPARE(m_spooler->recibido.size(), trozos * Alimentador::kTrozo);
         QVERIFY(respuestas.isEmpty());
