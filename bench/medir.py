@@ -73,7 +73,9 @@ class Agente:
         self.puerto = puerto_libre()
         shutil.copy(binario, self.dir)  # keeps its name: the program is started by it
         with open(os.path.join(self.dir, "config.ini"), "w") as f:
-            f.write(f"[Configuracion]\nPuertoHTTP={self.puerto}\nComportamiento=PORPETICION\n{lineas}")
+            # The first of two lines with one key is the one read: a behaviour asked for replaces the default here.
+            comportamiento = "" if "Comportamiento=" in lineas else "Comportamiento=PORPETICION\n"
+            f.write(f"[Configuracion]\nPuertoHTTP={self.puerto}\n{comportamiento}{lineas}")
         self.proc = None
 
     def iniciar(self):
