@@ -27,7 +27,17 @@ void Alimentador::Seguir()
     }
     m_enviados += largo;
     if (m_enviados < m_datos.size()) {
-        m_envio->CuandoPuedaSeguir([this] { QTimer::singleShot(0, this, &Alimentador::Seguir); });
+        // Told later, from the socket's own turn of the event loop, the next piece goes at once; told now, it waits
+        // for the next turn.
+        m_enSeguir = true;
+        m_envio->CuandoPuedaSeguir([this] {
+            if (m_enSeguir) {
+                QTimer::singleShot(0, this, &Alimentador::Seguir);
+            } else {
+                Seguir();
+            }
+        });
+        m_enSeguir = false;
         return;
     }
     m_datos.clear();

@@ -31,5 +31,6 @@ private:
     std::unique_ptr<EnvioDirecto> m_envio;
     QByteArray m_datos;
     qsizetype m_enviados = 0;
+    bool m_enSeguir = false;
     EnvioDirecto::AlTerminar m_alTerminar;
 };

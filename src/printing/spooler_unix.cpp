@@ -229,14 +229,18 @@ public:
     const QString& Motivo() const { return m_motivo; }
 
 private:
-    // Written straight into the socket's buffer: a chunk built first would be one more large buffer per piece.
+    // One chunk, one write to the socket: a buffer of exactly its size, which the allocator reuses from one piece to
+    // the next as long as pieces stay below its threshold for mapped buffers.
     void Enviar(QByteArrayView bytes)
     {
-        if (!bytes.isEmpty()) {
-            m_conexion->write(QByteArray::number(bytes.size(), 16) + "\r\n");
-            m_conexion->write(bytes.data(), bytes.size());
-            m_conexion->write("\r\n", 2);
+        if (bytes.isEmpty()) {
+            return;
         }
+        const QByteArray largo = QByteArray::number(bytes.size(), 16);
+        QByteArray trozo;
+        trozo.reserve(largo.size() + bytes.size() + 4);
+        trozo.append(largo).append("\r\n").append(bytes).append("\r\n");
+        m_conexion->write(trozo);
     }
 
     // True once the whole answer is in (or, at the connection's end, whatever there is of it).
