@@ -959,7 +959,7 @@ def main():
     if "huella" in a.solo:
         medir_huella(a.binario, a.repeticiones)
     if "arranque" in a.solo:
-        medir_arranque(a.binario, a.referencia, 10)
+        medir_arranque(a.binario, a.referencia, 30)
     if "resistencia" in a.solo:
         medir_resistencia(a.binario, a.total)
     if "ataques" in a.solo:
