@@ -198,7 +198,9 @@ private slots:
         QVERIFY(IniciarAgente(QStringLiteral("ProtocoloBalanza=%1\r\n").arg(protocolo)));
         QVERIFY(m_agente->EsperarLineaLog(QStringLiteral("? Puerto COM3 abierto con protocolo: ") + protocolo));
         QTRY_COMPARE_WITH_TIMEOUT(m_simulada->Campo(QStringLiteral("linea")), linea, 10000);
-        QCOMPARE(Peso(), peso);
+        const QByteArray leido = Peso();
+        QVERIFY2(leido == peso,
+                 qPrintable(leido + " en vez de " + peso + "; el log:\n" + Mensajes(*m_agente).join(u'\n').toUtf8()));
         QTEST(m_simulada->Campo(QStringLiteral("bytes")), "bytes");
         QVERIFY(Mensajes(*m_agente).contains(QStringLiteral("?? Peso devuelto: ") + QString::fromLatin1(peso)));
     }
