@@ -7,8 +7,7 @@ const TIEMPO_SONDEO_MS = 3000;
 // Base64 is made a piece at a time, each piece a Blob of its own, the page's other tasks running whenever the module
 // has held it for TURNO_MS. A multiple of 3, so that the pieces join without padding in between. Smaller pieces
 // would not shorten the turns much (even a small Blob costs the page about a millisecond), and fetch holds the page
-// for hundreds of milliseconds over a body of a thousand Blobs. A Blob is read two pieces at a time: a read costs
-// the page a few milliseconds a megabyte when it arrives, and each buffer read costs the collector.
+// for hundreds of milliseconds over a body of a thousand Blobs. A Blob is read two pieces at a time.
 const PIEZA_BASE64 = 192 * 1024;
 const LECTURA = 2 * PIEZA_BASE64;
 const TURNO_MS = 4;
@@ -179,6 +178,50 @@ class Piezas {
   }
 }
 
+// The document LECTURA bytes at a time (the last fewer), each valid only until the next is asked for.
+async function* lecturas(documento) {
+  if (!(documento instanceof Blob)) {
+    for (let desde = 0; desde < documento.length; desde += LECTURA) {
+      yield documento.subarray(desde, desde + LECTURA);
+    }
+    return;
+  }
+  let lector;
+  try {
+    lector = documento.stream().getReader({ mode: 'byob' });
+  } catch {
+    // A browser without byte streams: each read a new buffer, left for the collector.
+    for (let desde = 0; desde < documento.size; desde += LECTURA) {
+      yield new Uint8Array(await documento.slice(desde, desde + LECTURA).arrayBuffer());
+    }
+    return;
+  }
+  // One buffer, handed to the stream and back for every read: no new buffer per read for the collector, and no slice
+  // per read (a slice of a large Blob held the page for 3 to 30 ms).
+  let buffer = new ArrayBuffer(LECTURA);
+  try {
+    for (let fin = false; !fin;) {
+      let lleno = 0;
+      while (lleno < LECTURA) {
+        const { value, done } = await lector.read(new Uint8Array(buffer, lleno));
+        if (value) {
+          buffer = value.buffer;
+          lleno += value.byteLength;
+        }
+        if (done) {
+          fin = true;
+          break;
+        }
+      }
+      if (lleno > 0) {
+        yield new Uint8Array(buffer, 0, lleno);
+      }
+    }
+  } finally {
+    lector.cancel().catch(() => {});
+  }
+}
+
 // The document's Base64 as Blobs, a piece at a time: no long string is ever built, and the page keeps running
 // between pieces. A text is taken as Base64 already (a "data:...;base64," prefix is dropped).
 async function base64EnPiezas(documento) {
@@ -186,16 +229,12 @@ async function base64EnPiezas(documento) {
     const coma = documento.startsWith('data:') ? documento.indexOf(',') : -1;
     return { piezas: [documento.slice(coma + 1)], largo: documento.length - coma - 1 };
   }
-  let bytes;
-  let tamano;
-  if (documento instanceof Blob) {
-    tamano = documento.size;
-  } else if (documento instanceof ArrayBuffer || ArrayBuffer.isView(documento)) {
+  let fuente = documento;
+  if (documento instanceof ArrayBuffer || ArrayBuffer.isView(documento)) {
     // Read where they are: a Blob of them would copy them all in one go, holding the page.
-    bytes = documento instanceof ArrayBuffer ? new Uint8Array(documento)
+    fuente = documento instanceof ArrayBuffer ? new Uint8Array(documento)
       : new Uint8Array(documento.buffer, documento.byteOffset, documento.byteLength);
-    tamano = bytes.length;
-  } else {
+  } else if (!(documento instanceof Blob)) {
     throw new TypeError('El documento debe ser un Blob, un File, un ArrayBuffer, un Uint8Array o un texto Base64.');
   }
   let turno = performance.now();
@@ -208,14 +247,7 @@ async function base64EnPiezas(documento) {
   const piezas = new Piezas();
   const salida = new Uint8Array((PIEZA_BASE64 / 3) * 4);
   let largo = 0;
-  for (let desde = 0; desde < tamano; desde += LECTURA) {
-    let leido;
-    if (bytes) {
-      leido = bytes.subarray(desde, desde + LECTURA);
-    } else {
-      leido = new Uint8Array(await documento.slice(desde, desde + LECTURA).arrayBuffer());
-      turno = performance.now();
-    }
+  for await (const leido of lecturas(fuente)) {
     for (let i = 0; i < leido.length; i += PIEZA_BASE64) {
       await libre();
       const base64 = aBase64(leido.subarray(i, i + PIEZA_BASE64), salida);
