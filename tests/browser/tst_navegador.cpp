@@ -1054,7 +1054,8 @@ void TstNavegador::documentoGrande()
                      " const largas = []; const observador = new PerformanceObserver((l) => largas.push("
                      "   ...l.getEntries().map((e) => [e.startTime + e.duration, e.duration])));"
                      " observador.observe({ type: 'longtask' });"
-                     " let hueco = 0, sobre = 0, antes = performance.now(), latiendo = true; const canal = new MessageChannel();"
+                     " let hueco = 0, sobre = 0, antes = performance.now(), latiendo = true;"
+                     " const canal = new MessageChannel();"
                      " canal.port1.onmessage = () => { const t = performance.now(); hueco = Math.max(hueco, t - antes);"
                      "   sobre += t - antes > 1000 / 30;"
                      "   antes = t; if (latiendo) canal.port2.postMessage(0); }; canal.port2.postMessage(0);"
@@ -1079,8 +1080,8 @@ void TstNavegador::documentoGrande()
     const auto n = [&r](const char* clave) { return r.value(QLatin1String(clave)).toDouble(); };
     qInfo(
         "40 MB: %.0f ms en total, el Base64 listo en %.0f ms; tareas largas mientras se codificaba: %.0f, la mayor de "
-        "%.1f ms; durante el envío: %.0f, la mayor de %.1f ms; el mayor hueco entre dos turnos, %.1f ms, y %.0f de más de "
-        "dos fotogramas; carga: %s",
+        "%.1f ms; durante el envío: %.0f, la mayor de %.1f ms; el mayor hueco entre dos turnos, %.1f ms, y %.0f de "
+        "más de dos fotogramas; carga: %s",
         n("ms"), n("base64"), n("largas"), n("masLarga"), n("largasEnvio"), n("masLargaEnvio"), n("hueco"), n("sobre"),
         soporte::LeerArchivo(QStringLiteral("/proc/loadavg")).left(14).constData());
 
