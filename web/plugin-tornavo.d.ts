@@ -6,6 +6,7 @@ export type CodigoError =
   | 'origen-rechazado'
   | 'tiempo-agotado'
   | 'demasiado-grande'
+  | 'documento-ilegible'
   | 'agente'
   | 'balanza';
 

@@ -30,6 +30,8 @@ const MENSAJES = {
     'solo admite las páginas de la aplicación web.',
   'tiempo-agotado': (ms) => `El Plugin Tornavo no respondió en ${ms} ms.`,
   'demasiado-grande': () => 'El documento es demasiado grande para el Plugin Tornavo (admite unos 45 MB).',
+  'documento-ilegible': () => 'No se pudo leer el documento: el archivo cambió o ya no está donde se eligió. ' +
+    'Elíjalo de nuevo.',
 };
 
 export class ErrorPlugin extends Error {
@@ -178,6 +180,16 @@ class Piezas {
   }
 }
 
+// A read of the page's document: a File changed or removed on disk since it was chosen fails here, in the browser's
+// English.
+async function leer(lectura) {
+  try {
+    return await lectura;
+  } catch (causa) {
+    throw new ErrorPlugin('documento-ilegible', MENSAJES['documento-ilegible'](), { causa });
+  }
+}
+
 // The document LECTURA bytes at a time (the last fewer), each valid only until the next is asked for.
 async function* lecturas(documento) {
   if (!(documento instanceof Blob)) {
@@ -192,7 +204,7 @@ async function* lecturas(documento) {
   } catch {
     // A browser without byte streams: each read a new buffer, left for the collector.
     for (let desde = 0; desde < documento.size; desde += LECTURA) {
-      yield new Uint8Array(await documento.slice(desde, desde + LECTURA).arrayBuffer());
+      yield new Uint8Array(await leer(documento.slice(desde, desde + LECTURA).arrayBuffer()));
     }
     return;
   }
@@ -203,7 +215,7 @@ async function* lecturas(documento) {
     for (let fin = false; !fin;) {
       let lleno = 0;
       while (lleno < LECTURA) {
-        const { value, done } = await lector.read(new Uint8Array(buffer, lleno));
+        const { value, done } = await leer(lector.read(new Uint8Array(buffer, lleno)));
         if (value) {
           buffer = value.buffer;
           lleno += value.byteLength;

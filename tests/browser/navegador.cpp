@@ -309,6 +309,34 @@ QJsonValue Navegador::Evaluar(const QString& expresion, QString* error, int msEs
     return QJsonValue(QJsonValue::Undefined);
 }
 
+bool Navegador::ElegirArchivo(const QString& selector, const QString& archivo, QString* error)
+{
+    const auto resultado = [](const QJsonObject& respuesta) {
+        return respuesta.value(QLatin1String("result")).toObject();
+    };
+    const int raiz = resultado(Llamar(QStringLiteral("DOM.getDocument"), {}, true))
+                         .value(QLatin1String("root"))
+                         .toObject()
+                         .value(QLatin1String("nodeId"))
+                         .toInt();
+    const int nodo = resultado(Llamar(QStringLiteral("DOM.querySelector"),
+                                      {{QStringLiteral("nodeId"), raiz}, {QStringLiteral("selector"), selector}}, true))
+                         .value(QLatin1String("nodeId"))
+                         .toInt();
+    const QJsonObject respuesta =
+        nodo == 0 ? QJsonObject()
+                  : Llamar(QStringLiteral("DOM.setFileInputFiles"),
+                           {{QStringLiteral("nodeId"), nodo}, {QStringLiteral("files"), QJsonArray{archivo}}}, true);
+    if (respuesta.contains(QLatin1String("result"))) {
+        return true;
+    }
+    if (error != nullptr) {
+        *error = QStringLiteral("no se pudo elegir %1 en %2: %3")
+                     .arg(archivo, selector, QString::fromUtf8(QJsonDocument(respuesta).toJson()));
+    }
+    return false;
+}
+
 QByteArray Navegador::SalidaDeError()
 {
     m_errores += m_proceso.readAllStandardError();

@@ -874,6 +874,12 @@ void TstNavegador::modulo_data()
         << http << QString() << QStringLiteral("p.imprimirPdf('%pdf%', { impresora: 'Cocina-Ñandú' })")
         << fallo(QStringLiteral("agente"), QStringLiteral("Impresora no encontrada: Cocina-Ñandú"))
         << QStringLiteral("nada impreso");
+    QTest::newRow("PDF elegido y luego borrado")
+        << http << QString() << QStringLiteral("p.imprimirPdf(document.getElementById('pdf').files[0])")
+        << fallo(QStringLiteral("documento-ilegible"),
+                 QStringLiteral("No se pudo leer el documento: el archivo cambió o ya no está donde se eligió. "
+                                "Elíjalo de nuevo."))
+        << QStringLiteral("borrado, nada impreso");
     QTest::newRow("nombre de CSV inválido")
         << http << QString() << QStringLiteral("p.enviarCsv('%csv%', '../fuera.csv')")
         << fallo(QStringLiteral("agente"), QStringLiteral("Nombre de archivo inválido")) << QString();
@@ -972,6 +978,12 @@ void TstNavegador::modulo()
         archivo = QDir(m_datos.filePath(QStringLiteral("csv"))).filePath(efecto.mid(4));
         QFile::remove(archivo);
     }
+    if (efecto.startsWith(QLatin1String("borrado"))) {
+        const QString elegido = m_datos.filePath(QStringLiteral("elegido.pdf"));
+        QVERIFY(soporte::EscribirArchivo(elegido, pdf));
+        QVERIFY2(m_navegador.ElegirArchivo(QStringLiteral("#pdf"), elegido, &error), qPrintable(error));
+        QVERIFY(QFile::remove(elegido));
+    }
     const int documentos = m_sinCups.isEmpty() ? int(m_cups.Documentos().size()) : 0;
     const QString abandono = QStringLiteral("? Error: El cliente cerró la conexión antes de recibir la respuesta.");
     const int abandonos = Contar(m_agente.LineasLog(), abandono);
@@ -1012,7 +1024,7 @@ void TstNavegador::modulo()
         // Still waiting when the page gave up on it: a timeout for real, not a job lost.
         QCOMPARE(m_cups.UltimoTrabajo(), ultimoTrabajo + 1);
         QCOMPARE(m_cups.Trabajos().constLast().estado, QStringLiteral("pending"));
-    } else if (efecto == QLatin1String("nada impreso")) {
+    } else if (efecto.endsWith(QLatin1String("nada impreso"))) {
         QCOMPARE(int(m_cups.Documentos().size()), documentos);
     } else if (efecto == QLatin1String("abandonada")) {
         // The page gave up, so the reading's answer had nobody to go to: expected, not a fault of the agent.

@@ -19,6 +19,7 @@ function explicar(e: unknown): string {
     case 'origen-rechazado':
     case 'tiempo-agotado':
     case 'demasiado-grande':
+    case 'documento-ilegible':
     case 'agente':
     case 'balanza':
       return `${e.message} (${e.estado})`;
