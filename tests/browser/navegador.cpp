@@ -309,32 +309,19 @@ QJsonValue Navegador::Evaluar(const QString& expresion, QString* error, int msEs
     return QJsonValue(QJsonValue::Undefined);
 }
 
-bool Navegador::ElegirArchivo(const QString& selector, const QString& archivo, QString* error)
+bool Navegador::ElegirArchivo(const QString& campo, const QString& archivo, QString* error)
 {
-    const auto resultado = [](const QJsonObject& respuesta) {
-        return respuesta.value(QLatin1String("result")).toObject();
-    };
-    const int raiz = resultado(Llamar(QStringLiteral("DOM.getDocument"), {}, true))
-                         .value(QLatin1String("root"))
-                         .toObject()
-                         .value(QLatin1String("nodeId"))
-                         .toInt();
-    const int nodo = resultado(Llamar(QStringLiteral("DOM.querySelector"),
-                                      {{QStringLiteral("nodeId"), raiz}, {QStringLiteral("selector"), selector}}, true))
-                         .value(QLatin1String("nodeId"))
-                         .toInt();
+    const QJsonValue elemento =
+        Llamar(QStringLiteral("Runtime.evaluate"), {{QStringLiteral("expression"), campo}}, true)
+            .value(QLatin1String("result"))["result"]["objectId"];
     const QJsonObject respuesta =
-        nodo == 0 ? QJsonObject()
-                  : Llamar(QStringLiteral("DOM.setFileInputFiles"),
-                           {{QStringLiteral("nodeId"), nodo}, {QStringLiteral("files"), QJsonArray{archivo}}}, true);
-    if (respuesta.contains(QLatin1String("result"))) {
-        return true;
+        Llamar(QStringLiteral("DOM.setFileInputFiles"),
+               {{QStringLiteral("objectId"), elemento}, {QStringLiteral("files"), QJsonArray{archivo}}}, true);
+    if (!respuesta.contains(QLatin1String("result")) && error != nullptr) {
+        *error = QStringLiteral("no se pudo elegir %1: %2")
+                     .arg(archivo, QString::fromUtf8(QJsonDocument(respuesta).toJson()));
     }
-    if (error != nullptr) {
-        *error = QStringLiteral("no se pudo elegir %1 en %2: %3")
-                     .arg(archivo, selector, QString::fromUtf8(QJsonDocument(respuesta).toJson()));
-    }
-    return false;
+    return respuesta.contains(QLatin1String("result"));
 }
 
 QByteArray Navegador::SalidaDeError()

@@ -44,8 +44,8 @@ public:
     // Evaluates a JavaScript expression in the page as if after a user's click; a promise is awaited. Returns the
     // JSON value; on an exception or a timeout, an undefined value and the reason in `error`.
     QJsonValue Evaluar(const QString& expresion, QString* error = nullptr, int msEspera = 60000);
-    // Chooses `archivo` in the page's file input `selector`, as a user would.
-    bool ElegirArchivo(const QString& selector, const QString& archivo, QString* error = nullptr);
+    // Chooses `archivo` in the page's file input `campo` (a JavaScript expression), as a user would.
+    bool ElegirArchivo(const QString& campo, const QString& archivo, QString* error = nullptr);
 
     QByteArray SalidaDeError();
 

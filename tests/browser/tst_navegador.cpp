@@ -981,7 +981,8 @@ void TstNavegador::modulo()
     if (efecto.startsWith(QLatin1String("borrado"))) {
         const QString elegido = m_datos.filePath(QStringLiteral("elegido.pdf"));
         QVERIFY(soporte::EscribirArchivo(elegido, pdf));
-        QVERIFY2(m_navegador.ElegirArchivo(QStringLiteral("#pdf"), elegido, &error), qPrintable(error));
+        QVERIFY2(m_navegador.ElegirArchivo(QStringLiteral("document.getElementById('pdf')"), elegido, &error),
+                 qPrintable(error));
         QVERIFY(QFile::remove(elegido));
     }
     const int documentos = m_sinCups.isEmpty() ? int(m_cups.Documentos().size()) : 0;
