@@ -7,7 +7,8 @@ const TIEMPO_SONDEO_MS = 3000;
 // Base64 is made a piece at a time, each piece a Blob of its own, the page's other tasks running whenever the module
 // has held it for TURNO_MS. A multiple of 3, so that the pieces join without padding in between. Smaller pieces
 // would not shorten the turns much (even a small Blob costs the page about a millisecond), and fetch holds the page
-// for hundreds of milliseconds over a body of a thousand Blobs. A Blob is read two pieces at a time.
+// for hundreds of milliseconds over a body of a thousand Blobs. A Blob is read two pieces at a time: a read costs
+// the page a few milliseconds a megabyte when it arrives, and each buffer read costs the collector.
 const PIEZA_BASE64 = 192 * 1024;
 const LECTURA = 2 * PIEZA_BASE64;
 const TURNO_MS = 4;
@@ -180,57 +181,13 @@ class Piezas {
   }
 }
 
-// A read of the page's document: a File changed or removed on disk since it was chosen fails here, in the browser's
-// English.
-async function leer(lectura) {
+// Bytes desde..hasta of the page's Blob. A File changed or removed on disk since it was chosen fails here, in the
+// browser's English.
+async function leerTrozo(documento, desde, hasta) {
   try {
-    return await lectura;
+    return new Uint8Array(await documento.slice(desde, hasta).arrayBuffer());
   } catch (causa) {
     throw new ErrorPlugin('documento-ilegible', MENSAJES['documento-ilegible'](), { causa });
-  }
-}
-
-// The document LECTURA bytes at a time (the last fewer), each valid only until the next is asked for.
-async function* lecturas(documento) {
-  if (!(documento instanceof Blob)) {
-    for (let desde = 0; desde < documento.length; desde += LECTURA) {
-      yield documento.subarray(desde, desde + LECTURA);
-    }
-    return;
-  }
-  let lector;
-  try {
-    lector = documento.stream().getReader({ mode: 'byob' });
-  } catch {
-    // A browser without byte streams: each read a new buffer, left for the collector.
-    for (let desde = 0; desde < documento.size; desde += LECTURA) {
-      yield new Uint8Array(await leer(documento.slice(desde, desde + LECTURA).arrayBuffer()));
-    }
-    return;
-  }
-  // One buffer, handed to the stream and back for every read: no new buffer per read for the collector, and no slice
-  // per read (a slice of a large Blob held the page for 3 to 30 ms).
-  let buffer = new ArrayBuffer(LECTURA);
-  try {
-    for (let fin = false; !fin;) {
-      let lleno = 0;
-      while (lleno < LECTURA) {
-        const { value, done } = await leer(lector.read(new Uint8Array(buffer, lleno)));
-        if (value) {
-          buffer = value.buffer;
-          lleno += value.byteLength;
-        }
-        if (done) {
-          fin = true;
-          break;
-        }
-      }
-      if (lleno > 0) {
-        yield new Uint8Array(buffer, 0, lleno);
-      }
-    }
-  } finally {
-    lector.cancel().catch(() => {});
   }
 }
 
@@ -241,12 +198,16 @@ async function base64EnPiezas(documento) {
     const coma = documento.startsWith('data:') ? documento.indexOf(',') : -1;
     return { piezas: [documento.slice(coma + 1)], largo: documento.length - coma - 1 };
   }
-  let fuente = documento;
-  if (documento instanceof ArrayBuffer || ArrayBuffer.isView(documento)) {
+  let bytes;
+  let tamano;
+  if (documento instanceof Blob) {
+    tamano = documento.size;
+  } else if (documento instanceof ArrayBuffer || ArrayBuffer.isView(documento)) {
     // Read where they are: a Blob of them would copy them all in one go, holding the page.
-    fuente = documento instanceof ArrayBuffer ? new Uint8Array(documento)
+    bytes = documento instanceof ArrayBuffer ? new Uint8Array(documento)
       : new Uint8Array(documento.buffer, documento.byteOffset, documento.byteLength);
-  } else if (!(documento instanceof Blob)) {
+    tamano = bytes.length;
+  } else {
     throw new TypeError('El documento debe ser un Blob, un File, un ArrayBuffer, un Uint8Array o un texto Base64.');
   }
   let turno = performance.now();
@@ -259,7 +220,10 @@ async function base64EnPiezas(documento) {
   const piezas = new Piezas();
   const salida = new Uint8Array((PIEZA_BASE64 / 3) * 4);
   let largo = 0;
-  for await (const leido of lecturas(fuente)) {
+  for (let desde = 0; desde < tamano; desde += LECTURA) {
+    // By slices, not through Blob.stream()'s byte reads, which would spare a buffer per read: in Chromium 156 the
+    // first of those reads on a fresh 40 MB Blob sometimes never resolved.
+    const leido = bytes ? bytes.subarray(desde, desde + LECTURA) : await leerTrozo(documento, desde, desde + LECTURA);
     for (let i = 0; i < leido.length; i += PIEZA_BASE64) {
       await libre();
       const base64 = aBase64(leido.subarray(i, i + PIEZA_BASE64), salida);
