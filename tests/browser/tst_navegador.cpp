@@ -1042,6 +1042,9 @@ void TstNavegador::documentoGrande_data()
     QTest::addColumn<QString>("documento"); // JavaScript making it of `bytes`
     QTest::newRow("Blob") << QStringLiteral("new Blob([bytes], { type: 'application/pdf' })");
     QTest::newRow("Uint8Array") << QStringLiteral("bytes");
+    // Its byte stream never answers: read by slices instead, as where a browser has no byte streams.
+    QTest::newRow("Blob cuyo flujo no responde") << QStringLiteral(
+        "new (class extends Blob { stream() { return new ReadableStream({ type: 'bytes' }); } })([bytes])");
 }
 
 void TstNavegador::documentoGrande()
