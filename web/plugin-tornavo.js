@@ -210,9 +210,9 @@ async function leerConPlazo(lector, vista) {
 }
 
 // The Blob LECTURA bytes at a time (the last fewer), each valid only until the next is asked for. Read through its
-// byte stream into one buffer, handed to the stream and back: a new buffer per read left the page a collector pause
-// of 50 to 90 ms on a 40 MB Blob. Where the browser has no byte streams, or a read does not answer (in Chromium 156 the
-// first read of a fresh 40 MB Blob sometimes never did), the rest is read by slices.
+// byte stream into one buffer, handed to the stream and back: read by slices, a new buffer each, a 40 MB Blob held the
+// page 50 to 90 ms at once in most runs. Where the browser has no byte streams, or a read does not answer (in
+// Chromium 156 the first read of a fresh 40 MB Blob sometimes never did), the rest is read by slices.
 async function* lecturasDeBlob(documento) {
   let desde = 0;
   let lector = null;
